@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 const std::array<const char *, ChartChannelCount> ChannelCaptions = {
     "empty",        "Battery Volt Cell 1", "Battery Volt Cell 2", "Battery Temp Cell 1",
@@ -104,16 +105,27 @@ int categoryTickStep(int recordCount, int plotWidth, int labelWidth) {
 }
 
 ValueRange valueAxisRange(const QVector<double> &values) {
-    double lowest = 0;
-    double highest = 0;
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -std::numeric_limits<double>::infinity();
     for (double v : values) {
         if (std::isnan(v))
             continue;
         lowest = std::min(lowest, v);
         highest = std::max(highest, v);
     }
-    if (lowest == highest)
-        return {lowest - 1, highest + 1};
-    const double margin = (highest - lowest) * 0.05;
-    return {lowest < 0 ? lowest - margin : 0.0, highest > 0 ? highest + margin : 0.0};
+    if (lowest > highest)
+        return {0, 1}; // nothing to show
+    if (lowest == highest) {
+        const double margin = std::max(std::abs(lowest) * 0.05, 1.0);
+        return {lowest - margin, highest + margin};
+    }
+    // Fit the data so that differences between frames show; a range that
+    // crosses zero keeps zero inside, since the bars start there.
+    const double margin = (highest - lowest) * 0.1;
+    ValueRange range{lowest - margin, highest + margin};
+    if (lowest >= 0 && range.lower < 0)
+        range.lower = 0;
+    if (highest <= 0 && range.upper > 0)
+        range.upper = 0;
+    return range;
 }

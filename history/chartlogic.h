@@ -33,8 +33,9 @@ ChartBars chartBars(const TelemetryHistory &history, int channel, int pixelColum
 // still overlap.
 int categoryTickStep(int recordCount, int plotWidth, int labelWidth);
 
-// Value axis range for the given values: includes 0 (bars start there) and
-// leaves a margin above and below; NaN values are ignored.
+// Value axis range fitted to the given values with a margin of a tenth of
+// their spread; it reaches zero only where the values do (the bars start
+// at zero). NaN values are ignored.
 struct ValueRange {
     double lower = 0;
     double upper = 1;

@@ -105,14 +105,18 @@ void TestChartLogic::tickStep() {
 }
 
 void TestChartLogic::valueRange() {
-    const ValueRange positive = valueAxisRange({2958, 4242});
-    QCOMPARE(positive.lower, 0.0);
-    QVERIFY(positive.upper > 4242);
-    const ValueRange mixed = valueAxisRange({-45, std::nan(""), 33});
-    QVERIFY(mixed.lower < -45);
-    QVERIFY(mixed.upper > 33);
-    const ValueRange zero = valueAxisRange({0, 0});
-    QVERIFY(zero.lower < 0 && zero.upper > 0);
+    // Battery voltages: the spread shows, the axis does not start at 0.
+    const ValueRange volts = valueAxisRange({2958, 4242, std::nan("")});
+    QCOMPARE(volts.lower, 2829.6);
+    QCOMPARE(volts.upper, 4370.4);
+    const ValueRange mixed = valueAxisRange({-45, 33});
+    QVERIFY(mixed.lower < -45 && mixed.upper > 33);
+    const ValueRange smallPositive = valueAxisRange({0, 2.25});
+    QCOMPARE(smallPositive.lower, 0.0);
+    const ValueRange constant = valueAxisRange({-16, -16});
+    QVERIFY(constant.lower < -16 && constant.upper > -16);
+    const ValueRange none = valueAxisRange({std::nan("")});
+    QVERIFY(none.lower < none.upper);
 }
 
 void TestChartLogic::browser_data() {

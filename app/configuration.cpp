@@ -1,0 +1,59 @@
+#include "app/configuration.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+namespace {
+
+// Strips blanks (U+0020) only, at both ends.
+QStringView stripBlanks(QStringView text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+void applyLine(QStringView line, Configuration &configuration) {
+    if (line.isEmpty() || line.front() == u'#')
+        return;
+    const qsizetype equals = line.indexOf(u'=');
+    if (equals < 0)
+        return;
+    const QStringView key = stripBlanks(line.left(equals));
+    const QStringView value = stripBlanks(line.mid(equals + 1));
+    if (key.compare(QLatin1String("IMAGE_PATH"), Qt::CaseInsensitive) == 0)
+        configuration.imageDirectory = value.toString();
+    else if (key.compare(QLatin1String("SCREENSHOT"), Qt::CaseInsensitive) == 0)
+        configuration.screenshotButtonVisible =
+            value.compare(QLatin1String("YES"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+Configuration parseConfiguration(const QByteArray &content, Configuration defaults) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(content); // the decoder drops a leading byte-order mark
+    Configuration configuration = std::move(defaults);
+    qsizetype start = 0;
+    const qsizetype size = text.size();
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && text[end] != u'\n' && text[end] != u'\r')
+            ++end;
+        applyLine(QStringView(text).mid(start, end - start), configuration);
+        if (end + 1 < size && text[end] == u'\r' && text[end + 1] == u'\n')
+            ++end;
+        start = end + 1;
+    }
+    return configuration;
+}
+
+Configuration readConfiguration(const QString &path, Configuration defaults) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return defaults;
+    return parseConfiguration(file.readAll(), std::move(defaults));
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Settings read from conf.ini beside the program.
+struct Configuration {
+    QString imageDirectory;             // prefix of screenshot file names
+    bool screenshotButtonVisible = true;
+};
+
+// Applies the lines of a conf.ini text to the defaults, in file order, the
+// last line of a key winning:
+//   IMAGE_PATH = <prefix>   replaces imageDirectory (case kept)
+//   SCREENSHOT = YES        shows the screenshot button; any other value hides it
+// Keys and the SCREENSHOT value compare case-insensitively; key and value are
+// stripped of blanks (tabs stay). Lines end with LF, CR LF or a lone CR. A
+// line starting with "#" is a comment; an empty line, a line without "=" and
+// an unknown key are ignored. A UTF-8 byte-order mark at the start is
+// skipped; bytes that are not UTF-8 read as U+FFFD.
+Configuration parseConfiguration(const QByteArray &content, Configuration defaults);
+
+// Reads the file at path; a missing, empty or unreadable file leaves the
+// defaults without a word. The file is never written.
+Configuration readConfiguration(const QString &path, Configuration defaults);

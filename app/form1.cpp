@@ -1,0 +1,230 @@
+#include "app/form1.h"
+
+#include "app/channelchart.h"
+#include "app/configuration.h"
+#include "app/legacylook.h"
+#include "app/module1.h"
+#include "history/chartlogic.h"
+#include "history/recordbrowser.h"
+
+#include <QButtonGroup>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+
+namespace {
+
+constexpr int InnerWidth = 655;  // 9825 twips
+constexpr int InnerHeight = 783; // 11745 twips
+
+struct OptionPlace {
+    int left, top, width;
+};
+
+// Places of Option1(0) to Option1(14) in twips; all are 195 twips high.
+constexpr OptionPlace OptionPlaces[ChartChannelCount] = {
+    {11400, 8160, 1575}, // element 0 lies outside the inner area
+    {6120, 0, 1575},     {6120, 240, 1575},  {6120, 480, 1935},  {6120, 720, 1815},
+    {6120, 960, 1575},   {6120, 1200, 1575}, {6120, 1440, 1575}, {8160, 0, 1575},
+    {8160, 240, 1575},   {8160, 480, 1575},  {8160, 720, 1575},  {8160, 960, 1575},
+    {8160, 1200, 1575},  {8160, 1440, 1575}};
+
+void paintGrey(QWidget *widget) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, WindowGrey);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+// The input text as the decode pass reads it: every line break of the text
+// box (a paragraph or line separator) as LF, every other character as typed.
+QString textForDecoding(const QPlainTextEdit *edit) {
+    QString text = edit->document()->toRawText();
+    for (QChar &c : text)
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            c = u'\n';
+    return text;
+}
+
+} // namespace
+
+Form1::Form1(QWidget *parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("KADRIN CW Telemetry Decoder [QX0ZZ]"));
+    setFont(msSansSerif(8.25));
+    paintGrey(this);
+
+    inner_ = new QWidget(this);
+    inner_->setObjectName(QStringLiteral("inner"));
+    paintGrey(inner_);
+    setCentralWidget(inner_);
+    buildMenus();
+    buildControls();
+    setTabOrder();
+    inner_->installEventFilter(this);
+
+    Form_Load();
+    resize(InnerWidth, InnerHeight + menuBar()->sizeHint().height());
+}
+
+void Form1::buildMenus() {
+    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("MnuFile"));
+    QAction *exit = file->addAction(QStringLiteral("Exit"));
+    exit->setObjectName(QStringLiteral("MnuExit"));
+    connect(exit, &QAction::triggered, this, &Form1::MnuExit_Click);
+    QAction *info = menuBar()->addAction(QStringLiteral("Info"));
+    info->setObjectName(QStringLiteral("MnuInfo"));
+    connect(info, &QAction::triggered, this, &Form1::MnuInfo_Click);
+}
+
+void Form1::buildControls() {
+    Text2 = new QPlainTextEdit(inner_);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->setGeometry(twips(120, 0, 5655, 1575));
+    Text2->setFont(courierNew(8.25, true));
+    Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text2->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    connect(Text2, &QPlainTextEdit::textChanged, this, &Form1::Text2_Change);
+
+    Option1 = new QButtonGroup(this);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    for (int i = 0; i < ChartChannelCount; ++i) {
+        auto *button = new QRadioButton(channelCaption(i), inner_);
+        button->setObjectName(QStringLiteral("Option1(%1)").arg(i));
+        const OptionPlace &place = OptionPlaces[i];
+        button->setGeometry(twips(place.left, place.top, place.width, 195));
+        paintGrey(button);
+        // A narrow gap after the indicator keeps the longest captions inside
+        // their fixed widths.
+        button->setStyleSheet(QStringLiteral("QRadioButton { spacing: 3px; }"));
+        Option1->addButton(button, i);
+        optionButtons_[i] = button;
+    }
+    optionButtons_[1]->setChecked(true);
+    connect(Option1, &QButtonGroup::idClicked, this, &Form1::Option1_Click);
+
+    Text3 = new QPlainTextEdit(inner_);
+    Text3->setObjectName(QStringLiteral("Text3"));
+    Text3->setGeometry(twips(120, 1920, 9615, 4815));
+    Text3->setFont(courierNew(9));
+    Text3->setReadOnly(true);
+    Text3->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Text3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Text3->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Text3->setLineWrapMode(QPlainTextEdit::NoWrap);
+
+    Frame8 = new QGroupBox(inner_);
+    Frame8->setObjectName(QStringLiteral("Frame8"));
+    Frame8->setGeometry(twips(120, 6960, 9615, 4335));
+    Frame8->setFont(msSansSerif(8.25, true));
+    paintGrey(Frame8);
+
+    MSChart1 = new ChannelChart(Frame8);
+    MSChart1->setObjectName(QStringLiteral("MSChart1"));
+    MSChart1->setGeometry(twips(120, 240, 9375, 3975));
+    MSChart1->setFont(msSansSerif(8.25));
+
+    Command1 = new QPushButton(QStringLiteral("S"), inner_);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(twips(120, 11400, 495, 255));
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+
+    Label3 = new QLabel(inner_);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setGeometry(twips(720, 11400, 7095, 255));
+    paintGrey(Label3);
+
+    Label2 = new QLabel(inner_);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(twips(7920, 11400, 615, 255));
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    paintGrey(Label2);
+
+    HScroll1 = new QScrollBar(Qt::Horizontal, inner_);
+    HScroll1->setObjectName(QStringLiteral("HScroll1"));
+    HScroll1->setGeometry(twips(8640, 11400, 1095, 255));
+    HScroll1->setTracking(false); // the view follows when the thumb is released
+    HScroll1->setRange(0, 0);
+    HScroll1->setEnabled(false);
+    connect(HScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
+
+    Picture2 = new QLabel(inner_);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    Picture2->setGeometry(twips(12960, 600, 1335, 855));
+}
+
+void Form1::setTabOrder() {
+    QList<QWidget *> order = {Frame8, HScroll1, Text2, Command1, Picture2, Text3};
+    for (QRadioButton *button : optionButtons_)
+        order.append(button);
+    for (int i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == inner_ && event->type() == QEvent::Resize)
+        Form_Resize();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::Form_Load() {
+    const QString programDirectory = QCoreApplication::applicationDirPath();
+    Module1::ImageDirectory = programDirectory + QLatin1Char('/');
+    Module1::ConfigPath = programDirectory + QLatin1String("/conf.ini");
+
+    const Configuration configuration = readConfiguration(
+        Module1::ConfigPath, Configuration{Module1::ImageDirectory, true});
+    Module1::ImageDirectory = configuration.imageDirectory;
+    Command1->setVisible(configuration.screenshotButtonVisible);
+
+    Picture2->setVisible(false);
+}
+
+void Form1::Form_Resize() {
+    // The screenshot buffer always has the inner area's size.
+    Picture2->setGeometry(0, 0, inner_->width(), inner_->height());
+}
+
+void Form1::Text2_Change() {
+    history_.decodeText(textForDecoding(Text2));
+
+    const BrowserRange range = BrowserRange::afterPass(history_.RecordCount());
+    const QSignalBlocker blocker(HScroll1);
+    HScroll1->setEnabled(true);
+    HScroll1->setRange(range.minimum, range.maximum);
+    HScroll1_Change();
+
+    Draw_Chart(1);
+    optionButtons_[1]->setChecked(true);
+}
+
+void Form1::HScroll1_Change() {
+    const int position = HScroll1->value();
+    Label2->setText(browserCaption(position, HScroll1->maximum()));
+    Text3->setPlainText(history_.record(position).reportLines().join(QLatin1Char('\n')));
+}
+
+void Form1::Option1_Click(int index) {
+    Draw_Chart(index);
+}
+
+void Form1::Draw_Chart(int index) {
+    Frame8->setTitle(channelCaption(index));
+    MSChart1->showBars(chartBars(history_, index, MSChart1->plotColumns()),
+                       history_.RecordCount());
+}
+
+void Form1::Command1_Click() {}
+
+void Form1::MnuExit_Click() {
+    close();
+}
+
+void Form1::MnuInfo_Click() {}

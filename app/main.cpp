@@ -1,0 +1,34 @@
+// KADRIN CW Telemetry Decoder: the window program.
+
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// The window needs a display; without one, say so instead of aborting.
+bool displayAvailable() {
+    const auto set = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value && *value;
+    };
+    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (!displayAvailable()) {
+        std::fputs("kadrin: no display found (DISPLAY is not set); run it as "
+                   "'xvfb-run kadrin', or decode logs with 'kadrin-decode FILE'.\n",
+                   stderr);
+        return 1;
+    }
+    QApplication app(argc, argv);
+    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    Form1 window;
+    window.show();
+    return app.exec();
+}

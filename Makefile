@@ -17,13 +17,36 @@ build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
-	@$(BUILD_DIR)/cli/kadrin-decode data/sample-beacons.txt
+	@$(BUILD_DIR)/app/kadrin
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	@$(BUILD_DIR)/bench/kadrin-bench-decode
+	@$(BUILD_DIR)/bench/kadrin-bench-window
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# --- Sanitizers and fuzzing (build-asan/, build-fuzz/) ----------------------
+# test-asan: the test suite built with ASan + UBSan; any report fails.
+# fuzz: the libFuzzer targets of fuzz/, FUZZ_SECONDS seconds each.
+# fuzz-smoke: the same, short, for CI.
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 20
+FUZZ_DEPS = clang-14 libclang-rt-14-dev
+
+.PHONY: test-asan fuzz fuzz-smoke
+
+test-asan:
+	@./scripts/install-deps.sh
+	@JOBS=$(JOBS) ./scripts/test-asan.sh
+
+fuzz:
+	@./scripts/install-deps.sh $(FUZZ_DEPS)
+	@JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/run-fuzz.sh
+
+fuzz-smoke:
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)
+# --- end of sanitizers and fuzzing ------------------------------------------

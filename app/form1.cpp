@@ -2,6 +2,7 @@
 
 #include "app/channelchart.h"
 #include "app/configuration.h"
+#include "app/form2.h"
 #include "app/legacylook.h"
 #include "app/module1.h"
 #include "history/chartlogic.h"
@@ -13,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -57,6 +59,7 @@ QString textForDecoding(const QPlainTextEdit *edit) {
 Form1::Form1(QWidget *parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KADRIN CW Telemetry Decoder [QX0ZZ]"));
+    setWindowIcon(QIcon(QStringLiteral(":/kadrin/kadrin-icon.png")));
     setFont(msSansSerif(8.25));
     paintGrey(this);
 
@@ -221,10 +224,38 @@ void Form1::Draw_Chart(int index) {
                        history_.RecordCount());
 }
 
-void Form1::Command1_Click() {}
+void Form1::Command1_Click() {
+    // What the operator sees in the inner area, as large as the buffer.
+    Picture2->setPixmap(inner_->grab(QRect(QPoint(0, 0), Picture2->size())));
+
+    const QString path = screenshotExport_.savePath(Module1::ImageDirectory);
+    QString error;
+    if (!ScreenshotExport::saveBitmap(Picture2->pixmap().toImage(), path, &error)) {
+        Label3->setText(QLatin1String("Not saved: ") + path);
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
+                        QStringLiteral("The screenshot could not be saved as\n%1\n\n%2")
+                            .arg(path, error),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    Label3->setText(path + QLatin1String(" saved"));
+
+    if (!ScreenshotExport::startConverter(path)) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Error"),
+                        QStringLiteral("nconvert.exe not found"), QMessageBox::Ok, this);
+        box.exec();
+    }
+}
 
 void Form1::MnuExit_Click() {
     close();
 }
 
-void Form1::MnuInfo_Click() {}
+void Form1::MnuInfo_Click() {
+    if (!aboutWindow_)
+        aboutWindow_ = new Form2; // no owner: it outlives the main window if left open
+    aboutWindow_->show();
+    aboutWindow_->raise();
+    aboutWindow_->activateWindow();
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/screenshotexport.h"
 #include "history/telemetryhistory.h"
 
 #include <QMainWindow>
@@ -8,6 +9,7 @@
 #include <array>
 
 class ChannelChart;
+class Form2;
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
@@ -25,6 +27,7 @@ public:
     explicit Form1(QWidget *parent = nullptr);
 
     const TelemetryHistory &history() const { return history_; }
+    ScreenshotExport &screenshotExport() { return screenshotExport_; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -45,6 +48,8 @@ private:
     void MnuInfo_Click();
 
     TelemetryHistory history_;
+    ScreenshotExport screenshotExport_;
+    QPointer<Form2> aboutWindow_; // owned by nobody; deletes itself when closed
 
     QWidget *inner_ = nullptr;
     QPlainTextEdit *Text2 = nullptr;

@@ -14,7 +14,7 @@ configure: deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
 
 build: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) -- --no-print-directory
 
 run: build
 	@$(BUILD_DIR)/app/kadrin

@@ -4,6 +4,7 @@
 #include "app/configuration.h"
 #include "app/form2.h"
 #include "app/legacylook.h"
+#include "app/longlines.h"
 #include "app/module1.h"
 #include "history/chartlogic.h"
 #include "history/recordbrowser.h"
@@ -91,9 +92,17 @@ void Form1::buildControls() {
     Text2 = new QPlainTextEdit(inner_);
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setGeometry(twips(120, 0, 5655, 1575));
-    Text2->setFont(courierNew(8.25, true));
+    QFont inputFont = courierNew(8.25, true);
+    inputFont.setStyleStrategy(QFont::PreferNoShaping); // monospaced Latin needs none; faster
+    Text2->setFont(inputFont);
     Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text2->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    // One beacon per visual line. Wrapping would also lay out a long pasted
+    // line again on every key, which takes seconds at 100,000 characters.
+    Text2->setLineWrapMode(QPlainTextEdit::NoWrap);
+    connect(Text2->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int, int charsAdded) {
+                keepLongLineLayouts(Text2->document(), position, charsAdded);
+            });
     connect(Text2, &QPlainTextEdit::textChanged, this, &Form1::Text2_Change);
 
     Option1 = new QButtonGroup(this);

@@ -57,6 +57,44 @@ void benchKeys(int frames, int presses) {
     std::fflush(stdout);
 }
 
+// A text of a few frames and one line of lineLength characters: the time
+// of a key press on a short line and inside the long one.
+void benchLongLine(int lineLength, int presses) {
+    Form1 window;
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return;
+    auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+    const QString frames = beaconlog::log(10, 0);
+    QElapsedTimer loadTimer;
+    loadTimer.start();
+    input->setPlainText(frames + QString(lineLength, QLatin1Char('7')) + QLatin1Char('\n') + frames);
+    QApplication::processEvents();
+    const double loadMs = loadTimer.nsecsElapsed() / 1e6;
+    input->setFocus();
+
+    for (const bool insideLongLine : {false, true}) {
+        QTextCursor cursor = input->textCursor();
+        cursor.setPosition(int(frames.size()) + (insideLongLine ? lineLength / 2 : -1));
+        input->setTextCursor(cursor);
+        std::vector<double> samples;
+        for (int i = 0; i < presses; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            QTest::keyClick(input, i % 2 ? Qt::Key_Backspace : Qt::Key_Space);
+            QApplication::processEvents();
+            QApplication::processEvents();
+            samples.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        std::sort(samples.begin(), samples.end());
+        std::printf("window key press  one %d-character line, key %s  median %8.2f ms  max %8.2f ms"
+                    "  (loading %8.1f ms)  peak %6.1f MiB\n",
+                    lineLength, insideLongLine ? "inside it  " : "on a frame ",
+                    samples[samples.size() / 2], samples.back(), loadMs, peakMemoryMiB());
+        std::fflush(stdout);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -65,5 +103,6 @@ int main(int argc, char *argv[]) {
     benchKeys(100, 201);
     benchKeys(10000, 101);
     benchKeys(100000, 21);
+    benchLongLine(10 * 1000 * 1000, 5);
     return 0;
 }

@@ -23,8 +23,11 @@ test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
+	@echo "Machine: $$(nproc) cores, $$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+	@echo "| measurement | median | detail | peak memory |"
+	@echo "|---|---:|---|---:|"
 	@$(BUILD_DIR)/bench/kadrin-bench-decode
-	@$(BUILD_DIR)/bench/kadrin-bench-window
+	@$(BUILD_DIR)/bench/kadrin-bench-window 2>/dev/null
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -42,12 +42,30 @@ void benchPass(int frames, int noise) {
         samples.push_back(timer.nsecsElapsed() / 1e6);
     }
     const double ms = medianMs(samples);
-    std::printf("decode pass  %7d frames + %7d other lines  %9.3f ms  %11.0f lines/s"
-                "  %11.0f frames/s  peak %6.1f MiB\n",
-                frames, noise, ms, (frames + noise) / (ms / 1000.0), frames / (ms / 1000.0),
+    const QString what = QStringLiteral("decode pass: %1 frame lines + %2 other lines")
+                             .arg(frames)
+                             .arg(noise);
+    std::printf("| %-58s | %10.3f ms | %12.0f frames/s, %12.0f lines/s | %7.1f MiB |\n",
+                qPrintable(what), ms, frames / (ms / 1000.0), (frames + noise) / (ms / 1000.0),
                 peakMemoryMiB());
     if (history.RecordCount() != frames)
         std::printf("  ERROR: %d records\n", history.RecordCount());
+}
+
+void benchLongLine(int length) {
+    const QString text = QStringLiteral("SKADRIN22222222222222222222\n") +
+                         QString(length, QLatin1Char('7')) + QStringLiteral("SKADRIN22222222222222222222");
+    TelemetryHistory history;
+    std::vector<double> samples;
+    for (int i = 0; i < 11; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        history.decodeText(text);
+        samples.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    const QString what = QStringLiteral("decode pass: one frame and a %1-character line").arg(length);
+    std::printf("| %-58s | %10.3f ms | %-40s | %7.1f MiB |\n", qPrintable(what), medianMs(samples),
+                "", peakMemoryMiB());
 }
 
 void benchCli(int frames) {
@@ -69,8 +87,9 @@ void benchCli(int frames) {
         process.waitForFinished(-1);
         samples.push_back(timer.nsecsElapsed() / 1e6);
     }
-    std::printf("kadrin-decode --csv  %7d frame lines  %9.1f ms (median of 3)\n", frames,
-                medianMs(samples));
+    const QString what = QStringLiteral("kadrin-decode --csv: %1 frame lines").arg(frames);
+    std::printf("| %-58s | %10.1f ms | %-40s | %11s |\n", qPrintable(what), medianMs(samples),
+                "median of 3 runs, whole process", "");
 }
 
 } // namespace
@@ -82,6 +101,7 @@ int main(int argc, char *argv[]) {
         benchPass(0, frames);
         benchPass(frames, frames);
     }
+    benchLongLine(10 * 1000 * 1000);
     benchCli(1000000);
     return 0;
 }

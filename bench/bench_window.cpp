@@ -50,10 +50,13 @@ void benchKeys(int frames, int presses) {
         samples.push_back(timer.nsecsElapsed() / 1e6);
     }
     std::sort(samples.begin(), samples.end());
-    std::printf("window key press  %7d frames  median %8.2f ms  90%% %8.2f ms  max %8.2f ms"
-                "  (loading the text %8.1f ms)  peak %6.1f MiB\n",
-                frames, samples[samples.size() / 2], samples[samples.size() * 9 / 10],
-                samples.back(), loadMs, peakMemoryMiB());
+    const QString what = QStringLiteral("window: key press to updated views, %1 frames").arg(frames);
+    const QString detail = QStringLiteral("90%: %1 ms, max %2 ms; text loaded in %3 ms")
+                               .arg(samples[samples.size() * 9 / 10], 0, 'f', 2)
+                               .arg(samples.back(), 0, 'f', 2)
+                               .arg(loadMs, 0, 'f', 0);
+    std::printf("| %-58s | %10.2f ms | %-40s | %7.1f MiB |\n", qPrintable(what),
+                samples[samples.size() / 2], qPrintable(detail), peakMemoryMiB());
     std::fflush(stdout);
 }
 
@@ -87,10 +90,15 @@ void benchLongLine(int lineLength, int presses) {
             samples.push_back(timer.nsecsElapsed() / 1e6);
         }
         std::sort(samples.begin(), samples.end());
-        std::printf("window key press  one %d-character line, key %s  median %8.2f ms  max %8.2f ms"
-                    "  (loading %8.1f ms)  peak %6.1f MiB\n",
-                    lineLength, insideLongLine ? "inside it  " : "on a frame ",
-                    samples[samples.size() / 2], samples.back(), loadMs, peakMemoryMiB());
+        const QString what = QStringLiteral("window: key %1, text with a %2-character line")
+                                 .arg(insideLongLine ? QStringLiteral("inside the long line")
+                                                     : QStringLiteral("on a frame line"))
+                                 .arg(lineLength);
+        const QString detail = QStringLiteral("max %1 ms; text loaded in %2 ms")
+                                   .arg(samples.back(), 0, 'f', 0)
+                                   .arg(loadMs, 0, 'f', 0);
+        std::printf("| %-58s | %10.2f ms | %-40s | %7.1f MiB |\n", qPrintable(what),
+                    samples[samples.size() / 2], qPrintable(detail), peakMemoryMiB());
         std::fflush(stdout);
     }
 }

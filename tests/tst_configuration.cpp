@@ -55,6 +55,17 @@ void TestConfiguration::lines_data() {
     QTest::newRow("binary") << QByteArray("\x00\xff=\x01\x02\nSCREENSHOT\x00=NO", 20) << d
                             << true;
     QTest::newRow("unknown key") << QByteArray("LANGUAGE=EN\n") << d << true;
+    QTest::newRow("very long comment line before the keys")
+        << QByteArray("#") + QByteArray(1 << 20, 'x') + "\nSCREENSHOT=NO\n" << d << false;
+    QTest::newRow("very long value")
+        << QByteArray("IMAGE_PATH=/") + QByteArray(100000, 'a') + "/\n"
+        << QLatin1Char('/') + QString(100000, QLatin1Char('a')) + QLatin1Char('/') << true;
+    QByteArray tenMegabytes;
+    tenMegabytes.reserve(10 << 20);
+    while (tenMegabytes.size() < (10 << 20))
+        tenMegabytes += "NOISE = 0123456789abcdef0123456789abcdef\r\n";
+    QTest::newRow("10 MB file, key at the end")
+        << tenMegabytes + "IMAGE_PATH = /last/\r\n" << QStringLiteral("/last/") << true;
 }
 
 void TestConfiguration::lines() {

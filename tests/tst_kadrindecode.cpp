@@ -69,6 +69,7 @@ private slots:
     void unreadableFileDoesNotStopOthers();
     void numberingAcrossFiles();
     void sampleLog();
+    void binaryInputIsNamed();
 };
 
 void TestKadrinDecode::reports() {
@@ -193,6 +194,15 @@ void TestKadrinDecode::sampleLog() {
     const Run run = decode({QStringLiteral("--csv"), QStringLiteral(KADRIN_SAMPLE_LOG)});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out.count("\r\n"), 1 + 26); // header and the log's 26 frames
+}
+
+void TestKadrinDecode::binaryInputIsNamed() {
+    // Frames around bytes that are not UTF-8 still decode; a warning says so.
+    const Run run = decode({QStringLiteral("--csv"), QStringLiteral("-")},
+                           Twos + "\n\xff\xfe\x00\x01 garbage\n" + Twos + "\n");
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out.count("\r\n"), 3);
+    QVERIFY2(run.err.contains("standard input: not valid UTF-8"), run.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestKadrinDecode)

@@ -5,7 +5,7 @@
 
 // Settings read from conf.ini beside the program.
 struct Configuration {
-    QString imageDirectory;             // prefix of screenshot file names
+    QString imageDirectory; // prefix of screenshot file names
     bool screenshotButtonVisible = true;
 };
 

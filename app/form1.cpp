@@ -191,8 +191,8 @@ void Form1::Form_Load() {
     Module1::ImageDirectory = programDirectory + QLatin1Char('/');
     Module1::ConfigPath = programDirectory + QLatin1String("/conf.ini");
 
-    const Configuration configuration = readConfiguration(
-        Module1::ConfigPath, Configuration{Module1::ImageDirectory, true});
+    const Configuration configuration =
+        readConfiguration(Module1::ConfigPath, Configuration{Module1::ImageDirectory, true});
     Module1::ImageDirectory = configuration.imageDirectory;
     Command1->setVisible(configuration.screenshotButtonVisible);
 
@@ -229,8 +229,7 @@ void Form1::Option1_Click(int index) {
 
 void Form1::Draw_Chart(int index) {
     Frame8->setTitle(channelCaption(index));
-    MSChart1->showBars(chartBars(history_, index, MSChart1->plotColumns()),
-                       history_.RecordCount());
+    MSChart1->showBars(chartBars(history_, index, MSChart1->plotColumns()), history_.RecordCount());
 }
 
 void Form1::Command1_Click() {
@@ -241,10 +240,10 @@ void Form1::Command1_Click() {
     QString error;
     if (!ScreenshotExport::saveBitmap(Picture2->pixmap().toImage(), path, &error)) {
         Label3->setText(QLatin1String("Not saved: ") + path);
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
-                        QStringLiteral("The screenshot could not be saved as\n%1\n\n%2")
-                            .arg(path, error),
-                        QMessageBox::Ok, this);
+        QMessageBox box(
+            QMessageBox::Warning, QStringLiteral("Error"),
+            QStringLiteral("The screenshot could not be saved as\n%1\n\n%2").arg(path, error),
+            QMessageBox::Ok, this);
         box.exec();
         return;
     }

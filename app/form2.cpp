@@ -42,8 +42,7 @@ Form2::Form2(QWidget *parent) : QWidget(parent) {
     QLabel *title = label(this, "Label1", QStringLiteral("Simple KADRIN CW  Telemetry Decoder"),
                           twips(120, 240, 6015, 375));
     title->setFont(msSansSerif(12, true));
-    label(this, "Label3", QStringLiteral("KADRIN ground station team"),
-          twips(120, 720, 3015, 255));
+    label(this, "Label3", QStringLiteral("KADRIN ground station team"), twips(120, 720, 3015, 255));
     QLabel *callSign = label(this, "Label8", QStringLiteral("QX0ZZ"), twips(120, 1080, 735, 255));
     callSign->setFont(msSansSerif(8.25, true));
 

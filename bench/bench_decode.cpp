@@ -42,9 +42,8 @@ void benchPass(int frames, int noise) {
         samples.push_back(timer.nsecsElapsed() / 1e6);
     }
     const double ms = medianMs(samples);
-    const QString what = QStringLiteral("decode pass: %1 frame lines + %2 other lines")
-                             .arg(frames)
-                             .arg(noise);
+    const QString what =
+        QStringLiteral("decode pass: %1 frame lines + %2 other lines").arg(frames).arg(noise);
     std::printf("| %-58s | %10.3f ms | %12.0f frames/s, %12.0f lines/s | %7.1f MiB |\n",
                 qPrintable(what), ms, frames / (ms / 1000.0), (frames + noise) / (ms / 1000.0),
                 peakMemoryMiB());
@@ -54,7 +53,8 @@ void benchPass(int frames, int noise) {
 
 void benchLongLine(int length) {
     const QString text = QStringLiteral("SKADRIN22222222222222222222\n") +
-                         QString(length, QLatin1Char('7')) + QStringLiteral("SKADRIN22222222222222222222");
+                         QString(length, QLatin1Char('7')) +
+                         QStringLiteral("SKADRIN22222222222222222222");
     TelemetryHistory history;
     std::vector<double> samples;
     for (int i = 0; i < 11; ++i) {
@@ -63,7 +63,8 @@ void benchLongLine(int length) {
         history.decodeText(text);
         samples.push_back(timer.nsecsElapsed() / 1e6);
     }
-    const QString what = QStringLiteral("decode pass: one frame and a %1-character line").arg(length);
+    const QString what =
+        QStringLiteral("decode pass: one frame and a %1-character line").arg(length);
     std::printf("| %-58s | %10.3f ms | %-40s | %7.1f MiB |\n", qPrintable(what), medianMs(samples),
                 "", peakMemoryMiB());
 }

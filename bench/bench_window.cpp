@@ -50,7 +50,8 @@ void benchKeys(int frames, int presses) {
         samples.push_back(timer.nsecsElapsed() / 1e6);
     }
     std::sort(samples.begin(), samples.end());
-    const QString what = QStringLiteral("window: key press to updated views, %1 frames").arg(frames);
+    const QString what =
+        QStringLiteral("window: key press to updated views, %1 frames").arg(frames);
     const QString detail = QStringLiteral("90%: %1 ms, max %2 ms; text loaded in %3 ms")
                                .arg(samples[samples.size() * 9 / 10], 0, 'f', 2)
                                .arg(samples.back(), 0, 'f', 2)
@@ -71,7 +72,8 @@ void benchLongLine(int lineLength, int presses) {
     const QString frames = beaconlog::log(10, 0);
     QElapsedTimer loadTimer;
     loadTimer.start();
-    input->setPlainText(frames + QString(lineLength, QLatin1Char('7')) + QLatin1Char('\n') + frames);
+    input->setPlainText(frames + QString(lineLength, QLatin1Char('7')) + QLatin1Char('\n') +
+                        frames);
     QApplication::processEvents();
     const double loadMs = loadTimer.nsecsElapsed() / 1e6;
     input->setFocus();

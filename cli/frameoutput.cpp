@@ -35,10 +35,10 @@ QByteArray jsonString(const QString &text) {
         if (u == u'"' || u == u'\\') {
             out += '\\';
             out += char(u);
-        } else if (u < 0x20 || (c.isSurrogate() &&
-                                !(c.isHighSurrogate() && i + 1 < text.size() &&
-                                  text[i + 1].isLowSurrogate()) &&
-                                !(c.isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate()))) {
+        } else if (u < 0x20 ||
+                   (c.isSurrogate() &&
+                    !(c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) &&
+                    !(c.isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate()))) {
             // Control characters and lone surrogates are written as escapes.
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(u));

@@ -63,8 +63,8 @@ bool readSource(const Source &source, QString &text) {
     QStringDecoder decoder(QStringDecoder::Utf8);
     text = decoder(bytes);
     if (decoder.hasError())
-        printError(QStringLiteral("%1: not valid UTF-8; undecodable bytes read as U+FFFD")
-                       .arg(shownName));
+        printError(
+            QStringLiteral("%1: not valid UTF-8; undecodable bytes read as U+FFFD").arg(shownName));
     return true;
 }
 

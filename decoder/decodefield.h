@@ -26,8 +26,7 @@ FieldReading readField(const BeaconFrame &frame, const FieldSpec &field);
 
 // Decodes one field into the record: a numeric field writes its channel
 // (NaN when its symbol is not in the table); mode fields write nothing.
-FieldReading DecodeField(const BeaconFrame &frame, const FieldSpec &field,
-                         TelemetryRecord &record);
+FieldReading DecodeField(const BeaconFrame &frame, const FieldSpec &field, TelemetryRecord &record);
 
 // Decodes a whole frame into a clean record: the frame itself, every
 // numeric channel, and zeros in the channels no field writes.

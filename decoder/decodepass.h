@@ -7,8 +7,7 @@
 // Calls onLine(QStringView) for every line of text, first to last. A line
 // break is CR LF or a lone LF; a lone CR stays in its line. An empty text
 // has no lines; a text ending with a line break has an empty last line.
-template <typename OnLine>
-void forEachLine(QStringView text, OnLine &&onLine) {
+template <typename OnLine> void forEachLine(QStringView text, OnLine &&onLine) {
     if (text.isEmpty())
         return;
     qsizetype start = 0;
@@ -28,8 +27,7 @@ void forEachLine(QStringView text, OnLine &&onLine) {
 
 // The decode pass over a whole text: calls onFrame(const BeaconFrame &) for
 // every line that carries a frame, in input order. Other lines are skipped.
-template <typename OnFrame>
-void forEachBeaconFrame(QStringView text, OnFrame &&onFrame) {
+template <typename OnFrame> void forEachBeaconFrame(QStringView text, OnFrame &&onFrame) {
     forEachLine(text, [&onFrame](QStringView line) {
         if (const auto frame = BeaconFrame::recognize(line))
             onFrame(*frame);

@@ -34,11 +34,11 @@ extern const ModeTable ReactionWheelModes;
 
 // One decoded field of the frame.
 struct FieldSpec {
-    int position;              // 1-based in the 26-character frame
-    const char *prefix;        // begins every statement of the field
-    int channel;               // index into TelemetryRecord::Values; 0 for mode fields
-    const LevelTable *levels;  // numeric fields
-    const ModeTable *modes;    // mode fields
+    int position;               // 1-based in the 26-character frame
+    const char *prefix;         // begins every statement of the field
+    int channel;                // index into TelemetryRecord::Values; 0 for mode fields
+    const LevelTable *levels;   // numeric fields
+    const ModeTable *modes;     // mode fields
     const char *unknownOpening; // follows the prefix in the unknown statement
 
     int rowCount() const { return levels ? int(levels->rows.size()) : modes->rowCount; }

@@ -6,11 +6,21 @@
 #include <cmath>
 #include <limits>
 
-const std::array<const char *, ChartChannelCount> ChannelCaptions = {
-    "empty",        "Battery Volt Cell 1", "Battery Volt Cell 2", "Battery Temp Cell 1",
-    "Battery Temp Cell 2", "Solar 1 Temp", "Solar 2 Temp", "Solar 3 Temp",
-    "Solar 4 Temp", "PWRS Temp", "OBDH Temp", "ADCS Temp",
-    "Gyro X",       "Gyro Y", "Gyro Z"};
+const std::array<const char *, ChartChannelCount> ChannelCaptions = {"empty",
+                                                                     "Battery Volt Cell 1",
+                                                                     "Battery Volt Cell 2",
+                                                                     "Battery Temp Cell 1",
+                                                                     "Battery Temp Cell 2",
+                                                                     "Solar 1 Temp",
+                                                                     "Solar 2 Temp",
+                                                                     "Solar 3 Temp",
+                                                                     "Solar 4 Temp",
+                                                                     "PWRS Temp",
+                                                                     "OBDH Temp",
+                                                                     "ADCS Temp",
+                                                                     "Gyro X",
+                                                                     "Gyro Y",
+                                                                     "Gyro Z"};
 
 QString channelCaption(int channel) {
     if (channel < 0 || channel >= ChartChannelCount)
@@ -47,8 +57,8 @@ ChartBars chartBars(const TelemetryHistory &history, int channel, int pixelColum
     int record = 1;
     for (int c = 0; c < columns; ++c) {
         // Records whose key lies in this column: up to the column's right edge.
-        const int last = c + 1 == columns ? count
-                                          : int(std::floor(0.5 + double(c + 1) * count / columns));
+        const int last =
+            c + 1 == columns ? count : int(std::floor(0.5 + double(c + 1) * count / columns));
         double highest = std::nan("");
         double lowest = std::nan("");
         for (; record <= last; ++record) {

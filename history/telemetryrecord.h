@@ -16,8 +16,8 @@ public:
     static constexpr int ChannelCount = 29; // channels 0 to 28
     static constexpr int ReportLineCount = 18;
 
-    std::optional<BeaconFrame> frame;            // none for a record never written
-    std::array<double, ChannelCount> Values{};    // index = channel; NaN = no value
+    std::optional<BeaconFrame> frame;          // none for a record never written
+    std::array<double, ChannelCount> Values{}; // index = channel; NaN = no value
 
     // The report: "CW beacon: S" and the frame, then one statement per
     // field, every line ended by CR LF. Empty for a record never written.

@@ -24,8 +24,9 @@ void TestBeaconFrame::recognize_data() {
     QTest::newRow("clean frame") << QStringLiteral("SKADRIN") + twenty2 << clean;
     QTest::newRow("lower-case frame") << QStringLiteral("skadrin24678acdfgjlpqyz2468")
                                       << QStringLiteral("KADRIN24678ACDFGJLPQYZ2468");
-    QTest::newRow("blanks everywhere") << QStringLiteral(" S KAD RIN 2 4 6 7 8   AC DFGJ LPQY Z246 8 ")
-                                       << QStringLiteral("KADRIN24678ACDFGJLPQYZ2468");
+    QTest::newRow("blanks everywhere")
+        << QStringLiteral(" S KAD RIN 2 4 6 7 8   AC DFGJ LPQY Z246 8 ")
+        << QStringLiteral("KADRIN24678ACDFGJLPQYZ2468");
     QTest::newRow("time stamp in front")
         << QStringLiteral("2026-12-05 21:14:07 UTC  SKADRIN ") + twenty2 << clean;
     QTest::newRow("call sign in front") << QStringLiteral("QX0ZZ de SKADRIN") + twenty2 << clean;
@@ -37,10 +38,10 @@ void TestBeaconFrame::recognize_data() {
         << QStringLiteral("SKADRIN") + twenty2 + QStringLiteral(" ok") << QString();
     QTest::newRow("trailing tab") << QStringLiteral("SKADRIN") + twenty2 + QStringLiteral("\t")
                                   << QString();
-    QTest::newRow("trailing lone CR") << QStringLiteral("SKADRIN") + twenty2 + QStringLiteral("\r")
-                                      << QString();
-    QTest::newRow("trailing blanks") << QStringLiteral("SKADRIN") + twenty2 + QStringLiteral("   ")
-                                     << clean;
+    QTest::newRow("trailing lone CR")
+        << QStringLiteral("SKADRIN") + twenty2 + QStringLiteral("\r") << QString();
+    QTest::newRow("trailing blanks")
+        << QStringLiteral("SKADRIN") + twenty2 + QStringLiteral("   ") << clean;
     QTest::newRow("no S before the name") << QStringLiteral("XKADRIN") + twenty2 << QString();
     QTest::newRow("name only, no S at all") << QStringLiteral("KADRIN") + twenty2 << QString();
     QTest::newRow("S separated by blank") << QStringLiteral("S KADRIN") + twenty2 << clean;
@@ -52,11 +53,10 @@ void TestBeaconFrame::recognize_data() {
         << QStringLiteral("KADRINSKADRIN") + QString(13, QLatin1Char('2'));
     QTest::newRow("two frames on one line")
         << QStringLiteral("SKADRIN") + twenty2 + QStringLiteral("SKADRIN") + twenty2 << QString();
-    QTest::newRow("positions 16-18 hold anything")
-        << QStringLiteral("SKADRIN222222222#?x22222222")
-        << QStringLiteral("KADRIN222222222#?X22222222");
-    QTest::newRow("symbols outside the alphabet")
-        << QStringLiteral("SKADRIN01359BEOXW01359BEOXW") << QStringLiteral("KADRIN01359BEOXW01359BEOXW");
+    QTest::newRow("positions 16-18 hold anything") << QStringLiteral("SKADRIN222222222#?x22222222")
+                                                   << QStringLiteral("KADRIN222222222#?X22222222");
+    QTest::newRow("symbols outside the alphabet") << QStringLiteral("SKADRIN01359BEOXW01359BEOXW")
+                                                  << QStringLiteral("KADRIN01359BEOXW01359BEOXW");
     QTest::newRow("empty line") << QString() << QString();
     QTest::newRow("blanks only") << QString(40, QLatin1Char(' ')) << QString();
     QTest::newRow("no-break space is no blank")
@@ -93,8 +93,8 @@ void TestBeaconFrame::lineBreaks_data() {
                            << QStringList{QStringLiteral("a"), QStringLiteral("b")};
     QTest::newRow("LF") << QStringLiteral("a\nb")
                         << QStringList{QStringLiteral("a"), QStringLiteral("b")};
-    QTest::newRow("lone CR stays") << QStringLiteral("a\rb\r")
-                                   << QStringList{QStringLiteral("a\rb\r")};
+    QTest::newRow("lone CR stays")
+        << QStringLiteral("a\rb\r") << QStringList{QStringLiteral("a\rb\r")};
     QTest::newRow("CR CR LF") << QStringLiteral("a\r\r\nb")
                               << QStringList{QStringLiteral("a\r"), QStringLiteral("b")};
     QTest::newRow("trailing CR LF gives empty last line")

@@ -23,10 +23,10 @@ void TestConfiguration::lines_data() {
     QTest::newRow("path keeps its case, blanks stripped")
         << QByteArray("image_path = /home/op/Shots/ \r\n") << QStringLiteral("/home/op/Shots/")
         << true;
-    QTest::newRow("split at the first =") << QByteArray("IMAGE_PATH = /a=b/\n")
-                                          << QStringLiteral("/a=b/") << true;
-    QTest::newRow("path with inner blanks") << QByteArray("IMAGE_PATH=/mnt/my shots/")
-                                            << QStringLiteral("/mnt/my shots/") << true;
+    QTest::newRow("split at the first =")
+        << QByteArray("IMAGE_PATH = /a=b/\n") << QStringLiteral("/a=b/") << true;
+    QTest::newRow("path with inner blanks")
+        << QByteArray("IMAGE_PATH=/mnt/my shots/") << QStringLiteral("/mnt/my shots/") << true;
     QTest::newRow("SCREENSHOT = yes") << QByteArray("SCREENSHOT = yes\n") << d << true;
     QTest::newRow("SCREENSHOT=YES") << QByteArray("SCREENSHOT=YES") << d << true;
     QTest::newRow("SCREENSHOT = no") << QByteArray("SCREENSHOT = no\n") << d << false;
@@ -36,8 +36,8 @@ void TestConfiguration::lines_data() {
         << QByteArray(" #IMAGE_PATH = /x/\n") << d << true;
     QTest::newRow("tab before = keeps the tab in the key")
         << QByteArray("IMAGE_PATH\t= /x/\n") << d << true;
-    QTest::newRow("tab in the value stays") << QByteArray("IMAGE_PATH = /x/\t\n")
-                                            << QStringLiteral("/x/\t") << true;
+    QTest::newRow("tab in the value stays")
+        << QByteArray("IMAGE_PATH = /x/\t\n") << QStringLiteral("/x/\t") << true;
     QTest::newRow("no trailing slash runs on")
         << QByteArray("IMAGE_PATH = /srv/shots") << QStringLiteral("/srv/shots") << true;
     QTest::newRow("later line wins")
@@ -52,11 +52,11 @@ void TestConfiguration::lines_data() {
     QTest::newRow("no line end at the end") << QByteArray("SCREENSHOT=NO") << d << false;
     QTest::newRow("UTF-8 path") << QByteArray("IMAGE_PATH=/home/op/Bilder \xc3\xa4/\n")
                                 << QStringLiteral("/home/op/Bilder \u00e4/") << true;
-    QTest::newRow("binary") << QByteArray("\x00\xff=\x01\x02\nSCREENSHOT\x00=NO", 20) << d
-                            << true;
+    QTest::newRow("binary") << QByteArray("\x00\xff=\x01\x02\nSCREENSHOT\x00=NO", 20) << d << true;
     QTest::newRow("unknown key") << QByteArray("LANGUAGE=EN\n") << d << true;
     QTest::newRow("very long comment line before the keys")
-        << QByteArray("#") + QByteArray(1 << 20, 'x') + "\nSCREENSHOT=NO\n" << d << false;
+        << QByteArray("#") + QByteArray(1 << 20, 'x') + "\nSCREENSHOT=NO\n"
+        << d << false;
     QTest::newRow("very long value")
         << QByteArray("IMAGE_PATH=/") + QByteArray(100000, 'a') + "/\n"
         << QLatin1Char('/') + QString(100000, QLatin1Char('a')) + QLatin1Char('/') << true;
@@ -64,8 +64,8 @@ void TestConfiguration::lines_data() {
     tenMegabytes.reserve(10 << 20);
     while (tenMegabytes.size() < (10 << 20))
         tenMegabytes += "NOISE = 0123456789abcdef0123456789abcdef\r\n";
-    QTest::newRow("10 MB file, key at the end")
-        << tenMegabytes + "IMAGE_PATH = /last/\r\n" << QStringLiteral("/last/") << true;
+    QTest::newRow("10 MB file, key at the end") << tenMegabytes + "IMAGE_PATH = /last/\r\n"
+                                                << QStringLiteral("/last/") << true;
 }
 
 void TestConfiguration::lines() {

@@ -42,29 +42,28 @@ void TestDecodePass::workedFrame() {
     TelemetryHistory history;
     history.decodeText(Twos);
     QCOMPARE(history.RecordCount(), 1);
-    const QString expected = QStringLiteral(
-        "CW beacon: SKADRIN22222222222222222222\r\n"
-        "Satellite Mode: Normal Mode\r\n"
-        "Battery Voltage Cell 1: <= 3000 mV\r\n"
-        "Battery Voltage Cell 2: <= 3000 mV\r\n"
-        "Battery Temperature Cell 1: <= -20 C\r\n"
-        "Battery Temperature Cell 2: <= -20 C\r\n"
-        "Solar Panel 1 Temperature: <= -40 C\r\n"
-        "Solar Panel 2 Temperature: <= -40 C\r\n"
-        "Solar Panel 3 Temperature: <= -40 C\r\n"
-        "Solar Panel 4 Temperature: <= -40 C\r\n"
-        "MCU PWRS Temperature: <= -40 C\r\n"
-        "MCU OBDH Temperature: <= -40 C\r\n"
-        "MCU ADCS Temperature: <= -40 C\r\n"
-        "Magnetic Torquers Mode: sun tracking\r\n"
-        "Reaction Wheels Mode: sun tracking\r\n"
-        "Gyro X: <= -32 rad/s\r\n"
-        "Gyro Y: <= -32 rad/s\r\n"
-        "Gyro Z: <= -32 rad/s\r\n");
+    const QString expected = QStringLiteral("CW beacon: SKADRIN22222222222222222222\r\n"
+                                            "Satellite Mode: Normal Mode\r\n"
+                                            "Battery Voltage Cell 1: <= 3000 mV\r\n"
+                                            "Battery Voltage Cell 2: <= 3000 mV\r\n"
+                                            "Battery Temperature Cell 1: <= -20 C\r\n"
+                                            "Battery Temperature Cell 2: <= -20 C\r\n"
+                                            "Solar Panel 1 Temperature: <= -40 C\r\n"
+                                            "Solar Panel 2 Temperature: <= -40 C\r\n"
+                                            "Solar Panel 3 Temperature: <= -40 C\r\n"
+                                            "Solar Panel 4 Temperature: <= -40 C\r\n"
+                                            "MCU PWRS Temperature: <= -40 C\r\n"
+                                            "MCU OBDH Temperature: <= -40 C\r\n"
+                                            "MCU ADCS Temperature: <= -40 C\r\n"
+                                            "Magnetic Torquers Mode: sun tracking\r\n"
+                                            "Reaction Wheels Mode: sun tracking\r\n"
+                                            "Gyro X: <= -32 rad/s\r\n"
+                                            "Gyro Y: <= -32 rad/s\r\n"
+                                            "Gyro Z: <= -32 rad/s\r\n");
     QCOMPARE(history.record(1).ReportText(), expected);
     QCOMPARE(history.lastReport(), expected);
-    const double values[] = {0, 2958, 2958, -22, -22, -45, -45, -45, -45,
-                             -45, -45, -45, -45, -45, -45};
+    const double values[] = {0,   2958, 2958, -22, -22, -45, -45, -45,
+                             -45, -45,  -45,  -45, -45, -45, -45};
     for (int channel = 0; channel < 15; ++channel)
         QCOMPARE(history.value(1, channel), values[channel]);
 }

@@ -66,8 +66,7 @@ private slots:
     void exitClosesWindow();
 
 private:
-    template <typename T>
-    T *control(const char *name) {
+    template <typename T> T *control(const char *name) {
         return window->findChild<T *>(QLatin1String(name));
     }
     QPlainTextEdit *text2() { return control<QPlainTextEdit>("Text2"); }
@@ -133,10 +132,21 @@ void TestForm1::windowAtStart() {
     QCOMPARE(window->menuBar()->actions()[0]->menu()->actions()[0]->text(), QStringLiteral("Exit"));
     QCOMPARE(window->menuBar()->actions()[1]->text(), QStringLiteral("Info"));
 
-    const QStringList captions = {"empty", "Battery Volt Cell 1", "Battery Volt Cell 2",
-                                  "Battery Temp Cell 1", "Battery Temp Cell 2", "Solar 1 Temp",
-                                  "Solar 2 Temp", "Solar 3 Temp", "Solar 4 Temp", "PWRS Temp",
-                                  "OBDH Temp", "ADCS Temp", "Gyro X", "Gyro Y", "Gyro Z"};
+    const QStringList captions = {"empty",
+                                  "Battery Volt Cell 1",
+                                  "Battery Volt Cell 2",
+                                  "Battery Temp Cell 1",
+                                  "Battery Temp Cell 2",
+                                  "Solar 1 Temp",
+                                  "Solar 2 Temp",
+                                  "Solar 3 Temp",
+                                  "Solar 4 Temp",
+                                  "PWRS Temp",
+                                  "OBDH Temp",
+                                  "ADCS Temp",
+                                  "Gyro X",
+                                  "Gyro Y",
+                                  "Gyro Z"};
     for (int i = 0; i < 15; ++i)
         QCOMPARE(option(i)->text(), captions[i]);
     QVERIFY(option(1)->isChecked());
@@ -176,8 +186,7 @@ void TestForm1::typingAFrame() {
     QVERIFY(bars().isEmpty());
     QTest::keyClick(text2(), Qt::Key_Backspace);
     QCOMPARE(label2(), QStringLiteral("1/1"));
-    QCOMPARE(text2()->toPlainText(),
-             QStringLiteral("21:14:07 s kadrin 2222 2222 2222 2222 2222"));
+    QCOMPARE(text2()->toPlainText(), QStringLiteral("21:14:07 s kadrin 2222 2222 2222 2222 2222"));
 }
 
 void TestForm1::pastingALog() {
@@ -204,12 +213,12 @@ void TestForm1::lineBreaksOfTheTextBox_data() {
     QTest::newRow("LF") << Twos + QStringLiteral("\n") + Twos << QStringLiteral("1/2");
     QTest::newRow("lone CR is a line break in the box")
         << Twos + QStringLiteral("\r") + Twos << QStringLiteral("1/2");
-    QTest::newRow("line separator") << Twos + QChar(QChar::LineSeparator) + Twos
-                                    << QStringLiteral("1/2");
+    QTest::newRow("line separator")
+        << Twos + QChar(QChar::LineSeparator) + Twos << QStringLiteral("1/2");
     QTest::newRow("no-break space is not a blank")
         << QStringLiteral("SKADRIN\u00a022222222222222222222") << QStringLiteral("0/0");
-    QTest::newRow("tab is not a blank") << QStringLiteral("SKADRIN\t22222222222222222222")
-                                        << QStringLiteral("0/0");
+    QTest::newRow("tab is not a blank")
+        << QStringLiteral("SKADRIN\t22222222222222222222") << QStringLiteral("0/0");
 }
 
 void TestForm1::lineBreaksOfTheTextBox() {
@@ -286,8 +295,8 @@ void TestForm1::optionClicks() {
     QTest::mouseClick(option(14), Qt::LeftButton, {}, QPoint(5, 6));
     QVERIFY(option(14)->isChecked());
     QCOMPARE(frameCaption(), QStringLiteral("Gyro Z"));
-    QCOMPARE(bars(), (QVector<QPair<double, double>>{
-                         {1, -45}, {2, -2.3}, {3, 2.25}, {4, 33}, {5, 11.45}}));
+    QCOMPARE(bars(),
+             (QVector<QPair<double, double>>{{1, -45}, {2, -2.3}, {3, 2.25}, {4, 33}, {5, 11.45}}));
     QTest::mouseClick(option(3), Qt::LeftButton, {}, QPoint(5, 6));
     QCOMPARE(frameCaption(), QStringLiteral("Battery Temp Cell 1"));
     QCOMPARE(bars().size(), 5);
@@ -368,9 +377,9 @@ void TestForm1::configuration() {
     init();
     QCOMPARE(control<QPushButton>("Command1")->isVisible(), buttonVisible);
     QCOMPARE(Module1::ConfigPath, confPath());
-    QCOMPARE(Module1::ImageDirectory, imageDirectory.isEmpty()
-                                          ? QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                                          : imageDirectory);
+    QCOMPARE(Module1::ImageDirectory,
+             imageDirectory.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                                      : imageDirectory);
 }
 
 void TestForm1::exitClosesWindow() {

@@ -69,8 +69,10 @@ void TestForm2::content() {
     QCOMPARE(labelText(about, "Label7"), QStringLiteral("e-mail:"));
     QVERIFY(labelText(about, "Label4").contains(QLatin1String("example.org")));
     QVERIFY(labelText(about, "Label5").contains(QLatin1String("@example.org")));
-    QCOMPARE(about->findChild<QLabel *>(QStringLiteral("Label1"))->geometry(), QRect(8, 16, 401, 25));
-    QCOMPARE(about->findChild<QLabel *>(QStringLiteral("Label2"))->geometry(), QRect(8, 16, 217, 17));
+    QCOMPARE(about->findChild<QLabel *>(QStringLiteral("Label1"))->geometry(),
+             QRect(8, 16, 401, 25));
+    QCOMPARE(about->findChild<QLabel *>(QStringLiteral("Label2"))->geometry(),
+             QRect(8, 16, 217, 17));
     const QLabel *picture = about->findChild<QLabel *>(QStringLiteral("Picture1"));
     QCOMPARE(picture->geometry(), QRect(248, 40, 229, 200));
     QCOMPARE(picture->pixmap().size(), QSize(229, 200));

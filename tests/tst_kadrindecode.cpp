@@ -115,7 +115,8 @@ void TestKadrinDecode::json() {
              QStringLiteral("sun tracking"));
     const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
     QCOMPARE(second[QLatin1String("record")].toInt(), 2);
-    QCOMPARE(second[QLatin1String("values")].toObject()[QLatin1String("Battery Voltage Cell 1")]
+    QCOMPARE(second[QLatin1String("values")]
+                 .toObject()[QLatin1String("Battery Voltage Cell 1")]
                  .toDouble(),
              2958.0);
 }
@@ -130,21 +131,21 @@ void TestKadrinDecode::exitStatus_data() {
     QTest::newRow("no frame") << QStringList() << QByteArray("QST\nKADRIN\n") << 1 << QByteArray();
     QTest::newRow("empty input, csv header only")
         << QStringList{QStringLiteral("--csv")} << QByteArray() << 1 << CsvHeader;
-    QTest::newRow("standard input as -") << QStringList{QStringLiteral("-")} << Twos << 0
-                                         << QByteArray("CW beacon:");
+    QTest::newRow("standard input as -")
+        << QStringList{QStringLiteral("-")} << Twos << 0 << QByteArray("CW beacon:");
     QTest::newRow("help") << QStringList{QStringLiteral("--help")} << QByteArray() << 0
                           << QByteArray("Usage: kadrin-decode");
     QTest::newRow("version") << QStringList{QStringLiteral("--version")} << QByteArray() << 0
                              << QByteArray("kadrin-decode Ver. 0.1 (30 June 2014)\n");
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("--xml")} << Twos << 2
-                                    << QByteArray();
+    QTest::newRow("unknown option")
+        << QStringList{QStringLiteral("--xml")} << Twos << 2 << QByteArray();
     QTest::newRow("unknown short option")
         << QStringList{QStringLiteral("-x")} << Twos << 2 << QByteArray();
     QTest::newRow("csv and json together")
         << QStringList{QStringLiteral("--csv"), QStringLiteral("--json")} << Twos << 2
         << QByteArray();
-    QTest::newRow("binary input")
-        << QStringList() << QByteArray("\x00\xff\xfe\x01KADRIN\x00", 11) << 1 << QByteArray();
+    QTest::newRow("binary input") << QStringList() << QByteArray("\x00\xff\xfe\x01KADRIN\x00", 11)
+                                  << 1 << QByteArray();
 }
 
 void TestKadrinDecode::exitStatus() {

@@ -34,8 +34,8 @@ QStringList framesOf(const QString &text) {
         for (uint c : line.toUcs4())
             if (c != ' ')
                 normal.append(QChar::toUpper(char32_t(c)));
-        const QString upper = QString::fromUcs4(reinterpret_cast<const char32_t *>(normal.data()),
-                                                normal.size());
+        const QString upper =
+            QString::fromUcs4(reinterpret_cast<const char32_t *>(normal.data()), normal.size());
         if (!upper.contains(QLatin1String("SKADRIN")))
             continue;
         const QString candidate = upper.mid(upper.indexOf(QLatin1String("KADRIN")));
@@ -65,7 +65,7 @@ private:
     QPlainTextEdit *input = nullptr;
     QString model;        // what the operator typed, line breaks as LF
     int chartChannel = 0; // channel the chart should show
-    bool decoded = false;  // a pass has run: the browser shows a position
+    bool decoded = false; // a pass has run: the browser shows a position
 };
 
 QString TestSoak::randomFrameLine() {
@@ -108,8 +108,18 @@ void TestSoak::step() {
     QTextCursor cursor = input->textCursor();
     const int position = random.bounded(int(model.size()) + 1);
     switch (random.bounded(40)) {
-    case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9:
-    case 10: case 11: { // typing at some place
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+    case 11: { // typing at some place
         cursor.setPosition(position);
         input->setTextCursor(cursor);
         QString typed = random.bounded(2) ? randomFrameLine() : QString();
@@ -124,7 +134,12 @@ void TestSoak::step() {
         }
         break;
     }
-    case 12: case 13: case 14: case 15: case 16: case 17: { // deleting a stretch
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+    case 16:
+    case 17: { // deleting a stretch
         const int length = random.bounded(std::min(int(model.size()) - position, 60) + 1);
         cursor.setPosition(position);
         cursor.setPosition(position + length, QTextCursor::KeepAnchor);
@@ -138,7 +153,12 @@ void TestSoak::step() {
         }
         break;
     }
-    case 18: case 19: case 20: case 21: case 22: case 23: { // pasting frames and junk
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+    case 22:
+    case 23: { // pasting frames and junk
         const QString pasted = randomPaste();
         cursor.setPosition(position);
         input->setTextCursor(cursor);
@@ -165,7 +185,13 @@ void TestSoak::step() {
         QTest::keyClick(input, Qt::Key_Delete);
         model.clear();
         break;
-    case 26: case 27: case 28: case 29: case 30: case 31: case 32: { // browsing
+    case 26:
+    case 27:
+    case 28:
+    case 29:
+    case 30:
+    case 31:
+    case 32: { // browsing
         const QAbstractSlider::SliderAction actions[] = {
             QAbstractSlider::SliderSingleStepAdd, QAbstractSlider::SliderSingleStepSub,
             QAbstractSlider::SliderPageStepAdd, QAbstractSlider::SliderToMinimum,
@@ -194,7 +220,8 @@ void TestSoak::check(int step) {
     const QString where = QStringLiteral("step %1").arg(step);
     QString raw = input->document()->toRawText();
     raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    QVERIFY2(raw == model, qPrintable(where + QLatin1String(": the input box lost or changed text")));
+    QVERIFY2(raw == model,
+             qPrintable(where + QLatin1String(": the input box lost or changed text")));
 
     const QStringList frames = framesOf(model);
     const auto *scroll = window->findChild<QScrollBar *>(QStringLiteral("HScroll1"));
@@ -206,7 +233,8 @@ void TestSoak::check(int step) {
     QVERIFY2(m == 0 ? p == 0 : (p >= 1 && p <= m), qPrintable(where));
     QCOMPARE(window->history().RecordCount(), m);
 
-    const QString report = window->findChild<QPlainTextEdit *>(QStringLiteral("Text3"))->toPlainText();
+    const QString report =
+        window->findChild<QPlainTextEdit *>(QStringLiteral("Text3"))->toPlainText();
     if (m == 0) {
         QVERIFY2(report.isEmpty(), qPrintable(where));
     } else {

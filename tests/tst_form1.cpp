@@ -48,6 +48,7 @@ private slots:
     void layout_data();
     void layout();
     void windowAtStart();
+    void tabOrder();
     void typingAFrame();
     void pastingALog();
     void lineBreaksOfTheTextBox_data();
@@ -166,6 +167,22 @@ void TestForm1::windowAtStart() {
     QVERIFY(text2()->font().bold());
     QCOMPARE(text2()->font().pointSizeF(), 8.25);
     QCOMPARE(QFontInfo(text2()->font()).family(), QStringLiteral("Liberation Mono"));
+}
+
+void TestForm1::tabOrder() {
+    // The controls the keyboard reaches, in their order (the frame and the
+    // hidden buffer take no focus).
+    QStringList expected = {"HScroll1", "Text2", "Command1", "Text3"};
+    for (int i = 0; i < 15; ++i)
+        expected.append(QStringLiteral("Option1(%1)").arg(i));
+    QStringList found;
+    QWidget *w = window->findChild<QWidget *>(QStringLiteral("Frame8"));
+    for (int steps = 0; steps < 500 && found.size() < expected.size(); ++steps) {
+        if (expected.contains(w->objectName()) && !found.contains(w->objectName()))
+            found.append(w->objectName());
+        w = w->nextInFocusChain();
+    }
+    QCOMPARE(found, expected);
 }
 
 void TestForm1::typingAFrame() {

@@ -55,13 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString text = QString::fromUtf8(content);
 
-    Configuration program; // the program's own defaults
-    program.imageDirectory = QStringLiteral("screenshots/");
-    checkOne(content, text, program);
-
-    Configuration other;
-    other.imageDirectory = QString();
-    other.screenshotButtonVisible = false;
-    checkOne(content, text, other);
+    // The defaults the window starts from (no prefix, button shown), then
+    // the other way round.
+    checkOne(content, text, Configuration{QString(), true});
+    checkOne(content, text, Configuration{QStringLiteral("screenshots/"), false});
     return 0;
 }

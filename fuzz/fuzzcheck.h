@@ -30,16 +30,16 @@
     std::abort();
 }
 
-// Code points of a text, printable for a failure message: "K A D ... U+00DF".
+// A text, printable for a failure message: printable ASCII as it is, any
+// other code point as \u{...}.
 inline QString describe(const QString &text) {
-    QString out;
+    QString out = QStringLiteral("\"");
     for (const char32_t c : text.toUcs4()) {
-        if (!out.isEmpty())
-            out += QLatin1Char(' ');
-        if (c > 0x20 && c < 0x7f)
+        if (c >= 0x20 && c < 0x7f && c != U'\\')
             out += QChar(char16_t(c));
         else
-            out += QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+            out += QStringLiteral("\\u{%1}").arg(
+                QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0')));
     }
-    return QLatin1Char('"') + out + QLatin1Char('"');
+    return out + QLatin1Char('"');
 }

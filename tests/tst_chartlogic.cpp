@@ -35,7 +35,6 @@ private slots:
     void valueRange();
     void browser_data();
     void browser();
-    void captions();
 };
 
 void TestChartLogic::oneBarPerRecord() {
@@ -139,15 +138,6 @@ void TestChartLogic::browser() {
     const BrowserRange range = BrowserRange::afterPass(recordCount);
     QCOMPARE(range.clamp(position), kept);
     QCOMPARE(browserCaption(range.clamp(position), range.maximum), caption);
-}
-
-void TestChartLogic::captions() {
-    QCOMPARE(channelCaption(0), QStringLiteral("empty"));
-    QCOMPARE(channelCaption(1), QStringLiteral("Battery Volt Cell 1"));
-    QCOMPARE(channelCaption(4), QStringLiteral("Battery Temp Cell 2"));
-    QCOMPARE(channelCaption(9), QStringLiteral("PWRS Temp"));
-    QCOMPARE(channelCaption(14), QStringLiteral("Gyro Z"));
-    QVERIFY(channelCaption(15).isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestChartLogic)

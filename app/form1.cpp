@@ -117,9 +117,8 @@ void Form1::buildControls() {
         // their fixed widths.
         button->setStyleSheet(QStringLiteral("QRadioButton { spacing: 3px; }"));
         Option1->addButton(button, i);
-        optionButtons_[i] = button;
     }
-    optionButtons_[1]->setChecked(true);
+    Option1->button(1)->setChecked(true);
     connect(Option1, &QButtonGroup::idClicked, this, &Form1::Option1_Click);
 
     Text3 = new QPlainTextEdit(inner_);
@@ -174,7 +173,7 @@ void Form1::buildControls() {
 
 void Form1::setTabOrder() {
     QList<QWidget *> order = {Frame8, HScroll1, Text2, Command1, Picture2, Text3};
-    for (QRadioButton *button : optionButtons_)
+    for (QAbstractButton *button : Option1->buttons())
         order.append(button);
     for (int i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
@@ -214,7 +213,7 @@ void Form1::Text2_Change() {
     HScroll1_Change();
 
     Draw_Chart(1);
-    optionButtons_[1]->setChecked(true);
+    Option1->button(1)->setChecked(true);
 }
 
 void Form1::HScroll1_Change() {

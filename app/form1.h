@@ -6,8 +6,6 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include <array>
-
 class ChannelChart;
 class Form2;
 class QButtonGroup;
@@ -15,7 +13,6 @@ class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class QRadioButton;
 class QScrollBar;
 
 // The main window: beacon text in, decoded reports, record browser and
@@ -55,7 +52,6 @@ private:
     QPlainTextEdit *Text2 = nullptr;
     QPlainTextEdit *Text3 = nullptr;
     QButtonGroup *Option1 = nullptr;
-    std::array<QRadioButton *, 15> optionButtons_{};
     QGroupBox *Frame8 = nullptr;
     ChannelChart *MSChart1 = nullptr;
     QPushButton *Command1 = nullptr;

@@ -2,6 +2,7 @@
 // and of kadrin-decode --csv over a million frame lines.
 
 #include "beaconlog.h"
+#include "benchfigures.h"
 #include "history/telemetryhistory.h"
 
 #include <QCoreApplication>
@@ -10,24 +11,14 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
 
-double peakMemoryMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-
-double medianMs(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
+using benchfigures::medianMs;
+using benchfigures::peakMemoryMiB;
 
 void benchPass(int frames, int noise) {
     const QString text = beaconlog::log(frames, noise);

@@ -4,13 +4,12 @@
 
 #include "../bench/beaconlog.h"
 #include "app/form1.h"
+#include "benchfigures.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTest>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,10 +17,23 @@
 
 namespace {
 
-double peakMemoryMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
+using benchfigures::peakMemoryMiB;
+
+// Times presses of a blank and its removal at the cursor, each until the
+// views are updated (the chart's queued redraw and the repaints it asks
+// for); sorted.
+std::vector<double> timeKeyPresses(QPlainTextEdit *input, int presses) {
+    std::vector<double> samples;
+    for (int i = 0; i < presses; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(input, i % 2 ? Qt::Key_Backspace : Qt::Key_Space);
+        QApplication::processEvents();
+        QApplication::processEvents();
+        samples.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples;
 }
 
 void benchKeys(int frames, int presses) {
@@ -38,18 +50,8 @@ void benchKeys(int frames, int presses) {
     input->setFocus();
     input->moveCursor(QTextCursor::End);
 
-    std::vector<double> samples;
-    for (int i = 0; i < presses; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        // A blank and its removal at the end of the last line: every press
-        // re-decodes the whole text.
-        QTest::keyClick(input, i % 2 ? Qt::Key_Backspace : Qt::Key_Space);
-        QApplication::processEvents(); // the chart's queued redraw
-        QApplication::processEvents(); // and the repaints it asks for
-        samples.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(samples.begin(), samples.end());
+    // At the end of the last line: every press re-decodes the whole text.
+    const std::vector<double> samples = timeKeyPresses(input, presses);
     const QString what =
         QStringLiteral("window: key press to updated views, %1 frames").arg(frames);
     const QString detail = QStringLiteral("90%: %1 ms, max %2 ms; text loaded in %3 ms")
@@ -82,16 +84,7 @@ void benchLongLine(int lineLength, int presses) {
         QTextCursor cursor = input->textCursor();
         cursor.setPosition(int(frames.size()) + (insideLongLine ? lineLength / 2 : -1));
         input->setTextCursor(cursor);
-        std::vector<double> samples;
-        for (int i = 0; i < presses; ++i) {
-            QElapsedTimer timer;
-            timer.start();
-            QTest::keyClick(input, i % 2 ? Qt::Key_Backspace : Qt::Key_Space);
-            QApplication::processEvents();
-            QApplication::processEvents();
-            samples.push_back(timer.nsecsElapsed() / 1e6);
-        }
-        std::sort(samples.begin(), samples.end());
+        const std::vector<double> samples = timeKeyPresses(input, presses);
         const QString what = QStringLiteral("window: key %1, text with a %2-character line")
                                  .arg(insideLongLine ? QStringLiteral("inside the long line")
                                                      : QStringLiteral("on a frame line"))

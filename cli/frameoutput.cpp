@@ -65,7 +65,7 @@ const std::array<FieldCells, FieldCount> &fieldCells() {
     static const auto cells = [] {
         std::array<FieldCells, FieldCount> all;
         for (int f = 0; f < FieldCount; ++f) {
-            const FieldSpec &field = FrameFields[f];
+            const FrameField &field = FrameFields[f];
             for (int level = 0; level < field.rowCount(); ++level) {
                 if (field.isNumeric()) {
                     const QByteArray number = shortestDecimal(field.levels->rows[level].value);
@@ -88,7 +88,7 @@ void FrameWriter::begin(QByteArray &out) const {
     if (format_ != OutputFormat::Csv)
         return;
     out += "record,frame";
-    for (const FieldSpec &field : FrameFields) {
+    for (const FrameField &field : FrameFields) {
         out += ',';
         out += csvField(field.prefix);
     }
@@ -104,7 +104,7 @@ void FrameWriter::write(QByteArray &out, qint64 recordNumber, const BeaconFrame 
         out += "CW beacon: S";
         out += frame.text().toUtf8();
         out += '\n';
-        for (const FieldSpec &field : FrameFields) {
+        for (const FrameField &field : FrameFields) {
             out += readField(frame, field).statement().toUtf8();
             out += '\n';
         }

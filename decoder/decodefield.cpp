@@ -24,7 +24,7 @@ QString FieldReading::statement() const {
     return line;
 }
 
-FieldReading readField(const BeaconFrame &frame, const FieldSpec &field) {
+FieldReading readField(const BeaconFrame &frame, const FrameField &field) {
     FieldReading reading;
     reading.field = &field;
     reading.symbol = frame.at(field.position);
@@ -34,7 +34,7 @@ FieldReading readField(const BeaconFrame &frame, const FieldSpec &field) {
     return reading;
 }
 
-FieldReading DecodeField(const BeaconFrame &frame, const FieldSpec &field,
+FieldReading DecodeField(const BeaconFrame &frame, const FrameField &field,
                          TelemetryRecord &record) {
     const FieldReading reading = readField(frame, field);
     if (field.isNumeric())
@@ -45,6 +45,6 @@ FieldReading DecodeField(const BeaconFrame &frame, const FieldSpec &field,
 void DecodeFrame(const BeaconFrame &frame, TelemetryRecord &record) {
     record.frame = frame;
     record.Values.fill(0.0);
-    for (const FieldSpec &field : FrameFields)
+    for (const FrameField &field : FrameFields)
         DecodeField(frame, field, record);
 }

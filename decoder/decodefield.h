@@ -9,7 +9,7 @@ class TelemetryRecord;
 
 // What one field of a frame says: the row its symbol selects, if any.
 struct FieldReading {
-    const FieldSpec *field = nullptr;
+    const FrameField *field = nullptr;
     char32_t symbol = 0;
     int level = -1; // row of the field's table; -1 when the symbol has none
 
@@ -22,11 +22,12 @@ struct FieldReading {
 };
 
 // Reads one field of a frame. A table look-up, no search.
-FieldReading readField(const BeaconFrame &frame, const FieldSpec &field);
+FieldReading readField(const BeaconFrame &frame, const FrameField &field);
 
 // Decodes one field into the record: a numeric field writes its channel
 // (NaN when its symbol is not in the table); mode fields write nothing.
-FieldReading DecodeField(const BeaconFrame &frame, const FieldSpec &field, TelemetryRecord &record);
+FieldReading DecodeField(const BeaconFrame &frame, const FrameField &field,
+                         TelemetryRecord &record);
 
 // Decodes a whole frame into a clean record: the frame itself, every
 // numeric channel, and zeros in the channels no field writes.

@@ -112,7 +112,7 @@ namespace {
 constexpr const char *Unknown = ": unknown(";
 }
 
-const std::array<FieldSpec, FieldCount> FrameFields = {{
+const std::array<FrameField, FieldCount> FrameFields = {{
     {7, "Satellite Mode", 0, nullptr, &SatelliteModes, Unknown},
     {8, "Battery Voltage Cell 1", 1, &BatteryVoltageLevels, nullptr, Unknown},
     {9, "Battery Voltage Cell 2", 2, &BatteryVoltageLevels, nullptr, Unknown},

@@ -33,7 +33,7 @@ extern const ModeTable MagneticTorquerModes;
 extern const ModeTable ReactionWheelModes;
 
 // One decoded field of the frame.
-struct FieldSpec {
+struct FrameField {
     int position;               // 1-based in the 26-character frame
     const char *prefix;         // begins every statement of the field
     int channel;                // index into TelemetryRecord::Values; 0 for mode fields
@@ -50,4 +50,4 @@ struct FieldSpec {
 
 // The seventeen decoded fields in frame (and report) order.
 inline constexpr int FieldCount = 17;
-extern const std::array<FieldSpec, FieldCount> FrameFields;
+extern const std::array<FrameField, FieldCount> FrameFields;

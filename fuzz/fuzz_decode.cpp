@@ -31,10 +31,10 @@ constexpr int LastChannel = 14;
 
 // The numeric field that writes each channel, from the field list.
 struct ChannelFields {
-    const FieldSpec *field[TelemetryRecord::ChannelCount] = {};
+    const FrameField *field[TelemetryRecord::ChannelCount] = {};
 
     ChannelFields() {
-        for (const FieldSpec &spec : FrameFields) {
+        for (const FrameField &spec : FrameFields) {
             if (!spec.isNumeric())
                 continue;
             FUZZ_CHECK(spec.channel >= FirstChannel && spec.channel <= LastChannel);
@@ -134,7 +134,7 @@ void checkRecord(const TelemetryRecord &record, int index) {
     FUZZ_CHECK_MSG(rest.isEmpty(), where() + QLatin1String(": report text ") + describe(report));
 
     for (int channel = FirstChannel; channel <= LastChannel; ++channel) {
-        const FieldSpec &field = *channelFields().field[channel];
+        const FrameField &field = *channelFields().field[channel];
         const double value = record.Values[channel];
         // The field's statement is the report line after the header, in
         // field order.

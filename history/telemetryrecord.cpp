@@ -8,7 +8,7 @@ QStringList TelemetryRecord::reportLines() const {
         return lines;
     lines.reserve(ReportLineCount);
     lines.append(QLatin1String("CW beacon: S") + frame->text());
-    for (const FieldSpec &field : FrameFields)
+    for (const FrameField &field : FrameFields)
         lines.append(readField(*frame, field).statement());
     return lines;
 }

@@ -3,13 +3,15 @@
 #include "app/legacylook.h"
 
 namespace {
+const QColor BarBlue(0x33, 0x66, 0xcc);
+const QColor LightBlue(0x9d, 0xb8, 0xe8); // where a bar stands for many records
 // Fixed margins keep the plot area, and so the bar binning, independent of
 // the value labels.
 const QMargins PlotMargins(52, 8, 12, 22);
 } // namespace
 
 ChannelChart::ChannelChart(QWidget *parent)
-    : QCustomPlot(parent), bars_(new QCPBars(xAxis, yAxis)),
+    : QCustomPlot(parent), bars_(new QCPBars(xAxis, yAxis)), nearBars_(new QCPBars(xAxis, yAxis)),
       categoryTicker_(new QCPAxisTickerFixed) {
     setAntialiasedElements(QCP::aeNone);
     setNotAntialiasedElements(QCP::aeAll);
@@ -29,11 +31,13 @@ ChannelChart::ChannelChart(QWidget *parent)
     xAxis->setRange(0.5, 1.5);
     yAxis->setRange(0, 1);
 
-    bars_->setAntialiased(false);
-    bars_->setAntialiasedFill(false);
-    bars_->setPen(Qt::NoPen);
-    bars_->setBrush(QColor(0x33, 0x66, 0xcc));
-    bars_->setWidthType(QCPBars::wtPlotCoords);
+    for (QCPBars *bars : {bars_, nearBars_}) {
+        bars->setAntialiased(false);
+        bars->setAntialiasedFill(false);
+        bars->setPen(Qt::NoPen);
+        bars->setWidthType(QCPBars::wtPlotCoords);
+    }
+    nearBars_->setBrush(BarBlue);
 }
 
 int ChannelChart::plotColumns() const {
@@ -41,27 +45,19 @@ int ChannelChart::plotColumns() const {
 }
 
 void ChannelChart::showBars(const ChartBars &bars, int recordCount) {
+    bars_->setBrush(bars.perColumn ? LightBlue : BarBlue);
     bars_->setWidth(bars.width);
     bars_->setData(bars.keys, bars.values, true);
+    nearBars_->setWidth(bars.width);
+    nearBars_->setData(bars.nearKeys, bars.nearValues, true);
 
     const int categories = std::max(recordCount, 1);
     xAxis->setRange(0.5, categories + 0.5);
     const int labelWidth =
         QFontMetrics(xAxis->tickLabelFont()).horizontalAdvance(QString::number(categories));
-    categoryTicker_->setTickStep(::categoryTickStep(recordCount, plotColumns(), labelWidth));
+    categoryTicker_->setTickStep(categoryTickStep(recordCount, plotColumns(), labelWidth));
 
-    const ValueRange range = valueAxisRange(bars.values);
+    const ValueRange range = valueAxisRange(bars);
     yAxis->setRange(range.lower, range.upper);
     replot(QCustomPlot::rpQueuedReplot);
-}
-
-QVector<QPair<double, double>> ChannelChart::barData() const {
-    QVector<QPair<double, double>> data;
-    for (auto it = bars_->data()->constBegin(); it != bars_->data()->constEnd(); ++it)
-        data.append({it->key, it->value});
-    return data;
-}
-
-double ChannelChart::categoryTickStep() const {
-    return categoryTicker_->tickStep();
 }

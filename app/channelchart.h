@@ -4,8 +4,6 @@
 
 #include <qcustomplot.h>
 
-#include <QVector>
-
 // The bar chart of one channel over all stored frames: one category per
 // frame, labelled with its record number, drawn flat for speed.
 class ChannelChart : public QCustomPlot {
@@ -18,11 +16,8 @@ public:
     // Pixel columns of the plot area: one bar per column at most.
     int plotColumns() const;
 
-    // What is drawn, read back from the plot: (key, value) of every bar.
-    QVector<QPair<double, double>> barData() const;
-    double categoryTickStep() const;
-
 private:
-    QCPBars *bars_;
+    QCPBars *bars_;     // to each record's value, or a column's value farthest from 0
+    QCPBars *nearBars_; // a column's value nearest to 0, darker, over the others
     QSharedPointer<QCPAxisTickerFixed> categoryTicker_;
 };

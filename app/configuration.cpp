@@ -1,7 +1,13 @@
 #include "app/configuration.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,8 +58,24 @@ Configuration parseConfiguration(const QByteArray &content, Configuration defaul
 }
 
 Configuration readConfiguration(const QString &path, Configuration defaults) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened without waiting (a FIFO would block) and checked on the open
+    // file, so nothing can be swapped in between.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return defaults;
-    return parseConfiguration(file.readAll(), std::move(defaults));
+    struct stat info {};
+    QFile file;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > MaxConfigurationSize ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return defaults;
+    }
+    const QByteArray content = file.read(MaxConfigurationSize + 1);
+    if (content.size() > MaxConfigurationSize || file.error() != QFileDevice::NoError)
+        return defaults;
+    Configuration configuration = parseConfiguration(content, std::move(defaults));
+    if (QDir::isRelativePath(configuration.imageDirectory))
+        configuration.imageDirectory =
+            QFileInfo(path).absolutePath() + QLatin1Char('/') + configuration.imageDirectory;
+    return configuration;
 }

@@ -20,6 +20,9 @@ struct Configuration {
 // skipped; bytes that are not UTF-8 read as U+FFFD.
 Configuration parseConfiguration(const QByteArray &content, Configuration defaults);
 
-// Reads the file at path; a missing, empty or unreadable file leaves the
-// defaults without a word. The file is never written.
+// Reads the file at path, if it is a regular file of at most MaxSize bytes;
+// anything else (missing, unreadable, a FIFO, a device, too large) leaves
+// the defaults without a word. An IMAGE_PATH that is not absolute is taken
+// relative to the file's folder. The file is never written.
 Configuration readConfiguration(const QString &path, Configuration defaults);
+inline constexpr qint64 MaxConfigurationSize = 1 << 20;

@@ -1,16 +1,15 @@
 #include "app/form1.h"
 
+#include "app/beaconedit.h"
 #include "app/channelchart.h"
-#include "app/configuration.h"
 #include "app/form2.h"
 #include "app/legacylook.h"
-#include "app/longlines.h"
 #include "app/module1.h"
+#include "decoder/decodeframe.h"
 #include "history/chartlogic.h"
 #include "history/recordbrowser.h"
 
 #include <QButtonGroup>
-#include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -38,6 +37,10 @@ constexpr OptionPlace OptionPlaces[ChartChannelCount] = {
     {8160, 240, 1575},   {8160, 480, 1575},  {8160, 720, 1575},  {8160, 960, 1575},
     {8160, 1200, 1575},  {8160, 1440, 1575}};
 
+// The bottom row: Label3 from 720 twips, 7095 wide; Label2 ends at 8535.
+const QRect Label3Place = twips(720, 11400, 7095, 255);
+const QRect Label2Place = twips(7920, 11400, 615, 255);
+
 void paintGrey(QWidget *widget) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, WindowGrey);
@@ -45,19 +48,9 @@ void paintGrey(QWidget *widget) {
     widget->setAutoFillBackground(true);
 }
 
-// The input text as the decode pass reads it: every line break of the text
-// box (a paragraph or line separator) as LF, every other character as typed.
-QString textForDecoding(const QPlainTextEdit *edit) {
-    QString text = edit->document()->toRawText();
-    for (QChar &c : text)
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
-            c = u'\n';
-    return text;
-}
-
 } // namespace
 
-Form1::Form1(QWidget *parent) : QMainWindow(parent) {
+Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KADRIN CW Telemetry Decoder [QX0ZZ]"));
     setWindowIcon(QIcon(QStringLiteral(":/kadrin/kadrin-icon.png")));
@@ -73,7 +66,7 @@ Form1::Form1(QWidget *parent) : QMainWindow(parent) {
     setTabOrder();
     inner_->installEventFilter(this);
 
-    Form_Load();
+    Form_Load(configuration);
     resize(InnerWidth, InnerHeight + menuBar()->sizeHint().height());
 }
 
@@ -89,21 +82,13 @@ void Form1::buildMenus() {
 }
 
 void Form1::buildControls() {
-    Text2 = new QPlainTextEdit(inner_);
+    Text2 = new BeaconEdit(inner_);
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setGeometry(twips(120, 0, 5655, 1575));
-    QFont inputFont = courierNew(8.25, true);
-    inputFont.setStyleStrategy(QFont::PreferNoShaping); // monospaced Latin needs none; faster
-    Text2->setFont(inputFont);
+    Text2->setFont(courierNew(8.25, true));
     Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // One beacon per visual line. Wrapping would also lay out a long pasted
-    // line again on every key, which takes seconds at 100,000 characters.
-    Text2->setLineWrapMode(QPlainTextEdit::NoWrap);
-    connect(Text2->document(), &QTextDocument::contentsChange, this,
-            [this](int position, int, int charsAdded) {
-                keepLongLineLayouts(Text2->document(), position, charsAdded);
-            });
-    connect(Text2, &QPlainTextEdit::textChanged, this, &Form1::Text2_Change);
+    Text2->setMarkSource([this](int line) { return markOf(line); });
+    connect(Text2, &BeaconEdit::linesChanged, this, &Form1::Text2_Change);
 
     Option1 = new QButtonGroup(this);
     Option1->setObjectName(QStringLiteral("Option1"));
@@ -149,12 +134,12 @@ void Form1::buildControls() {
 
     Label3 = new QLabel(inner_);
     Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setGeometry(twips(720, 11400, 7095, 255));
+    Label3->setGeometry(Label3Place);
     paintGrey(Label3);
 
     Label2 = new QLabel(inner_);
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(twips(7920, 11400, 615, 255));
+    Label2->setGeometry(Label2Place);
     Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     paintGrey(Label2);
 
@@ -162,6 +147,7 @@ void Form1::buildControls() {
     HScroll1->setObjectName(QStringLiteral("HScroll1"));
     HScroll1->setGeometry(twips(8640, 11400, 1095, 255));
     HScroll1->setTracking(false); // the view follows when the thumb is released
+    HScroll1->setFocusPolicy(Qt::StrongFocus); // its arrow keys browse the records
     HScroll1->setRange(0, 0);
     HScroll1->setEnabled(false);
     connect(HScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
@@ -185,17 +171,36 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::Form_Load() {
-    const QString programDirectory = QCoreApplication::applicationDirPath();
-    Module1::ImageDirectory = programDirectory + QLatin1Char('/');
-    Module1::ConfigPath = programDirectory + QLatin1String("/conf.ini");
+void Form1::layOutStatusRow() {
+    const int right = Label2Place.right();
+    const int needed = Label2->fontMetrics().horizontalAdvance(Label2->text()) + 4;
+    const int width = std::max(Label2Place.width(), needed);
+    Label2->setGeometry(right - width + 1, Label2Place.top(), width, Label2Place.height());
 
-    const Configuration configuration =
-        readConfiguration(Module1::ConfigPath, Configuration{Module1::ImageDirectory, true});
+    const int label3Right = std::min(Label3Place.right(), Label2->x() - 4);
+    const int label3Width = std::max(label3Right - Label3Place.left() + 1, 0);
+    Label3->setGeometry(Label3Place.left(), Label3Place.top(), label3Width, Label3Place.height());
+    const QString shown = Label3->fontMetrics().elidedText(status_, Qt::ElideMiddle, label3Width);
+    Label3->setText(shown);
+    Label3->setToolTip(shown == status_ ? QString() : status_);
+}
+
+void Form1::setStatus(const QString &text) {
+    status_ = text;
+    layOutStatusRow();
+}
+
+LineMark Form1::markOf(int line) const {
+    LineMark mark;
+    const LineVerdict verdict = history_.lineVerdict(line);
+    Q_UNUSED(verdict);
+    return mark;
+}
+
+void Form1::Form_Load(const Configuration &configuration) {
     Module1::ImageDirectory = configuration.imageDirectory;
     Command1->setVisible(configuration.screenshotButtonVisible);
-
-    Picture2->setVisible(false);
+    Picture2->setVisible(false); // the screenshot buffer
 }
 
 void Form1::Form_Resize() {
@@ -203,13 +208,16 @@ void Form1::Form_Resize() {
     Picture2->setGeometry(0, 0, inner_->width(), inner_->height());
 }
 
-void Form1::Text2_Change() {
-    history_.decodeText(textForDecoding(Text2));
+void Form1::Text2_Change(int firstLine, int removedLines, int addedLines) {
+    history_.replaceLines(firstLine, removedLines, addedLines,
+                          [this, firstLine](int i) { return QStringView(Text2->line(firstLine + i)); });
 
-    const BrowserRange range = BrowserRange::afterPass(history_.RecordCount());
-    const QSignalBlocker blocker(HScroll1);
-    HScroll1->setEnabled(true);
-    HScroll1->setRange(range.minimum, range.maximum);
+    const BrowserRange range = BrowserRange::afterPass(history_.recordCount());
+    {
+        const QSignalBlocker blocker(HScroll1);
+        HScroll1->setEnabled(true);
+        HScroll1->setRange(range.minimum, range.maximum);
+    }
     HScroll1_Change();
 
     Draw_Chart(1);
@@ -219,6 +227,7 @@ void Form1::Text2_Change() {
 void Form1::HScroll1_Change() {
     const int position = HScroll1->value();
     Label2->setText(browserCaption(position, HScroll1->maximum()));
+    layOutStatusRow();
     Text3->setPlainText(history_.record(position).reportLines().join(QLatin1Char('\n')));
 }
 
@@ -228,7 +237,8 @@ void Form1::Option1_Click(int index) {
 
 void Form1::Draw_Chart(int index) {
     Frame8->setTitle(channelCaption(index));
-    MSChart1->showBars(chartBars(history_, index, MSChart1->plotColumns()), history_.RecordCount());
+    MSChart1->showBars(chartBars(history_, index, MSChart1->plotColumns()),
+                       history_.recordCount());
 }
 
 void Form1::Command1_Click() {
@@ -238,7 +248,7 @@ void Form1::Command1_Click() {
     const QString path = screenshotExport_.savePath(Module1::ImageDirectory);
     QString error;
     if (!ScreenshotExport::saveBitmap(Picture2->pixmap().toImage(), path, &error)) {
-        Label3->setText(QLatin1String("Not saved: ") + path);
+        setStatus(QLatin1String("Not saved: ") + path);
         QMessageBox box(
             QMessageBox::Warning, QStringLiteral("Error"),
             QStringLiteral("The screenshot could not be saved as\n%1\n\n%2").arg(path, error),
@@ -246,7 +256,7 @@ void Form1::Command1_Click() {
         box.exec();
         return;
     }
-    Label3->setText(path + QLatin1String(" saved"));
+    setStatus(path + QLatin1String(" saved"));
 
     if (!ScreenshotExport::startConverter(path)) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Error"),

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/configuration.h"
 #include "app/screenshotexport.h"
 #include "history/telemetryhistory.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
+struct LineMark;
+class BeaconEdit;
 class ChannelChart;
 class Form2;
 class QButtonGroup;
@@ -21,9 +24,8 @@ class QScrollBar;
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit Form1(QWidget *parent = nullptr);
+    explicit Form1(const Configuration &configuration, QWidget *parent = nullptr);
 
-    const TelemetryHistory &history() const { return history_; }
     ScreenshotExport &screenshotExport() { return screenshotExport_; }
 
 protected:
@@ -33,10 +35,15 @@ private:
     void buildMenus();
     void buildControls();
     void setTabOrder();
+    // Label2 keeps its right edge and grows to the left over the unused end
+    // of Label3, whose text is elided in the middle where both would touch.
+    void layOutStatusRow();
+    void setStatus(const QString &text);
+    LineMark markOf(int line) const;
 
-    void Form_Load();
+    void Form_Load(const Configuration &configuration);
     void Form_Resize();
-    void Text2_Change();
+    void Text2_Change(int firstLine, int removedLines, int addedLines);
     void HScroll1_Change();
     void Option1_Click(int index);
     void Draw_Chart(int index);
@@ -47,9 +54,10 @@ private:
     TelemetryHistory history_;
     ScreenshotExport screenshotExport_;
     QPointer<Form2> aboutWindow_; // owned by nobody; deletes itself when closed
+    QString status_;              // the whole text of Label3, which may show it elided
 
     QWidget *inner_ = nullptr;
-    QPlainTextEdit *Text2 = nullptr;
+    BeaconEdit *Text2 = nullptr;
     QPlainTextEdit *Text3 = nullptr;
     QButtonGroup *Option1 = nullptr;
     QGroupBox *Frame8 = nullptr;

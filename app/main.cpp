@@ -1,6 +1,8 @@
 // KADRIN CW Telemetry Decoder: the window program.
 
+#include "app/configuration.h"
 #include "app/form1.h"
+#include "app/module1.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -28,7 +30,13 @@ int main(int argc, char *argv[]) {
     }
     QApplication app(argc, argv);
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    Form1 window;
+
+    // conf.ini lives beside the program and is read once, here.
+    const QString programDirectory = QCoreApplication::applicationDirPath();
+    Module1::ConfigPath = programDirectory + QStringLiteral("/conf.ini");
+    Configuration defaults;
+    defaults.imageDirectory = programDirectory + QLatin1Char('/');
+    Form1 window(readConfiguration(Module1::ConfigPath, defaults));
     window.show();
     return app.exec();
 }

@@ -1,7 +1,30 @@
 #include "app/screenshotexport.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QProcess>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+bool isSymbolicLink(const QString &path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// Why a write failed: Qt's text, or the system's when Qt has none.
+QString reasonOf(const QFileDevice &file, int savedErrno) {
+    const QString text = file.errorString();
+    if (savedErrno != 0 && (text.isEmpty() || text == QLatin1String("Unknown error")))
+        return QString::fromLocal8Bit(std::strerror(savedErrno));
+    return text;
+}
+
+} // namespace
 
 ScreenshotExport::ScreenshotExport() : today_(&QDate::currentDate) {}
 
@@ -11,20 +34,39 @@ QString ScreenshotExport::savePath(const QString &imageDirectory) const {
 }
 
 bool ScreenshotExport::saveBitmap(const QImage &image, const QString &path, QString *error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
+    // A symbolic link of that name would make the save replace the file it
+    // points to (the name is predictable; the folder may be shared).
+    const QString linkRefused =
+        QStringLiteral("%1 is a symbolic link; nothing was written.").arg(path);
+    if (isSymbolicLink(path)) {
+        *error = linkRefused;
         return false;
     }
-    if (!image.save(&file, "BMP")) {
-        *error = file.error() != QFileDevice::NoError
-                     ? file.errorString()
-                     : QStringLiteral("the picture could not be written");
+    QByteArray bitmap;
+    QBuffer buffer(&bitmap);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "BMP")) {
+        *error = QStringLiteral("the picture could not be made");
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = reasonOf(file, errno);
+        return false;
+    }
+    errno = 0;
+    if (file.write(bitmap) != bitmap.size() || !file.flush()) {
+        *error = reasonOf(file, errno);
         file.cancelWriting();
         return false;
     }
+    if (isSymbolicLink(path)) { // placed while the file was written
+        file.cancelWriting();
+        *error = linkRefused;
+        return false;
+    }
+    errno = 0;
     if (!file.commit()) {
-        *error = file.errorString();
+        *error = reasonOf(file, errno);
         return false;
     }
     return true;

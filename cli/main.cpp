@@ -1,140 +1,132 @@
-// kadrin-decode: decodes saved beacon logs in batch with the same decode
-// pass as the window.
+// kadrin-decode: decodes beacon logs with the same decoder as the window.
 
-#include "cli/frameoutput.h"
-#include "decoder/decodepass.h"
+#include "cli/decoderun.h"
 #include "decoder/version.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
-#include <QStringDecoder>
 
 #include <cstdio>
 
 namespace {
 
 constexpr char Usage[] =
-    "Usage: kadrin-decode [--csv | --json] [FILE ...]\n"
+    "Usage: kadrin-decode [--csv | --json | --status] [--follow] [FILE ...]\n"
     "Decodes KADRIN CW beacon text, one beacon per line, from each FILE in turn\n"
     "(standard input when no FILE is given or FILE is \"-\"). Frames are numbered\n"
     "from 1 in input order across all files.\n"
     "\n"
     "  (default)  each frame's report, frames separated by an empty line\n"
-    "  --csv      one CSV row per frame: record, frame and each field's value\n"
+    "  --csv      one CSV row per frame: record, frame, each field's value,\n"
+    "             time (UTC), file and line\n"
     "  --json     one JSON object per line per frame\n"
+    "  --status   one line per input line: FILE:LINE: frame N, near miss: why,\n"
+    "             or other; a summary on standard error\n"
+    "  --follow   with one FILE: keep reading it as it grows, like tail -f,\n"
+    "             until interrupted (SIGINT or SIGTERM)\n"
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
     "Exit status: 0 when at least one frame was decoded, 1 when none,\n"
-    "2 for a usage error or a file that cannot be read.\n";
+    "2 for a usage error, a file that cannot be read or output that cannot\n"
+    "be written.\n";
 
-constexpr qsizetype FlushThreshold = 1 << 20;
-
-void flush(QByteArray &out) {
-    if (!out.isEmpty())
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-    out.clear();
+int usageError(const QByteArray &message) {
+    printError(message);
+    std::fputs(Usage, stderr);
+    return 2;
 }
 
-void printError(const QString &message) {
-    std::fprintf(stderr, "kadrin-decode: %s\n", message.toLocal8Bit().constData());
+// The options that take a value, with their names as typed.
+const QStringList ValueOptions = {};
+
+// The FILE arguments as the bytes given: names that are not UTF-8 must not
+// be decoded to text and back.
+QList<QByteArray> fileArguments(int argc, char *argv[]) {
+    QList<QByteArray> files;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (optionsEnded || argument == "-" || !argument.startsWith('-')) {
+            files.append(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (!argument.contains('=') &&
+                   ValueOptions.contains(QString::fromLatin1(argument.mid(2)))) {
+            ++i; // the option's value
+        }
+    }
+    return files;
 }
 
-struct Source {
-    QString name; // as given; "-" for standard input
-};
-
-// Reads one source completely; false (with a message) when it cannot.
-bool readSource(const Source &source, QString &text) {
-    QFile file;
-    const bool isStdin = source.name == QLatin1String("-");
-    const bool opened = isStdin ? file.open(stdin, QIODevice::ReadOnly)
-                                : (file.setFileName(source.name), file.open(QIODevice::ReadOnly));
-    const QString shownName = isStdin ? QStringLiteral("standard input") : source.name;
-    if (!opened) {
-        printError(QStringLiteral("%1: cannot read: %2").arg(shownName, file.errorString()));
-        return false;
+// The argument in which the parser found an unknown option name.
+QByteArray optionAsTyped(int argc, char *argv[], const QString &name) {
+    for (int i = 1; i < argc; ++i) {
+        QByteArray argument(argv[i]);
+        argument = argument.left(argument.indexOf('=') < 0 ? argument.size() : argument.indexOf('='));
+        if (argument.startsWith('-') && QString::fromLocal8Bit(argument).endsWith(name))
+            return argument;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        printError(QStringLiteral("%1: cannot read: %2").arg(shownName, file.errorString()));
-        return false;
-    }
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    text = decoder(bytes);
-    if (decoder.hasError())
-        printError(
-            QStringLiteral("%1: not valid UTF-8; undecodable bytes read as U+FFFD").arg(shownName));
-    return true;
+    return name.toLocal8Bit();
 }
 
 } // namespace
 
 int main(int argc, char *argv[]) {
+    CheckedOutput::guardStandardDescriptors();
     QCoreApplication app(argc, argv);
 
-    OutputFormat format = OutputFormat::Report;
-    bool formatChosen = false;
-    bool optionsEnded = false;
-    QList<Source> sources;
-    const QStringList arguments = app.arguments().mid(1);
-    for (const QString &argument : arguments) {
-        if (!optionsEnded && argument.startsWith(QLatin1String("--"))) {
-            if (argument == QLatin1String("--")) {
-                optionsEnded = true;
-            } else if (argument == QLatin1String("--help")) {
-                std::fputs(Usage, stdout);
-                return 0;
-            } else if (argument == QLatin1String("--version")) {
-                std::printf("kadrin-decode %s (%s)\n", kadrin::VersionText, kadrin::VersionDate);
-                return 0;
-            } else if (argument == QLatin1String("--csv") || argument == QLatin1String("--json")) {
-                const OutputFormat chosen =
-                    argument == QLatin1String("--csv") ? OutputFormat::Csv : OutputFormat::Json;
-                if (formatChosen && chosen != format) {
-                    printError(QStringLiteral("--csv and --json cannot be used together"));
-                    std::fputs(Usage, stderr);
-                    return 2;
-                }
-                format = chosen;
-                formatChosen = true;
-            } else {
-                printError(QStringLiteral("unknown option %1").arg(argument));
-                std::fputs(Usage, stderr);
-                return 2;
-            }
-        } else if (!optionsEnded && argument.startsWith(QLatin1Char('-')) &&
-                   argument != QLatin1String("-")) {
-            printError(QStringLiteral("unknown option %1").arg(argument));
-            std::fputs(Usage, stderr);
-            return 2;
-        } else {
-            sources.append({argument});
-        }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption csv(QStringLiteral("csv"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption status(QStringLiteral("status"));
+    const QCommandLineOption follow(QStringLiteral("follow"));
+    const QCommandLineOption help(QStringLiteral("help"));
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({csv, json, status, follow, help, version});
+    if (!parser.parse(app.arguments())) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (unknown.isEmpty())
+            return usageError(parser.errorText().toLocal8Bit());
+        return usageError("unknown option " + optionAsTyped(argc, argv, unknown.first()));
     }
-    if (sources.isEmpty())
-        sources.append({QStringLiteral("-")});
+    if (parser.isSet(help)) {
+        std::fputs(Usage, stdout);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
+    }
+    if (parser.isSet(version)) {
+        std::printf("kadrin-decode %s (%s)\n", kadrin::VersionText, kadrin::VersionDate);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
+    }
 
-    const FrameWriter writer(format);
-    QByteArray out;
-    writer.begin(out);
-    qint64 frames = 0;
-    bool failed = false;
-    for (const Source &source : sources) {
-        QString text;
-        if (!readSource(source, text)) {
-            failed = true;
-            continue;
+    DecodeRun::Options options;
+    QByteArrayList formats;
+    for (const auto &[option, format] : {std::pair{&csv, OutputFormat::Csv},
+                                         std::pair{&json, OutputFormat::Json},
+                                         std::pair{&status, OutputFormat::Status}}) {
+        if (parser.isSet(*option)) {
+            formats.append("--" + option->names().first().toLatin1());
+            options.format = format;
         }
-        forEachBeaconFrame(text, [&](const BeaconFrame &frame) {
-            writer.write(out, ++frames, frame);
-            if (out.size() >= FlushThreshold)
-                flush(out);
-        });
     }
-    flush(out);
-    std::fflush(stdout);
-    if (failed)
+    if (formats.size() > 1)
+        return usageError(formats.join(" and ") + " cannot be used together");
+    options.follow = parser.isSet(follow);
+    options.files = fileArguments(argc, argv);
+    if (options.files.size() != parser.positionalArguments().size())
+        return usageError("cannot tell the FILE arguments apart");
+    if (options.files.isEmpty())
+        options.files.append("-");
+    if (options.follow && (options.files.size() != 1 || options.files.first() == "-"))
+        return usageError("--follow needs exactly one FILE, not standard input");
+
+    CheckedOutput output;
+    DecodeRun run(options, output);
+    const bool ok = run.run();
+    if (options.format == OutputFormat::Status)
+        std::fprintf(stderr, "%s\n", run.summary().toUtf8().constData());
+    if (!ok)
         return 2;
-    return frames > 0 ? 0 : 1;
+    return run.frames() > 0 ? 0 : 1;
 }

@@ -132,3 +132,14 @@ const std::array<FrameField, FieldCount> FrameFields = {{
     {25, "Gyro Y", 13, &GyroRateLevels, nullptr, Unknown},
     {26, "Gyro Z", 14, &GyroRateLevels, nullptr, Unknown},
 }};
+
+const FrameField *fieldOfChannel(int channel) {
+    static const auto byChannel = [] {
+        std::array<const FrameField *, ChannelCount> fields{};
+        for (const FrameField &field : FrameFields)
+            if (field.isNumeric())
+                fields[field.channel] = &field;
+        return fields;
+    }();
+    return channel >= 0 && channel < ChannelCount ? byChannel[channel] : nullptr;
+}

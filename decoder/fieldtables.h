@@ -51,3 +51,8 @@ struct FrameField {
 // The seventeen decoded fields in frame (and report) order.
 inline constexpr int FieldCount = 17;
 extern const std::array<FrameField, FieldCount> FrameFields;
+
+// Channels 0 to 28; 1 to 14 are written by the numeric fields.
+inline constexpr int ChannelCount = 29;
+// The numeric field that writes a channel; none for 0 and 15 to 28.
+const FrameField *fieldOfChannel(int channel);

@@ -4,84 +4,111 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-
-const std::array<const char *, ChartChannelCount> ChannelCaptions = {"empty",
-                                                                     "Battery Volt Cell 1",
-                                                                     "Battery Volt Cell 2",
-                                                                     "Battery Temp Cell 1",
-                                                                     "Battery Temp Cell 2",
-                                                                     "Solar 1 Temp",
-                                                                     "Solar 2 Temp",
-                                                                     "Solar 3 Temp",
-                                                                     "Solar 4 Temp",
-                                                                     "PWRS Temp",
-                                                                     "OBDH Temp",
-                                                                     "ADCS Temp",
-                                                                     "Gyro X",
-                                                                     "Gyro Y",
-                                                                     "Gyro Z"};
 
 QString channelCaption(int channel) {
+    static constexpr std::array<const char *, ChartChannelCount> Captions = {
+        "empty",        "Battery Volt Cell 1", "Battery Volt Cell 2", "Battery Temp Cell 1",
+        "Battery Temp Cell 2", "Solar 1 Temp", "Solar 2 Temp",        "Solar 3 Temp",
+        "Solar 4 Temp", "PWRS Temp",           "OBDH Temp",           "ADCS Temp",
+        "Gyro X",       "Gyro Y",              "Gyro Z"};
     if (channel < 0 || channel >= ChartChannelCount)
         return QString();
-    return QLatin1String(ChannelCaptions[channel]);
+    return QLatin1String(Captions[size_t(channel)]);
 }
+
+namespace {
+
+void widen(ChartBars &bars, double value) {
+    bars.lowest = std::min(bars.lowest, value);
+    bars.highest = std::max(bars.highest, value);
+}
+
+// Records 1..count fall into columns of equal width; column c ends after
+// record round((c + 1) * count / columns).
+class ColumnBinner {
+public:
+    ColumnBinner(ChartBars &bars, int count, int columns)
+        : bars_(bars), count_(count), columns_(columns) {
+        bars.perColumn = true;
+        bars.width = double(count) / columns;
+        bars.keys.reserve(2 * columns);
+        bars.values.reserve(2 * columns);
+        lastOfColumn_ = columnEnd(0);
+    }
+
+    void add(double value) {
+        ++record_;
+        if (!std::isnan(value)) {
+            lowest_ = std::isnan(lowest_) ? value : std::min(lowest_, value);
+            highest_ = std::isnan(highest_) ? value : std::max(highest_, value);
+        }
+        if (record_ == lastOfColumn_) {
+            closeColumn();
+            ++column_;
+            lastOfColumn_ = columnEnd(column_);
+        }
+    }
+
+private:
+    int columnEnd(int column) const {
+        return column + 1 >= columns_ ? count_
+                                      : int(std::floor(0.5 + double(column + 1) * count_ / columns_));
+    }
+
+    void closeColumn() {
+        if (!std::isnan(highest_)) {
+            const double centre = 0.5 + (column_ + 0.5) * bars_.width;
+            widen(bars_, lowest_);
+            widen(bars_, highest_);
+            if (lowest_ >= 0 || highest_ <= 0) {
+                const bool positive = lowest_ >= 0;
+                bars_.keys.append(centre);
+                bars_.values.append(positive ? highest_ : lowest_);
+                if (lowest_ != highest_) {
+                    bars_.nearKeys.append(centre);
+                    bars_.nearValues.append(positive ? lowest_ : highest_);
+                }
+            } else {
+                bars_.keys.append({centre, centre});
+                bars_.values.append({highest_, lowest_});
+            }
+        }
+        lowest_ = highest_ = std::nan("");
+    }
+
+    ChartBars &bars_;
+    const int count_;
+    const int columns_;
+    int record_ = 0;
+    int column_ = 0;
+    int lastOfColumn_ = 0;
+    double lowest_ = std::nan("");
+    double highest_ = std::nan("");
+};
+
+} // namespace
 
 ChartBars chartBars(const TelemetryHistory &history, int channel, int pixelColumns) {
     ChartBars bars;
-    const int count = history.RecordCount();
+    const int count = history.recordCount();
     if (count < 1)
         return bars;
     pixelColumns = std::max(pixelColumns, 1);
 
     if (2 * count <= pixelColumns) {
-        bars.keys.reserve(count);
-        bars.values.reserve(count);
-        for (int i = 1; i <= count; ++i) {
-            const double v = history.value(i, channel);
-            if (std::isnan(v))
-                continue;
-            bars.keys.append(i);
-            bars.values.append(v);
-        }
+        int key = 0;
+        history.forEachValue(channel, [&](double value) {
+            ++key;
+            if (std::isnan(value))
+                return; // no value: a gap
+            bars.keys.append(key);
+            bars.values.append(value);
+            widen(bars, value);
+        });
         return bars;
     }
-
-    // Column c covers keys 0.5 + c * count / columns up to the next column.
-    bars.perColumn = true;
-    const int columns = std::min(pixelColumns, count);
-    bars.width = double(count) / columns;
-    bars.keys.reserve(2 * columns);
-    bars.values.reserve(2 * columns);
-    int record = 1;
-    for (int c = 0; c < columns; ++c) {
-        // Records whose key lies in this column: up to the column's right edge.
-        const int last =
-            c + 1 == columns ? count : int(std::floor(0.5 + double(c + 1) * count / columns));
-        double highest = std::nan("");
-        double lowest = std::nan("");
-        for (; record <= last; ++record) {
-            const double v = history.value(record, channel);
-            if (std::isnan(v))
-                continue;
-            if (std::isnan(highest) || v > highest)
-                highest = v;
-            if (std::isnan(lowest) || v < lowest)
-                lowest = v;
-        }
-        if (std::isnan(highest))
-            continue; // no value in this column: a gap
-        const double centre = 0.5 + (c + 0.5) * bars.width;
-        if (highest > 0 || lowest >= 0) {
-            bars.keys.append(centre);
-            bars.values.append(highest > 0 ? highest : 0.0);
-        }
-        if (lowest < 0) {
-            bars.keys.append(centre);
-            bars.values.append(lowest);
-        }
-    }
+    ColumnBinner binner(bars, count, std::min(pixelColumns, count));
+    history.forEachValue(channel, [&binner](double value) { binner.add(value); });
     return bars;
 }
 
@@ -114,28 +141,10 @@ int categoryTickStep(int recordCount, int plotWidth, int labelWidth) {
     return base * ((narrowest + base - 1) / base);
 }
 
-ValueRange valueAxisRange(const QVector<double> &values) {
-    double lowest = std::numeric_limits<double>::infinity();
-    double highest = -std::numeric_limits<double>::infinity();
-    for (double v : values) {
-        if (std::isnan(v))
-            continue;
-        lowest = std::min(lowest, v);
-        highest = std::max(highest, v);
-    }
-    if (lowest > highest)
-        return {0, 1}; // nothing to show
-    if (lowest == highest) {
-        const double margin = std::max(std::abs(lowest) * 0.05, 1.0);
-        return {lowest - margin, highest + margin};
-    }
-    // Fit the data so that differences between frames show; a range that
-    // crosses zero keeps zero inside, since the bars start there.
-    const double margin = (highest - lowest) * 0.1;
-    ValueRange range{lowest - margin, highest + margin};
-    if (lowest >= 0 && range.lower < 0)
-        range.lower = 0;
-    if (highest <= 0 && range.upper > 0)
-        range.upper = 0;
-    return range;
+ValueRange valueAxisRange(const ChartBars &bars) {
+    if (bars.lowest == 0 && bars.highest == 0)
+        return {0, 1}; // nothing but zeros, or nothing at all
+    const double margin = (bars.highest - bars.lowest) / 20;
+    return {bars.lowest < 0 ? bars.lowest - margin : 0.0,
+            bars.highest > 0 ? bars.highest + margin : 0.0};
 }

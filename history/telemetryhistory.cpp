@@ -1,33 +1,95 @@
 #include "history/telemetryhistory.h"
 
-#include "decoder/decodefield.h"
-#include "decoder/decodepass.h"
+#include "decoder/lines.h"
 
-TelemetryHistory::TelemetryHistory() : records_(InitialCapacity + 1) {}
+#include <algorithm>
 
-void TelemetryHistory::decodeText(QStringView text) {
-    recordCount_ = 0;
-    forEachBeaconFrame(text, [this](const BeaconFrame &frame) {
-        ++recordCount_;
-        if (recordCount_ >= storedRecords())
-            records_.emplace_back();
-        DecodeFrame(frame, records_[recordCount_]);
-    });
+TelemetryHistory::Change TelemetryHistory::decodeText(QStringView text) {
+    std::vector<QStringView> lines;
+    forEachLine(text, [&lines](QStringView line) { lines.push_back(line); });
+    return replaceLines(0, lineCount(), int(lines.size()),
+                        [&lines](int i) { return lines[size_t(i)]; });
+}
+
+TelemetryHistory::Change TelemetryHistory::replaceLines(int first, int removed, int count,
+                                                        const LineSource &newLine) {
+    first = std::clamp(first, 0, lineCount());
+    removed = std::clamp(removed, 0, lineCount() - first);
+
+    std::vector<LineInfo> infos(size_t(std::max(count, 0)));
+    std::vector<std::unique_ptr<TelemetryRecord>> records;
+    std::vector<int> recordLines;
+    LineScanner scanner;
+    for (int i = 0; i < count; ++i) {
+        scanner.add(newLine(i));
+        const LineVerdict verdict = scanner.finish();
+        infos[size_t(i)] = {verdict.kind, verdict.miss, verdict.symbols};
+        if (verdict.isFrame()) {
+            records.push_back(std::make_unique<TelemetryRecord>(*verdict.frame, verdict.time));
+            recordLines.push_back(first + i);
+        }
+    }
+
+    const auto firstRecord = std::lower_bound(recordLines_.begin(), recordLines_.end(), first);
+    const auto endRecord = std::lower_bound(firstRecord, recordLines_.end(), first + removed);
+    const auto recordIndex = firstRecord - recordLines_.begin();
+    const auto removedRecords = endRecord - firstRecord;
+
+    // Later records move with their lines.
+    const int shift = count - removed;
+    if (shift != 0)
+        for (auto it = endRecord; it != recordLines_.end(); ++it)
+            *it += shift;
+
+    auto splice = [](auto &target, qsizetype at, qsizetype gone, auto &&replacement) {
+        const qsizetype common = std::min<qsizetype>(gone, qsizetype(replacement.size()));
+        std::move(replacement.begin(), replacement.begin() + common, target.begin() + at);
+        if (gone > common)
+            target.erase(target.begin() + at + common, target.begin() + at + gone);
+        else
+            target.insert(target.begin() + at + common,
+                          std::make_move_iterator(replacement.begin() + common),
+                          std::make_move_iterator(replacement.end()));
+    };
+    splice(lines_, first, removed, infos);
+    splice(records_, recordIndex, removedRecords, records);
+    splice(recordLines_, recordIndex, removedRecords, recordLines);
+
+    return {int(recordIndex) + 1, int(removedRecords), int(records.size())};
 }
 
 const TelemetryRecord &TelemetryHistory::record(int index) const {
     static const TelemetryRecord neverWritten;
-    if (index < 0 || index >= storedRecords())
+    if (index < 1 || index > recordCount())
         return neverWritten;
-    return records_[index];
+    return *records_[size_t(index - 1)];
 }
 
-double TelemetryHistory::value(int index, int channel) const {
-    if (channel < 0 || channel >= TelemetryRecord::ChannelCount)
-        return 0.0;
-    return record(index).Values[channel];
+LineVerdict TelemetryHistory::lineVerdict(int line) const {
+    LineVerdict verdict;
+    if (line < 0 || line >= lineCount())
+        return verdict;
+    const LineInfo &info = lines_[size_t(line)];
+    verdict.kind = info.kind;
+    verdict.miss = info.miss;
+    verdict.symbols = info.symbols;
+    if (verdict.isFrame()) {
+        const TelemetryRecord &found = record(recordOfLine(line));
+        verdict.frame = found.frame();
+        verdict.time = found.time();
+    }
+    return verdict;
 }
 
-QString TelemetryHistory::lastReport() const {
-    return recordCount_ > 0 ? record(recordCount_).ReportText() : QString();
+int TelemetryHistory::recordOfLine(int line) const {
+    const auto it = std::lower_bound(recordLines_.begin(), recordLines_.end(), line);
+    if (it == recordLines_.end() || *it != line)
+        return 0;
+    return int(it - recordLines_.begin()) + 1;
+}
+
+int TelemetryHistory::lineOfRecord(int index) const {
+    if (index < 1 || index > recordCount())
+        return -1;
+    return recordLines_[size_t(index - 1)];
 }

@@ -1,39 +1,65 @@
 #pragma once
 
+#include "decoder/linescanner.h"
 #include "history/telemetryrecord.h"
 
 #include <QStringView>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
-// The decoded frames of the last decode pass, record 1 being the first
-// frame of the input. Record 0 is never written. The store starts with
-// records 0 to 100 and grows when a pass finds more frames; records above
-// RecordCount() may still hold frames of an earlier, longer pass and are
-// never shown.
+// The decoded frames of a text, kept line by line so that an edit costs only
+// what it changed. Record 1 is the first frame of the text; every frame of
+// the text has its record, in text order.
 class TelemetryHistory {
 public:
-    static constexpr int InitialCapacity = 100;
+    // What an update did to the records: those from firstRecord (1-based) on,
+    // removedRecords of them, were replaced by addedRecords new ones; the
+    // records after them were renumbered.
+    struct Change {
+        int firstRecord = 1;
+        int removedRecords = 0;
+        int addedRecords = 0;
+    };
+    using LineSource = std::function<QStringView(int)>;
 
-    TelemetryHistory();
+    // The decode pass over a whole text.
+    Change decodeText(QStringView text);
+    // Lines [first, first + removed) of the text were replaced by count lines,
+    // newLine(0) to newLine(count - 1), each given without its line break.
+    // Reads only those lines.
+    Change replaceLines(int first, int removed, int count, const LineSource &newLine);
 
-    // The decode pass: rewrites records 1.. with the frames of text, each
-    // from a clean record, and sets RecordCount().
-    void decodeText(QStringView text);
+    int recordCount() const { return int(records_.size()); }
+    int lineCount() const { return int(lines_.size()); }
 
-    int RecordCount() const { return recordCount_; }
-    // Number of records held, stale ones included (at least 101).
-    int storedRecords() const { return int(records_.size()); }
-
-    // Any index may be asked for; one outside the store reads as a record
-    // never written.
+    // Record index (1-based); any other index reads as a record never written.
     const TelemetryRecord &record(int index) const;
-    // Channel value of a record; NaN when the frame had no value there.
-    double value(int index, int channel) const;
-    // The report of the last frame of the pass; empty when there was none.
-    QString lastReport() const;
+    double value(int index, int channel) const { return record(index).value(channel); }
+
+    // The verdict on a line (0-based), its time and frame included.
+    LineVerdict lineVerdict(int line) const;
+    // The record of a frame line, 0 for any other line.
+    int recordOfLine(int line) const;
+    // The line of a record; -1 for an index without record.
+    int lineOfRecord(int index) const;
+
+    // Calls onValue(double) with the value of a channel in every record, in order.
+    template <typename OnValue> void forEachValue(int channel, OnValue &&onValue) const {
+        for (const auto &record : records_)
+            onValue(record->value(channel));
+    }
 
 private:
-    std::vector<TelemetryRecord> records_;
-    qint32 recordCount_ = 0;
+    // What a line is, without its frame: four bytes a line.
+    struct LineInfo {
+        LineVerdict::Kind kind = LineVerdict::Kind::Other;
+        LineVerdict::Miss miss = LineVerdict::Miss::None;
+        quint8 symbols = 0;
+    };
+
+    std::vector<LineInfo> lines_;
+    std::vector<std::unique_ptr<TelemetryRecord>> records_; // in text order
+    std::vector<int> recordLines_;                          // the line of each record, ascending
 };

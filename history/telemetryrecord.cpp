@@ -1,19 +1,38 @@
 #include "history/telemetryrecord.h"
 
-#include "decoder/decodefield.h"
+#include "decoder/decodeframe.h"
 
-QStringList TelemetryRecord::reportLines() const {
-    QStringList lines;
-    if (!frame)
-        return lines;
-    lines.reserve(ReportLineCount);
-    lines.append(QLatin1String("CW beacon: S") + frame->text());
-    for (const FrameField &field : FrameFields)
-        lines.append(readField(*frame, field).statement());
-    return lines;
+TelemetryRecord::TelemetryRecord(const BeaconFrame &frame, std::optional<qint64> time)
+    : time_(time.value_or(NoTime)) {
+    for (int i = 0; i < int(symbols_.size()); ++i)
+        symbols_[i] = frame.at(BeaconFrame::NameLength + 1 + i);
 }
 
-QString TelemetryRecord::ReportText() const {
+BeaconFrame TelemetryRecord::frame() const {
+    BeaconFrame frame;
+    const char32_t name[] = U"KADRIN";
+    for (int i = 0; i < BeaconFrame::NameLength; ++i)
+        frame.set(i + 1, name[i]);
+    for (int i = 0; i < int(symbols_.size()); ++i)
+        frame.set(BeaconFrame::NameLength + 1 + i, symbols_[i]);
+    return frame;
+}
+
+std::optional<qint64> TelemetryRecord::time() const {
+    if (time_ == NoTime)
+        return std::nullopt;
+    return time_;
+}
+
+double TelemetryRecord::value(int channel) const {
+    return isEmpty() ? 0.0 : channelValue(frame(), channel);
+}
+
+QStringList TelemetryRecord::reportLines() const {
+    return isEmpty() ? QStringList() : ::reportLines(decodeFrame(frame()));
+}
+
+QString TelemetryRecord::reportText() const {
     QString report;
     for (const QString &line : reportLines()) {
         report += line;

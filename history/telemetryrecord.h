@@ -6,22 +6,32 @@
 #include <QStringList>
 
 #include <array>
+#include <limits>
 #include <optional>
 
-// One decoded frame: the frame and its channel values. The report is made
-// from the frame when it is read, so a pass over many frames only stores
-// what it found.
+// One decoded frame of the text: the twenty symbols after the name and the
+// UTC time of its line. Everything else (statements, channel values, the
+// report) is read from the symbols when asked for, so a store of a million
+// frames holds only what was received.
 class TelemetryRecord {
 public:
-    static constexpr int ChannelCount = 29; // channels 0 to 28
-    static constexpr int ReportLineCount = 18;
+    TelemetryRecord() = default;
+    TelemetryRecord(const BeaconFrame &frame, std::optional<qint64> time);
 
-    std::optional<BeaconFrame> frame;          // none for a record never written
-    std::array<double, ChannelCount> Values{}; // index = channel; NaN = no value
-
-    // The report: "CW beacon: S" and the frame, then one statement per
-    // field, every line ended by CR LF. Empty for a record never written.
-    QString ReportText() const;
-    // The same 18 lines without line ends (none for a record never written).
+    BeaconFrame frame() const;
+    std::optional<qint64> time() const;
+    // Channel value: NaN where the frame's symbol has no row, 0 for a channel
+    // no field writes. A record never written reads 0 everywhere.
+    double value(int channel) const;
+    // The 18 report lines without line ends; none for a record never written.
     QStringList reportLines() const;
+    // The report with every line ended by CR LF; empty for a record never written.
+    QString reportText() const;
+
+    bool isEmpty() const { return symbols_[0] == 0; }
+
+private:
+    static constexpr qint64 NoTime = std::numeric_limits<qint64>::min();
+    std::array<char32_t, BeaconFrame::Length - BeaconFrame::NameLength> symbols_{};
+    qint64 time_ = NoTime;
 };

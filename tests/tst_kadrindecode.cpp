@@ -1,13 +1,19 @@
-// kadrin-decode run as a real process: reports, CSV, JSON and exit codes.
+// kadrin-decode run as a real process: golden outputs, exit statuses, files,
+// output that cannot be written, and following a growing log.
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
+
+const QString Program = QStringLiteral(KADRIN_DECODE_PATH);
+const QString DataDir = QStringLiteral(KADRIN_DATA_DIR);
+const QByteArray Frame = "SKADRIN4JJCCDDCA1238DC24FFF";
 
 struct Run {
     int exitCode = -1;
@@ -15,9 +21,11 @@ struct Run {
     QByteArray err;
 };
 
-Run decode(const QStringList &arguments, const QByteArray &input = QByteArray()) {
+Run decode(const QStringList &arguments, const QByteArray &input = QByteArray(),
+           const QString &directory = QString()) {
     QProcess process;
-    process.start(QStringLiteral(KADRIN_DECODE_PATH), arguments);
+    process.setWorkingDirectory(directory);
+    process.start(Program, arguments);
     process.write(input);
     process.closeWriteChannel();
     process.waitForFinished(60000);
@@ -25,100 +33,55 @@ Run decode(const QStringList &arguments, const QByteArray &input = QByteArray())
             process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
-const QByteArray Twos = "SKADRIN22222222222222222222";
-// Position 10 "8" (-0.5), position 25 "6" (-25.15), position 16 a comma,
-// position 23 "D" (not a wheel mode), position 24 "X" (no gyro level).
-const QByteArray Mixed = "skadrin 2 2 2 8 2 2 2 2 2 , 2 2 2 2 2 2 D X 6 2";
+QByteArray contentOf(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
-const QByteArray TwosReport = "CW beacon: SKADRIN22222222222222222222\n"
-                              "Satellite Mode: Normal Mode\n"
-                              "Battery Voltage Cell 1: <= 3000 mV\n"
-                              "Battery Voltage Cell 2: <= 3000 mV\n"
-                              "Battery Temperature Cell 1: <= -20 C\n"
-                              "Battery Temperature Cell 2: <= -20 C\n"
-                              "Solar Panel 1 Temperature: <= -40 C\n"
-                              "Solar Panel 2 Temperature: <= -40 C\n"
-                              "Solar Panel 3 Temperature: <= -40 C\n"
-                              "Solar Panel 4 Temperature: <= -40 C\n"
-                              "MCU PWRS Temperature: <= -40 C\n"
-                              "MCU OBDH Temperature: <= -40 C\n"
-                              "MCU ADCS Temperature: <= -40 C\n"
-                              "Magnetic Torquers Mode: sun tracking\n"
-                              "Reaction Wheels Mode: sun tracking\n"
-                              "Gyro X: <= -32 rad/s\n"
-                              "Gyro Y: <= -32 rad/s\n"
-                              "Gyro Z: <= -32 rad/s\n";
-
-const QByteArray CsvHeader =
-    "record,frame,Satellite Mode,Battery Voltage Cell 1,Battery Voltage Cell 2,"
-    "Battery Temperature Cell 1,Battery Temperature Cell 2,Solar Panel 1 Temperature,"
-    "Solar Panel 2 Temperature,Solar Panel 3 Temperature,Solar Panel 4 Temperature,"
-    "MCU PWRS Temperature,MCU OBDH Temperature,MCU ADCS Temperature,Magnetic Torquers Mode,"
-    "Reaction Wheels Mode,Gyro X,Gyro Y,Gyro Z\r\n";
+bool write(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode) {
+    QFile file(path);
+    return file.open(mode) && file.write(bytes) == bytes.size();
+}
 
 } // namespace
 
 class TestKadrinDecode : public QObject {
     Q_OBJECT
 private slots:
-    void reports();
-    void csv();
-    void json();
+    void goldenOutput_data();
+    void goldenOutput();
     void exitStatus_data();
     void exitStatus();
-    void unreadableFileDoesNotStopOthers();
-    void numberingAcrossFiles();
-    void sampleLog();
-    void binaryInputIsNamed();
+    void filesAndTheirNames();
+    void outputThatCannotBeWritten_data();
+    void outputThatCannotBeWritten();
+    void followsAGrowingLog();
 };
 
-void TestKadrinDecode::reports() {
-    const Run run = decode({}, "noise\r\n" + Twos + "\r\n" + Twos.toLower() + "\n");
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, TwosReport + "\n" + TwosReport);
-    QVERIFY(run.err.isEmpty());
+// The sample log and its outputs, checked by hand against the document.
+void TestKadrinDecode::goldenOutput_data() {
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("golden");
+    QTest::newRow("report") << QString() << QStringLiteral("sample-beacons.report.txt");
+    QTest::newRow("csv") << QStringLiteral("--csv") << QStringLiteral("sample-beacons.csv");
+    QTest::newRow("json") << QStringLiteral("--json") << QStringLiteral("sample-beacons.jsonl");
+    QTest::newRow("status") << QStringLiteral("--status")
+                            << QStringLiteral("sample-beacons.status.txt");
 }
 
-void TestKadrinDecode::csv() {
-    const Run run = decode({QStringLiteral("--csv")}, Twos + "\n" + Mixed + "\n");
+void TestKadrinDecode::goldenOutput() {
+    QFETCH(QString, option);
+    QFETCH(QString, golden);
+    QStringList arguments{QStringLiteral("sample-beacons.txt")};
+    if (!option.isEmpty())
+        arguments.prepend(option);
+    const Run run = decode(arguments, QByteArray(), DataDir);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out,
-             CsvHeader +
-                 "1,KADRIN22222222222222222222,Normal Mode,2958,2958,-22,-22,-45,-45,-45,-45,"
-                 "-45,-45,-45,sun tracking,sun tracking,-45,-45,-45\r\n"
-                 "2,\"KADRIN222822222,222222DX62\",Normal Mode,2958,2958,-0.5,-22,-45,-45,"
-                 "-45,-45,-45,-45,-45,sun tracking,,,-25.15,-45\r\n");
-}
-
-void TestKadrinDecode::json() {
-    const Run run = decode({QStringLiteral("--json")}, Mixed + "\n" + Twos);
-    QCOMPARE(run.exitCode, 0);
-    const QList<QByteArray> lines = run.out.split('\n');
-    QCOMPARE(lines.size(), 3); // two objects and the empty rest after the last LF
-    QJsonParseError error;
-    const QJsonObject first = QJsonDocument::fromJson(lines[0], &error).object();
-    QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(first[QLatin1String("record")].toInt(), 1);
-    QCOMPARE(first[QLatin1String("frame")].toString(),
-             QStringLiteral("KADRIN222822222,222222DX62"));
-    const QJsonArray report = first[QLatin1String("report")].toArray();
-    QCOMPARE(report.size(), 18);
-    QCOMPARE(report[14].toString(), QStringLiteral("Reaction Wheels Mode: unknown (D)"));
-    QCOMPARE(report[15].toString(), QStringLiteral("Gyro X: unknown(X)"));
-    const QJsonObject values = first[QLatin1String("values")].toObject();
-    QCOMPARE(values.size(), 17);
-    QCOMPARE(values[QLatin1String("Battery Temperature Cell 1")].toDouble(), -0.5);
-    QCOMPARE(values[QLatin1String("Gyro Y")].toDouble(), -25.15);
-    QVERIFY(values[QLatin1String("Gyro X")].isNull());
-    QVERIFY(values[QLatin1String("Reaction Wheels Mode")].isNull());
-    QCOMPARE(values[QLatin1String("Magnetic Torquers Mode")].toString(),
-             QStringLiteral("sun tracking"));
-    const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
-    QCOMPARE(second[QLatin1String("record")].toInt(), 2);
-    QCOMPARE(second[QLatin1String("values")]
-                 .toObject()[QLatin1String("Battery Voltage Cell 1")]
-                 .toDouble(),
-             2958.0);
+    QCOMPARE(run.out, contentOf(DataDir + QLatin1Char('/') + golden));
+    QCOMPARE(run.err, option == QLatin1String("--status")
+                          ? QByteArray("37 frames (4 with unreadable symbols), 4 near misses, "
+                                       "4 other lines\n")
+                          : QByteArray());
 }
 
 void TestKadrinDecode::exitStatus_data() {
@@ -127,25 +90,26 @@ void TestKadrinDecode::exitStatus_data() {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("outStart");
 
-    QTest::newRow("frames decoded") << QStringList() << Twos << 0 << QByteArray("CW beacon:");
-    QTest::newRow("no frame") << QStringList() << QByteArray("QST\nKADRIN\n") << 1 << QByteArray();
-    QTest::newRow("empty input, csv header only")
-        << QStringList{QStringLiteral("--csv")} << QByteArray() << 1 << CsvHeader;
+    const QByteArray none;
+    QTest::newRow("a frame") << QStringList() << Frame << 0 << QByteArray("CW beacon: S");
+    QTest::newRow("no frame") << QStringList() << QByteArray("QST\nKADRIN\n") << 1 << none;
     QTest::newRow("standard input as -")
-        << QStringList{QStringLiteral("-")} << Twos << 0 << QByteArray("CW beacon:");
-    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << QByteArray() << 0
+        << QStringList{QStringLiteral("-")} << Frame << 0 << QByteArray("CW beacon:");
+    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << none << 0
                           << QByteArray("Usage: kadrin-decode");
-    QTest::newRow("version") << QStringList{QStringLiteral("--version")} << QByteArray() << 0
+    QTest::newRow("version") << QStringList{QStringLiteral("--version")} << none << 0
                              << QByteArray("kadrin-decode Ver. 0.1 (30 June 2014)\n");
-    QTest::newRow("unknown option")
-        << QStringList{QStringLiteral("--xml")} << Twos << 2 << QByteArray();
-    QTest::newRow("unknown short option")
-        << QStringList{QStringLiteral("-x")} << Twos << 2 << QByteArray();
-    QTest::newRow("csv and json together")
-        << QStringList{QStringLiteral("--csv"), QStringLiteral("--json")} << Twos << 2
-        << QByteArray();
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--xml")} << Frame << 2 << none;
+    QTest::newRow("unknown short option") << QStringList{QStringLiteral("-x")} << Frame << 2 << none;
+    QTest::newRow("two formats") << QStringList{QStringLiteral("--csv"), QStringLiteral("--status")}
+                                 << Frame << 2 << none;
+    QTest::newRow("follow standard input")
+        << QStringList{QStringLiteral("--follow")} << Frame << 2 << none;
+    QTest::newRow("follow two files")
+        << QStringList{QStringLiteral("--follow"), QStringLiteral("a"), QStringLiteral("b")}
+        << none << 2 << none;
     QTest::newRow("binary input") << QStringList() << QByteArray("\x00\xff\xfe\x01KADRIN\x00", 11)
-                                  << 1 << QByteArray();
+                                  << 1 << none;
 }
 
 void TestKadrinDecode::exitStatus() {
@@ -157,53 +121,132 @@ void TestKadrinDecode::exitStatus() {
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.out.startsWith(outStart), run.out.left(200).constData());
     if (exitCode == 2)
-        QVERIFY(!run.err.isEmpty());
+        QVERIFY(run.err.startsWith("kadrin-decode: "));
 }
 
-void TestKadrinDecode::unreadableFileDoesNotStopOthers() {
+// Files that cannot be read are named and skipped; records number on across
+// files; a name that is not UTF-8 still opens, and a name with a comma, a
+// quote and a line break is one CSV field.
+void TestKadrinDecode::filesAndTheirNames() {
     QTemporaryDir dir;
-    const QString good = dir.filePath(QStringLiteral("good.txt"));
-    QFile file(good);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(Twos);
-    file.close();
+    const QByteArray odd = QFile::encodeName(dir.path()) + "/log\xff.txt";
+    const QString quoted = dir.filePath(QStringLiteral("pass \"1\",\nlog.txt"));
+    // The odd name is made from the bytes themselves.
+    FILE *raw = std::fopen(odd.constData(), "w");
+    QVERIFY(raw);
+    std::fputs(Frame.constData(), raw);
+    std::fclose(raw);
+    QVERIFY(write(quoted, Frame + "\n" + Frame + "\n", QIODevice::WriteOnly));
     const QString missing = dir.filePath(QStringLiteral("missing.txt"));
-    const Run run = decode({QStringLiteral("--csv"), missing, dir.path(), good});
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.contains(missing.toLocal8Bit()), run.err.constData());
-    QVERIFY2(run.err.contains(dir.path().toLocal8Bit() + ": cannot read"), run.err.constData());
-    QVERIFY(run.out.contains("\r\n1,KADRIN22222222222222222222,"));
+
+    QProcess process;
+    process.start(Program, {QStringLiteral("--csv"), missing, dir.path(), quoted});
+    process.waitForFinished();
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY2(err.contains(missing.toUtf8() + ": cannot read: No such file or directory"), err);
+    QVERIFY2(err.contains(dir.path().toUtf8() + ": cannot read: Is a directory"), err);
+    QVERIFY2(out.endsWith(",\"" + quoted.toUtf8().replace("\"", "\"\"") + "\",2\r\n"), out);
+    QVERIFY(out.contains("\r\n2,KADRIN4JJCCDDCA1238DC24FFF,"));
+
+    // The name's bytes reach the program through a script (QProcess would
+    // re-encode an argument).
+    const QString script = dir.filePath(QStringLiteral("run.sh"));
+    QVERIFY(write(script, "exec '" + QFile::encodeName(Program) + "' --status '" + odd + "'\n",
+                  QIODevice::WriteOnly));
+    process.start(QStringLiteral("/bin/sh"), {script});
+    process.waitForFinished();
+    ::unlink(odd.constData()); // QTemporaryDir cannot remove a name that is not UTF-8
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardOutput(), odd + ":1: frame 1\n");
 }
 
-void TestKadrinDecode::numberingAcrossFiles() {
+// Output that is lost is an error, never success; a closed pipe ends the
+// program at once, as it ends any filter.
+void TestKadrinDecode::outputThatCannotBeWritten_data() {
+    QTest::addColumn<QString>("redirection");
+    QTest::addColumn<QByteArray>("cause");
+    QTest::newRow("disk full") << QStringLiteral("> /dev/full")
+                               << QByteArray("No space left on device");
+    QTest::newRow("standard output closed") << QStringLiteral(">&-")
+                                            << QByteArray("Bad file descriptor");
+    QTest::newRow("broken pipe, SIGPIPE ignored")
+        << QStringLiteral("ignore") << QByteArray("Broken pipe");
+    QTest::newRow("broken pipe") << QStringLiteral("pipe") << QByteArray();
+}
+
+void TestKadrinDecode::outputThatCannotBeWritten() {
+    QFETCH(QString, redirection);
+    QFETCH(QByteArray, cause);
     QTemporaryDir dir;
-    QStringList paths;
-    for (int i = 0; i < 2; ++i) {
-        paths.append(dir.filePath(QStringLiteral("log%1.txt").arg(i)));
-        QFile file(paths.last());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(Twos + "\r\n" + Twos + "\r\n");
+    const QString log = dir.filePath(QStringLiteral("big.txt"));
+    QVERIFY(write(log, QByteArray(Frame + "\n").repeated(20000), QIODevice::WriteOnly));
+
+    // The shell reports the program's status after the pipe's reader is gone.
+    QString command = QStringLiteral("'%1' --csv '%2' %3; echo $?").arg(Program, log, redirection);
+    if (redirection == QLatin1String("ignore") || redirection == QLatin1String("pipe"))
+        command = QStringLiteral("%1 '%2' '%3' | head -c 1 >/dev/null; echo ${PIPESTATUS[0]}")
+                      .arg(redirection == QLatin1String("ignore") ? QStringLiteral("trap '' PIPE;")
+                                                                   : QString(),
+                           Program, log);
+    QProcess process;
+    process.start(QStringLiteral("bash"), {QStringLiteral("-c"), command});
+    QVERIFY(process.waitForFinished());
+    const QByteArray status = process.readAllStandardOutput().trimmed();
+    if (redirection == QLatin1String("pipe")) {
+        QCOMPARE(status, QByteArray::number(128 + SIGPIPE)); // ended by SIGPIPE
+        return;
     }
-    const Run run = decode({QStringLiteral("--csv"), paths[0], paths[1]});
-    QCOMPARE(run.exitCode, 0);
-    const QList<QByteArray> rows = run.out.split('\n');
-    QCOMPARE(rows.size(), 6); // header, four frames, empty rest
-    QVERIFY(rows[4].startsWith("4,KADRIN"));
+    QCOMPARE(status, QByteArray("2"));
+    QCOMPARE(process.readAllStandardError(),
+             "kadrin-decode: cannot write to standard output: " + cause + "\n");
 }
 
-void TestKadrinDecode::sampleLog() {
-    const Run run = decode({QStringLiteral("--csv"), QStringLiteral(KADRIN_SAMPLE_LOG)});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out.count("\r\n"), 1 + 26); // header and the log's 26 frames
-}
+// A writer appends whole lines, a line in two parts, then truncates the log
+// and finally rotates it; every frame is written once, in order.
+void TestKadrinDecode::followsAGrowingLog() {
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("pass.log"));
+    QVERIFY(write(log, Frame + "\nnoise\n", QIODevice::WriteOnly));
+    QProcess follower;
+    follower.setWorkingDirectory(dir.path());
+    follower.start(Program, {QStringLiteral("--status"), QStringLiteral("--follow"),
+                             QStringLiteral("pass.log")});
+    QByteArray out;
+    const auto waitFor = [&](const QByteArray &expected) {
+        return QTest::qWaitFor(
+            [&] {
+                out += follower.readAllStandardOutput();
+                return out.endsWith(expected);
+            },
+            5000);
+    };
+    QVERIFY2(waitFor("pass.log:1: frame 1\npass.log:2: other\n"), out);
 
-void TestKadrinDecode::binaryInputIsNamed() {
-    // Frames around bytes that are not UTF-8 still decode; a warning says so.
-    const Run run = decode({QStringLiteral("--csv"), QStringLiteral("-")},
-                           Twos + "\n\xff\xfe\x00\x01 garbage\n" + Twos + "\n");
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out.count("\r\n"), 3);
-    QVERIFY2(run.err.contains("standard input: not valid UTF-8"), run.err.constData());
+    QVERIFY(write(log, Frame.toLower() + "\n", QIODevice::Append));
+    QVERIFY2(waitFor("pass.log:3: frame 2\n"), out);
+    QVERIFY(write(log, Frame.left(12), QIODevice::Append));
+    QTest::qWait(1200); // longer than the follower waits between looks
+    out += follower.readAllStandardOutput();
+    QVERIFY2(out.endsWith("pass.log:3: frame 2\n"), out); // the half line waits
+    QVERIFY(write(log, Frame.mid(12) + "\n", QIODevice::Append));
+    QVERIFY2(waitFor("pass.log:4: frame 3\n"), out);
+
+    QVERIFY(write(log, "KADRIN\n" + Frame + "\n", QIODevice::WriteOnly | QIODevice::Truncate));
+    QVERIFY2(waitFor("pass.log:1: near miss: no S before KADRIN\npass.log:2: frame 4\n"), out);
+    QVERIFY(QFile::rename(log, log + QStringLiteral(".1")));
+    QVERIFY(write(log, Frame + "\n", QIODevice::WriteOnly));
+    QVERIFY2(waitFor("pass.log:1: frame 5\n"), out);
+
+    ::kill(pid_t(follower.processId()), SIGTERM);
+    QVERIFY(follower.waitForFinished());
+    QCOMPARE(follower.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(follower.exitCode(), 0);
+    QCOMPARE(follower.readAllStandardError(),
+             "kadrin-decode: pass.log: file truncated; reading it again from its start\n"
+             "kadrin-decode: pass.log: file replaced; reading the new file from its start\n"
+             "5 frames (0 with unreadable symbols), 1 near miss, 1 other line\n");
 }
 
 QTEST_GUILESS_MAIN(TestKadrinDecode)

@@ -1,0 +1,183 @@
+#include "cli/decoderun.h"
+
+#include "history/logfollower.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+void printError(const QByteArray &message) {
+    const QByteArray line = "kadrin-decode: " + message + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+namespace {
+
+constexpr qsizetype FlushThreshold = 1 << 20;
+
+QByteArray plural(qint64 count, const char *one, const char *many) {
+    return QByteArray::number(count) + ' ' + (count == 1 ? one : many);
+}
+
+// SIGINT and SIGTERM end a following run through the event loop, so the
+// output is complete when the program stops.
+int stopPipe[2] = {-1, -1};
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int) {
+    stopRequested = 1;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(stopPipe[1], &byte, 1);
+}
+
+bool installStopSignals() {
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+} // namespace
+
+DecodeRun::DecodeRun(const Options &options, CheckedOutput &output)
+    : options_(options), output_(output), writer_(options.format) {}
+
+QString DecodeRun::summary() const {
+    return QString::fromLatin1(plural(frames_, "frame", "frames") + " (" +
+                               QByteArray::number(unreadableFrames_) +
+                               " with unreadable symbols), " +
+                               plural(nearMisses_, "near miss", "near misses") + ", " +
+                               plural(otherLines_, "other line", "other lines"));
+}
+
+void DecodeRun::lineEnd() {
+    const LineVerdict verdict = scanner_.finish();
+    ++line_;
+    switch (verdict.kind) {
+    case LineVerdict::Kind::FrameWithUnreadable:
+        ++unreadableFrames_;
+        [[fallthrough]];
+    case LineVerdict::Kind::Frame:
+        ++frames_;
+        break;
+    case LineVerdict::Kind::NearMiss:
+        ++nearMisses_;
+        break;
+    case LineVerdict::Kind::Other:
+        ++otherLines_;
+        break;
+    }
+    writer_.write(output_.buffer(), verdict, frames_, line_);
+    if (verdict.isFrame() && frameHook_)
+        frameHook_(verdict, frames_);
+    flushOutput(FlushThreshold);
+}
+
+void DecodeRun::restarted(LogReader::Restart why) {
+    printError(currentName_ + (why == LogReader::Restart::Truncated
+                                   ? ": file truncated; reading it again from its start"
+                                   : ": file replaced; reading the new file from its start"));
+    line_ = 0;
+}
+
+bool DecodeRun::flushOutput(qsizetype threshold) {
+    if (!output_.flush(threshold) && !outputFailed_) {
+        outputFailed_ = true;
+        printError("cannot write to standard output: " + output_.error().toLocal8Bit());
+    }
+    return !outputFailed_;
+}
+
+bool DecodeRun::run() {
+    writer_.begin(output_.buffer());
+    bool ok = true;
+    if (options_.follow) {
+        ok = follow(options_.files.value(0));
+    } else {
+        for (const QByteArray &name : options_.files) {
+            ok = readSource(name) && ok;
+            if (outputFailed_)
+                break;
+        }
+    }
+    return flushOutput(0) && ok;
+}
+
+bool DecodeRun::readSource(const QByteArray &name) {
+    const QByteArray shownName = name == "-" ? QByteArray("standard input") : name;
+    currentName_ = shownName;
+    if (!reader_.open(name)) {
+        printError(shownName + ": cannot read: " + reader_.error().toLocal8Bit());
+        return false;
+    }
+    writer_.setSource(name);
+    line_ = 0;
+    bool ok = true;
+    while (!outputFailed_) {
+        if (!reader_.readAvailable(*this, LogReader::BlockSize)) {
+            printError(shownName + ": cannot read: " + reader_.error().toLocal8Bit());
+            ok = false;
+            break;
+        }
+        if (reader_.atEnd())
+            break;
+    }
+    reader_.finish(*this);
+    if (reader_.sawInvalidUtf8())
+        printError(shownName + ": not valid UTF-8; undecodable bytes read as U+FFFD");
+    reader_.close();
+    return ok;
+}
+
+bool DecodeRun::follow(const QByteArray &name) {
+    currentName_ = name;
+    if (!reader_.open(name)) {
+        printError(name + ": cannot read: " + reader_.error().toLocal8Bit());
+        return false;
+    }
+    writer_.setSource(name);
+    if (!installStopSignals()) {
+        printError("cannot catch SIGINT and SIGTERM");
+        return false;
+    }
+    QEventLoop loop;
+    bool ok = true;
+    bool warnedUtf8 = false;
+    auto readOn = [&] {
+        // A block at a time, so that a signal is answered during a long catch-up.
+        while (!stopRequested && !outputFailed_) {
+            if (!reader_.readAvailable(*this, LogReader::BlockSize, true)) {
+                printError(name + ": cannot read: " + reader_.error().toLocal8Bit());
+                ok = false;
+                loop.quit();
+                return;
+            }
+            if (reader_.atEnd())
+                break;
+        }
+        if (reader_.sawInvalidUtf8() && !warnedUtf8) {
+            warnedUtf8 = true;
+            printError(name + ": not valid UTF-8; undecodable bytes read as U+FFFD");
+        }
+        if (!flushOutput(0) || stopRequested)
+            loop.quit();
+        else
+            emit caughtUp();
+    };
+    QSocketNotifier stop(stopPipe[0], QSocketNotifier::Read);
+    connect(&stop, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    LogFollower follower(QFile::decodeName(name));
+    connect(&follower, &LogFollower::mayHaveGrown, &loop, readOn);
+    QMetaObject::invokeMethod(&loop, readOn, Qt::QueuedConnection);
+    loop.exec();
+    reader_.close();
+    return ok;
+}

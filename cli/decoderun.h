@@ -1,0 +1,68 @@
+#pragma once
+
+#include "cli/checkedoutput.h"
+#include "cli/frameoutput.h"
+#include "decoder/linescanner.h"
+#include "history/logreader.h"
+
+#include <QList>
+#include <QObject>
+
+#include <functional>
+
+// One run of kadrin-decode: reads each FILE in turn, judges every line and
+// writes what the chosen output form asks for; with follow, goes on reading
+// the one FILE as it grows until SIGINT or SIGTERM.
+class DecodeRun : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        OutputFormat format = OutputFormat::Report;
+        bool follow = false;
+        QList<QByteArray> files; // as given: bytes, "-" for standard input
+    };
+    // Called for every frame after its output is written (the frame's
+    // verdict and record number).
+    using FrameHook = std::function<void(const LineVerdict &, qint64)>;
+
+    DecodeRun(const Options &options, CheckedOutput &output);
+    void setFrameHook(FrameHook hook) { frameHook_ = std::move(hook); }
+
+    // Decodes everything; with follow, returns when a signal ends the run.
+    // False when a file could not be read or the output failed.
+    bool run();
+    qint64 frames() const { return frames_; }
+    // "26 frames (2 with unreadable symbols), 3 near misses, 5 other lines"
+    QString summary() const;
+
+    // What the log reader hands on.
+    void text(QStringView piece) { scanner_.add(piece); }
+    void lineEnd();
+    void restarted(LogReader::Restart why);
+
+signals:
+    // The run is following and has read what the file holds.
+    void caughtUp();
+
+private:
+    bool readSource(const QByteArray &name);
+    bool follow(const QByteArray &name);
+    bool flushOutput(qsizetype threshold);
+
+    Options options_;
+    CheckedOutput &output_;
+    FrameWriter writer_;
+    LineScanner scanner_;
+    LogReader reader_;
+    FrameHook frameHook_;
+    QByteArray currentName_;
+    qint64 line_ = 0;
+    qint64 frames_ = 0;
+    qint64 unreadableFrames_ = 0;
+    qint64 nearMisses_ = 0;
+    qint64 otherLines_ = 0;
+    bool outputFailed_ = false;
+};
+
+// Writes "kadrin-decode: " and the message to standard error.
+void printError(const QByteArray &message);

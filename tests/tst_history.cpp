@@ -1,0 +1,217 @@
+// The record store under random edits, and the chart and browser logic.
+
+#include "history/chartlogic.h"
+#include "history/recordbrowser.h"
+#include "history/telemetryhistory.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+// A line of a station log: frames clean, damaged, timed or not, near
+// misses, noise and empty lines.
+QString randomLine(QRandomGenerator &random) {
+    static const char symbols[] = "2467 8ACDFGJLPQYZ#x";
+    QString frame = QStringLiteral("SKADRIN");
+    for (int i = 0; i < 20; ++i)
+        frame += QLatin1Char(symbols[random.bounded(int(sizeof symbols) - 1)]);
+    switch (random.bounded(8)) {
+    case 0:
+        return QString();
+    case 1:
+        return QStringLiteral("QST de QX0ZZ");
+    case 2:
+        return frame.left(7 + random.bounded(20)); // too few symbols
+    case 3:
+        return frame + QStringLiteral(" QSB");
+    case 4:
+        return QStringLiteral("2026-12-05 21:%1:07 ").arg(random.bounded(60), 2, 10, QLatin1Char('0')) +
+               frame;
+    case 5:
+        return frame.toLower();
+    default:
+        return frame;
+    }
+}
+
+// Records and line verdicts of two stores are the same.
+bool sameStore(const TelemetryHistory &a, const TelemetryHistory &b) {
+    if (a.recordCount() != b.recordCount() || a.lineCount() != b.lineCount())
+        return false;
+    for (int i = 1; i <= a.recordCount(); ++i)
+        if (!(a.record(i).frame() == b.record(i).frame()) || a.record(i).time() != b.record(i).time() ||
+            a.lineOfRecord(i) != b.lineOfRecord(i) || a.recordOfLine(a.lineOfRecord(i)) != i)
+            return false;
+    for (int line = 0; line < a.lineCount(); ++line) {
+        const LineVerdict x = a.lineVerdict(line);
+        const LineVerdict y = b.lineVerdict(line);
+        if (x.kind != y.kind || x.miss != y.miss || x.symbols != y.symbols)
+            return false;
+    }
+    return true;
+}
+
+TelemetryHistory historyOf(const QStringList &lines) {
+    TelemetryHistory history;
+    history.decodeText(lines.join(QLatin1Char('\n')));
+    return history;
+}
+
+// count frames whose gyro X symbol (position 24) cycles through symbols.
+TelemetryHistory gyroHistory(int count, const QString &symbols) {
+    QStringList lines;
+    for (int i = 0; i < count; ++i) {
+        QString line = QStringLiteral("SKADRIN22222222222222222222");
+        line[24] = symbols[i % symbols.size()];
+        lines.append(line);
+    }
+    return historyOf(lines);
+}
+
+} // namespace
+
+class TestHistory : public QObject {
+    Q_OBJECT
+private slots:
+    void editsMatchAFullPass();
+    void oneBarPerRecordWithGaps();
+    void barsPerPixelColumn();
+    void valueAxisStartsAtZero();
+    void tickStep_data();
+    void tickStep();
+    void browser_data();
+    void browser();
+};
+
+// Thousands of random edits, each fed as "these lines were replaced by
+// those"; after each the store equals a full pass over the whole text.
+void TestHistory::editsMatchAFullPass() {
+    QRandomGenerator random(20261206);
+    QStringList text;
+    TelemetryHistory store;
+    store.decodeText(QString());
+    for (int step = 0; step < 3000; ++step) {
+        const int lines = int(text.size());
+        int first = 0;
+        switch (random.bounded(3)) { // at the start, in the middle, at the end
+        case 0:
+            first = 0;
+            break;
+        case 1:
+            first = random.bounded(lines + 1);
+            break;
+        default:
+            first = lines;
+        }
+        const int removed = random.bounded(std::min(lines - first, 4) + 1);
+        const int added = random.bounded(10) == 0 ? random.bounded(150) : random.bounded(4);
+        QStringList fresh;
+        for (int i = 0; i < added; ++i)
+            fresh.append(randomLine(random));
+        const int before = store.recordCount();
+        const TelemetryHistory::Change change = store.replaceLines(
+            first, removed, added, [&fresh](int i) { return QStringView(fresh[i]); });
+        text = text.mid(0, first) + fresh + text.mid(first + removed);
+        QCOMPARE(store.recordCount(), before - change.removedRecords + change.addedRecords);
+        TelemetryHistory full;
+        full.replaceLines(0, 0, int(text.size()), [&text](int i) { return QStringView(text[i]); });
+        QVERIFY2(sameStore(store, full), qPrintable(QStringLiteral("step %1").arg(step)));
+    }
+    QVERIFY(store.recordCount() > 100); // the store grows past the old hundred
+}
+
+void TestHistory::oneBarPerRecordWithGaps() {
+    const ChartBars bars = chartBars(gyroHistory(5, QStringLiteral("2D1ZJ")), 12, 600);
+    QCOMPARE(bars.perColumn, false);
+    QCOMPARE(bars.keys, (QVector<double>{1, 2, 4, 5})); // record 3 has no value: a gap
+    QCOMPARE(bars.values, (QVector<double>{-45, -2.3, 33, 11.45}));
+    QVERIFY(chartBars(TelemetryHistory(), 1, 600).keys.isEmpty());
+}
+
+// 10,000 records in 100 columns: each column shows the extremes of its
+// records, a narrow spike included.
+void TestHistory::barsPerPixelColumn() {
+    QString symbols(10000, QLatin1Char('F')); // 2.25 rad/s
+    symbols[4321] = QLatin1Char('2');         // -45
+    symbols[8765] = QLatin1Char('Z');         // 33
+    symbols[100] = QLatin1Char('J');          // 11.45
+    const ChartBars bars = chartBars(gyroHistory(10000, symbols), 12, 100);
+    QCOMPARE(bars.perColumn, true);
+    QCOMPARE(bars.width, 100.0);
+    QCOMPARE(bars.keys.size(), 100 + 1); // one bar a column, two where both signs meet
+    const int spike = int(bars.values.indexOf(-45));
+    QCOMPARE(bars.keys[spike], 4350.5); // column 43 holds records 4301 to 4400
+    QCOMPARE(bars.keys[spike - 1], bars.keys[spike]); // and a bar up to the column's 2.25
+    QCOMPARE(bars.values[spike - 1], 2.25);
+    QVERIFY(bars.values.contains(33));
+    // Column 1 holds 11.45 and 2.25: a bar to the first, a darker one over it to the second.
+    QCOMPARE(bars.values[1], 11.45);
+    QCOMPARE(bars.nearKeys, (QVector<double>{bars.keys[1], bars.keys[88]}));
+    QCOMPARE(bars.nearValues, (QVector<double>{2.25, 2.25}));
+}
+
+// A bar's length is its value: 0 is always on the axis, and every value is.
+void TestHistory::valueAxisStartsAtZero() {
+    QString volts(10000, QLatin1Char('2')); // 2958 mV, and 4242 mV in every other record
+    for (int i = 0; i < volts.size(); i += 2)
+        volts[i] = QLatin1Char('Z');
+    QStringList lines;
+    for (QChar symbol : volts)
+        lines.append(QStringLiteral("SKADRIN2") + symbol + QString(18, QLatin1Char('2')));
+    const ChartBars many = chartBars(historyOf(lines), 1, 600);
+    const ValueRange range = valueAxisRange(many);
+    QCOMPARE(range.lower, 0.0);
+    QVERIFY2(range.upper >= 4242 && range.upper < 4242 * 1.1, qPrintable(QString::number(range.upper)));
+    QVERIFY(many.nearValues.contains(2958));
+
+    const ValueRange gyro = valueAxisRange(chartBars(gyroHistory(2, QStringLiteral("2Z")), 12, 600));
+    QVERIFY(gyro.lower <= -45 && gyro.upper >= 33);
+    const ValueRange negative = valueAxisRange(chartBars(gyroHistory(1, QStringLiteral("A")), 12, 600));
+    QCOMPARE(negative.upper, 0.0);
+}
+
+void TestHistory::tickStep_data() {
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("labelWidth");
+    QTest::addColumn<int>("step");
+    // 600 pixels of plot.
+    QTest::newRow("5 records") << 5 << 7 << 1;
+    QTest::newRow("100 records, narrow labels") << 100 << 14 << 5;
+    QTest::newRow("100 records, wide labels") << 100 << 30 << 10;
+    QTest::newRow("130 records, 6.5 rounds to 6") << 130 << 21 << 6;
+    QTest::newRow("150 records, 7.5 rounds to 8") << 150 << 21 << 8;
+    QTest::newRow("250 records, 12.5 rounds to 12") << 250 << 21 << 12;
+    QTest::newRow("10000 records") << 10000 << 24 << 500;
+    QTest::newRow("10000 records, widened") << 10000 << 35 << 1000;
+}
+
+void TestHistory::tickStep() {
+    QFETCH(int, records);
+    QFETCH(int, labelWidth);
+    QFETCH(int, step);
+    QCOMPARE(categoryTickStep(records, 600, labelWidth), step);
+}
+
+void TestHistory::browser_data() {
+    QTest::addColumn<int>("recordCount");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("position fits") << 7 << 4 << QStringLiteral("4/7");
+    QTest::newRow("position above new maximum") << 3 << 12 << QStringLiteral("3/3");
+    QTest::newRow("no frame") << 0 << 5 << QStringLiteral("0/0");
+    QTest::newRow("from zero to first record") << 12 << 0 << QStringLiteral("1/12");
+}
+
+void TestHistory::browser() {
+    QFETCH(int, recordCount);
+    QFETCH(int, position);
+    QFETCH(QString, caption);
+    const BrowserRange range = BrowserRange::afterPass(recordCount);
+    QCOMPARE(browserCaption(range.clamp(position), range.maximum), caption);
+}
+
+QTEST_APPLESS_MAIN(TestHistory)
+#include "tst_history.moc"

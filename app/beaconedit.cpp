@@ -328,6 +328,8 @@ void BeaconEdit::copy() {
 }
 
 void BeaconEdit::copySelectionTo(int mode) const {
+    if (mode == QClipboard::Selection && !QGuiApplication::clipboard()->supportsSelection())
+        return;
     if (hasSelection())
         QGuiApplication::clipboard()->setText(selectedText(), QClipboard::Mode(mode));
 }

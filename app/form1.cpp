@@ -11,6 +11,7 @@
 
 #include <QButtonGroup>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -151,6 +152,7 @@ void Form1::buildControls() {
     HScroll1->setRange(0, 0);
     HScroll1->setEnabled(false);
     connect(HScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
+    HScroll1->installEventFilter(this); // arrow keys browse in reading order
 
     Picture2 = new QLabel(inner_);
     Picture2->setObjectName(QStringLiteral("Picture2"));
@@ -168,6 +170,22 @@ void Form1::setTabOrder() {
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (watched == inner_ && event->type() == QEvent::Resize)
         Form_Resize();
+    if (watched == HScroll1 && event->type() == QEvent::KeyPress) {
+        // A scroll bar's own keys run backwards for Left and Right; the
+        // browser goes forward with Right and Page Down.
+        static const QHash<int, QAbstractSlider::SliderAction> actions = {
+            {Qt::Key_Left, QAbstractSlider::SliderSingleStepSub},
+            {Qt::Key_Right, QAbstractSlider::SliderSingleStepAdd},
+            {Qt::Key_PageUp, QAbstractSlider::SliderPageStepSub},
+            {Qt::Key_PageDown, QAbstractSlider::SliderPageStepAdd},
+            {Qt::Key_Home, QAbstractSlider::SliderToMinimum},
+            {Qt::Key_End, QAbstractSlider::SliderToMaximum}};
+        const auto action = actions.find(static_cast<QKeyEvent *>(event)->key());
+        if (action != actions.end()) {
+            HScroll1->triggerAction(*action);
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 

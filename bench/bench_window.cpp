@@ -1,101 +1,122 @@
-// Drives the real main window offscreen and prints the time from one key
-// press in the input box to updated views (report, browser, chart drawn),
-// median of many key presses, for growing numbers of frames in the box.
+// Drives the real main window offscreen: time from one key press in the
+// input box to updated views (report, browser, chart drawn), the time to
+// load a text, a click with a huge line in the box, and the work an idle
+// window does. Each case runs in a process of its own, so that its peak
+// memory is its own.
 
 #include "../bench/beaconlog.h"
+#include "app/beaconedit.h"
 #include "app/form1.h"
 #include "benchfigures.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
+#include <QProcess>
 #include <QTest>
+#include <QTimer>
 
-#include <algorithm>
+#include <sys/resource.h>
+
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
 
+using benchfigures::medianMs;
 using benchfigures::peakMemoryMiB;
+using benchfigures::row;
 
-// Times presses of a blank and its removal at the cursor, each until the
-// views are updated (the chart's queued redraw and the repaints it asks
-// for); sorted.
-std::vector<double> timeKeyPresses(QPlainTextEdit *input, int presses) {
+std::unique_ptr<Form1> openWindow() {
+    auto window = std::make_unique<Form1>(Configuration{QStringLiteral("/tmp/"), true});
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        std::fputs("window not shown\n", stderr);
+    return window;
+}
+
+// Times presses of a key and of its removal at the cursor, each until the
+// views are updated (the chart's queued redraw and the repaints it asks for).
+std::vector<double> timeKeys(BeaconEdit *input, Qt::Key key, int presses) {
     std::vector<double> samples;
     for (int i = 0; i < presses; ++i) {
         QElapsedTimer timer;
         timer.start();
-        QTest::keyClick(input, i % 2 ? Qt::Key_Backspace : Qt::Key_Space);
+        QTest::keyClick(input, i % 2 ? Qt::Key_Backspace : key);
         QApplication::processEvents();
         QApplication::processEvents();
         samples.push_back(timer.nsecsElapsed() / 1e6);
     }
-    std::sort(samples.begin(), samples.end());
     return samples;
 }
 
-void benchKeys(int frames, int presses) {
-    Form1 window;
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        return;
-    auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
-    QElapsedTimer loadTimer;
-    loadTimer.start();
-    input->setPlainText(beaconlog::log(frames, 0));
+double loadText(BeaconEdit *input, const QString &text) {
+    QElapsedTimer timer;
+    timer.start();
+    input->insertText(text); // as a paste does
     QApplication::processEvents();
-    const double loadMs = loadTimer.nsecsElapsed() / 1e6;
-    input->setFocus();
-    input->moveCursor(QTextCursor::End);
-
-    // At the end of the last line: every press re-decodes the whole text.
-    const std::vector<double> samples = timeKeyPresses(input, presses);
-    const QString what =
-        QStringLiteral("window: key press to updated views, %1 frames").arg(frames);
-    const QString detail = QStringLiteral("90%: %1 ms, max %2 ms; text loaded in %3 ms")
-                               .arg(samples[samples.size() * 9 / 10], 0, 'f', 2)
-                               .arg(samples.back(), 0, 'f', 2)
-                               .arg(loadMs, 0, 'f', 0);
-    std::printf("| %-58s | %10.2f ms | %-40s | %7.1f MiB |\n", qPrintable(what),
-                samples[samples.size() / 2], qPrintable(detail), peakMemoryMiB());
-    std::fflush(stdout);
+    return timer.nsecsElapsed() / 1e6;
 }
 
-// A text of a few frames and one line of lineLength characters: the time
-// of a key press on a short line and inside the long one.
-void benchLongLine(int lineLength, int presses) {
-    Form1 window;
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        return;
-    auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
-    const QString frames = beaconlog::log(10, 0);
-    QElapsedTimer loadTimer;
-    loadTimer.start();
-    input->setPlainText(frames + QString(lineLength, QLatin1Char('7')) + QLatin1Char('\n') +
-                        frames);
-    QApplication::processEvents();
-    const double loadMs = loadTimer.nsecsElapsed() / 1e6;
+void benchKeys(int frames) {
+    auto window = openWindow();
+    auto *input = window->findChild<BeaconEdit *>(QStringLiteral("Text2"));
     input->setFocus();
+    const double loadMs = loadText(input, beaconlog::log(frames, 0));
+    const int presses = frames >= 100000 ? 21 : 101;
+    // At the end of the last line a key adds or removes a frame; in the
+    // middle an X breaks a frame and its removal restores it.
+    const std::vector<double> atEnd = timeKeys(input, Qt::Key_2, presses);
+    input->setCursorPosition({frames / 2, 10});
+    const std::vector<double> inMiddle = timeKeys(input, Qt::Key_X, presses);
+    row(QStringLiteral("window: key to updated views, %1 frames").arg(frames), medianMs(atEnd),
+        QStringLiteral("in the middle %1 ms; loaded in %2 ms").arg(medianMs(inMiddle), 0, 'f', 2).arg(loadMs, 0, 'f', 0),
+        peakMemoryMiB());
+}
 
-    for (const bool insideLongLine : {false, true}) {
-        QTextCursor cursor = input->textCursor();
-        cursor.setPosition(int(frames.size()) + (insideLongLine ? lineLength / 2 : -1));
-        input->setTextCursor(cursor);
-        const std::vector<double> samples = timeKeyPresses(input, presses);
-        const QString what = QStringLiteral("window: key %1, text with a %2-character line")
-                                 .arg(insideLongLine ? QStringLiteral("inside the long line")
-                                                     : QStringLiteral("on a frame line"))
-                                 .arg(lineLength);
-        const QString detail = QStringLiteral("max %1 ms; text loaded in %2 ms")
-                                   .arg(samples.back(), 0, 'f', 0)
-                                   .arg(loadMs, 0, 'f', 0);
-        std::printf("| %-58s | %10.2f ms | %-40s | %7.1f MiB |\n", qPrintable(what),
-                    samples[samples.size() / 2], qPrintable(detail), peakMemoryMiB());
-        std::fflush(stdout);
-    }
+// CPU time used while the window sits idle for some seconds.
+double idleCpuPercent(int seconds) {
+    const auto cpu = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    // An event loop of its own: QTest::qWait polls, and would be measured.
+    const auto idle = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    idle(11000); // the caret blinks for ten seconds after the last key
+    const double before = cpu();
+    idle(seconds * 1000);
+    return 100 * (cpu() - before) / seconds;
+}
+
+void benchLongLine(int length) {
+    auto window = openWindow();
+    auto *input = window->findChild<BeaconEdit *>(QStringLiteral("Text2"));
+    input->setFocus();
+    const QString frames = beaconlog::log(10, 0);
+    const double loadMs = loadText(input, frames + QString(length, QLatin1Char('7')) + QLatin1Char('\n') + frames);
+    input->setCursorPosition({10, length / 2});
+    const std::vector<double> inside = timeKeys(input, Qt::Key_7, 11);
+    QAbstractButton *option = window->findChild<QButtonGroup *>(QStringLiteral("Option1"))->button(12);
+    QElapsedTimer timer;
+    timer.start();
+    QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(4, 6));
+    QApplication::processEvents();
+    const double clickMs = timer.nsecsElapsed() / 1e6;
+    const double idle = idleCpuPercent(5);
+    row(QStringLiteral("window: %1-character line, key inside it").arg(length), medianMs(inside),
+        QStringLiteral("option click %1 ms; idle %2% CPU; loaded in %3 ms")
+            .arg(clickMs, 0, 'f', 1)
+            .arg(idle, 0, 'f', 1)
+            .arg(loadMs, 0, 'f', 0),
+        peakMemoryMiB());
 }
 
 } // namespace
@@ -103,9 +124,18 @@ void benchLongLine(int lineLength, int presses) {
 int main(int argc, char *argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    benchKeys(100, 201);
-    benchKeys(10000, 101);
-    benchKeys(100000, 21);
-    benchLongLine(10 * 1000 * 1000, 5);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() == 3 && arguments[1] == QLatin1String("keys")) {
+        benchKeys(arguments[2].toInt());
+    } else if (arguments.size() == 3 && arguments[1] == QLatin1String("line")) {
+        benchLongLine(arguments[2].toInt());
+    } else {
+        for (const char *args : {"keys 100", "keys 10000", "keys 100000", "keys 1000000", "line 50000000"}) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+            child.start(QCoreApplication::applicationFilePath(), QString::fromLatin1(args).split(QLatin1Char(' ')));
+            child.waitForFinished(-1);
+        }
+    }
     return 0;
 }

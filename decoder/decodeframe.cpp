@@ -1,13 +1,16 @@
 #include "decoder/decodeframe.h"
 
-#include "decoder/symbolalphabet.h"
-
 #include <limits>
 
-double FieldReading::value() const {
-    if (!known() || !field->isNumeric())
+double fieldValue(const FrameField &field, char32_t symbol) {
+    const int level = fieldLevel(field, symbol);
+    if (level < 0 || !field.isNumeric())
         return std::numeric_limits<double>::quiet_NaN();
-    return field->levels->rows[level].value;
+    return field.levels->rows[size_t(level)].value;
+}
+
+double FieldReading::value() const {
+    return fieldValue(*field, symbol);
 }
 
 QString FieldReading::statement() const {
@@ -27,15 +30,13 @@ FieldReading readField(const BeaconFrame &frame, const FrameField &field) {
     FieldReading reading;
     reading.field = &field;
     reading.symbol = frame.at(field.position);
-    const int level = symbolLevel(reading.symbol);
-    if (level >= 0 && level < field.rowCount())
-        reading.level = level;
+    reading.level = fieldLevel(field, reading.symbol);
     return reading;
 }
 
 double channelValue(const BeaconFrame &frame, int channel) {
     const FrameField *field = fieldOfChannel(channel);
-    return field ? readField(frame, *field).value() : 0.0;
+    return field ? fieldValue(*field, frame.at(field->position)) : 0.0;
 }
 
 bool allFieldsRead(const BeaconFrame &frame) {

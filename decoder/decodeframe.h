@@ -2,6 +2,7 @@
 
 #include "decoder/beaconframe.h"
 #include "decoder/fieldtables.h"
+#include "decoder/symbolalphabet.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,6 +25,13 @@ struct FieldReading {
 
 // Reads one field of a frame. A table look-up, no search.
 FieldReading readField(const BeaconFrame &frame, const FrameField &field);
+// The row of a field's table that a symbol selects; -1 when it has none.
+inline int fieldLevel(const FrameField &field, char32_t symbol) {
+    const int level = symbolLevel(symbol);
+    return level < field.rowCount() ? level : -1;
+}
+// The channel value a symbol gives a numeric field; NaN when it has no row.
+double fieldValue(const FrameField &field, char32_t symbol);
 
 // The value of one channel of a frame: NaN where the field's symbol has no
 // row, 0 for a channel that no field writes.

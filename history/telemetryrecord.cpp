@@ -25,7 +25,11 @@ std::optional<qint64> TelemetryRecord::time() const {
 }
 
 double TelemetryRecord::value(int channel) const {
-    return isEmpty() ? 0.0 : channelValue(frame(), channel);
+    // Straight from the symbol: the chart asks every record.
+    const FrameField *field = fieldOfChannel(channel);
+    if (isEmpty() || !field)
+        return 0.0;
+    return fieldValue(*field, symbols_[size_t(field->position - BeaconFrame::NameLength - 1)]);
 }
 
 QStringList TelemetryRecord::reportLines() const {

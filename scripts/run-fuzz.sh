@@ -16,7 +16,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"decode config"}
+targets=${FUZZ_TARGETS:-"decode"}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 cxx=${FUZZ_CXX:-clang++-14}
 jobs=${JOBS:-2}

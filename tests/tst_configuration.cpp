@@ -1,1 +1,114 @@
-int main(){return 0;}
+// Reading conf.ini: the line rules, and files that are no plain file.
+
+#include "app/configuration.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const Configuration Defaults{QStringLiteral("/opt/kadrin/"), true};
+} // namespace
+
+class TestConfiguration : public QObject {
+    Q_OBJECT
+private slots:
+    void lines_data();
+    void lines();
+    void filesThatAreNoPlainFile();
+    void relativeImagePath_data();
+    void relativeImagePath();
+};
+
+void TestConfiguration::lines_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("imageDirectory");
+    QTest::addColumn<bool>("buttonVisible");
+
+    const QString d = Defaults.imageDirectory;
+    QTest::newRow("empty file") << QByteArray() << d << true;
+    QTest::newRow("key in any case, path keeps its case")
+        << QByteArray("image_path = /home/op/Shots/ \r\n") << QStringLiteral("/home/op/Shots/") << true;
+    QTest::newRow("split at the first =") << QByteArray("IMAGE_PATH = /a=b/\n") << QStringLiteral("/a=b/") << true;
+    QTest::newRow("SCREENSHOT = yes") << QByteArray("SCREENSHOT = yes\n") << d << true;
+    QTest::newRow("SCREENSHOT = no") << QByteArray("SCREENSHOT = no\n") << d << false;
+    QTest::newRow("SCREENSHOT empty") << QByteArray("SCREENSHOT =\n") << d << false;
+    QTest::newRow("comment line") << QByteArray("#SCREENSHOT = NO\n") << d << true;
+    QTest::newRow("blank before # makes an unknown key") << QByteArray(" #SCREENSHOT = NO\n") << d << true;
+    QTest::newRow("tab before = stays in the key") << QByteArray("SCREENSHOT\t= NO\n") << d << true;
+    QTest::newRow("tab in the value stays") << QByteArray("IMAGE_PATH = /x/\t\n") << QStringLiteral("/x/\t") << true;
+    QTest::newRow("later line wins")
+        << QByteArray("IMAGE_PATH=/a/\nSCREENSHOT=NO\nIMAGE_PATH=/b/\nSCREENSHOT=YES\n") << QStringLiteral("/b/")
+        << true;
+    QTest::newRow("line without = is ignored")
+        << QByteArray("IMAGE_PATH=/a/\n/b/\nSCREENSHOT=NO\nYES\n") << QStringLiteral("/a/") << false;
+    QTest::newRow("CR-only line ends") << QByteArray("IMAGE_PATH=/a/\rSCREENSHOT=NO\r") << QStringLiteral("/a/")
+                                       << false;
+    QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbfSCREENSHOT=NO\n") << d << false;
+    QTest::newRow("binary") << QByteArray("\x00\xff=\x01\x02\nSCREENSHOT\x00=NO", 20) << d << true;
+}
+
+void TestConfiguration::lines() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, imageDirectory);
+    QFETCH(bool, buttonVisible);
+    const Configuration c = parseConfiguration(content, Defaults);
+    QCOMPARE(c.imageDirectory, imageDirectory);
+    QCOMPARE(c.screenshotButtonVisible, buttonVisible);
+}
+
+// A missing file, a folder, a FIFO (which would block the start), a link to
+// an endless device and a file over 1 MiB all leave the defaults.
+void TestConfiguration::filesThatAreNoPlainFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("conf.ini"));
+    const auto check = [&](const char *what) {
+        const Configuration c = readConfiguration(path, Defaults);
+        QVERIFY2(c.imageDirectory == Defaults.imageDirectory && c.screenshotButtonVisible, what);
+    };
+    check("missing");
+    QVERIFY(QDir().mkdir(path));
+    check("a folder");
+    QVERIFY(QDir().rmdir(path));
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    check("a FIFO");
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    check("a link to /dev/zero");
+    QVERIFY(QFile::remove(path));
+    QFile big(path);
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    big.write("SCREENSHOT = NO\n" + QByteArray(MaxConfigurationSize, '#'));
+    big.close();
+    check("over 1 MiB");
+    QVERIFY(big.resize(MaxConfigurationSize));
+    QCOMPARE(readConfiguration(path, Defaults).screenshotButtonVisible, false);
+}
+
+// IMAGE_PATH that is not absolute names a place beside conf.ini, so the
+// converter always gets an absolute path, never one that starts with "-".
+void TestConfiguration::relativeImagePath_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("under"); // after the folder of conf.ini and "/"
+    QTest::newRow("relative folder") << QByteArray("IMAGE_PATH = shots/") << QStringLiteral("shots/");
+    QTest::newRow("looks like an option") << QByteArray("IMAGE_PATH = -D/") << QStringLiteral("-D/");
+    QTest::newRow("empty") << QByteArray("IMAGE_PATH =") << QString();
+}
+
+void TestConfiguration::relativeImagePath() {
+    QFETCH(QByteArray, line);
+    QFETCH(QString, under);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("conf.ini")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(line + "\n");
+    file.close();
+    QCOMPARE(readConfiguration(file.fileName(), Defaults).imageDirectory, dir.path() + QLatin1Char('/') + under);
+    QCOMPARE(file.size(), qint64(line.size() + 1)); // never written
+}
+
+QTEST_APPLESS_MAIN(TestConfiguration)
+#include "tst_configuration.moc"

@@ -1,1 +1,250 @@
-int main(){return 0;}
+// The screenshot button: bitmap file, status line, converter command line,
+// and every way the save can fail.
+
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+struct BoxSeen {
+    bool seen = false;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+const QString Name = QStringLiteral("kadrin_05122026.bmp");
+
+} // namespace
+
+class TestScreenshot : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void savesTheBitmapAndStartsTheConverter_data();
+    void savesTheBitmapAndStartsTheConverter();
+    void pictureFollowsWindowSize();
+    void converterMissing();
+    void cannotBeWritten_data();
+    void cannotBeWritten();
+    void diskFull();
+    void refusesASymbolicLink();
+    void newFileAfterMidnight();
+
+private:
+    void openWindow(const QString &imageDirectory);
+    BoxSeen clickScreenshot();
+    QString recordedArguments(); // what the stand-in converter received, one per line
+    QString label3() { return window->findChild<QLabel *>(QStringLiteral("Label3"))->text(); }
+    void expectFailure(const QString &path, const QString &reason);
+
+    QTemporaryDir sandbox;
+    QString standInBin;
+    QString argumentsFile;
+    QByteArray originalPath;
+    QDate today{2026, 12, 5};
+    std::unique_ptr<Form1> window;
+};
+
+void TestScreenshot::initTestCase() {
+    QVERIFY(sandbox.isValid());
+    originalPath = qgetenv("PATH");
+    // A stand-in converter that writes down the arguments it receives.
+    standInBin = sandbox.filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(standInBin));
+    argumentsFile = sandbox.filePath(QStringLiteral("arguments.txt"));
+    const QByteArray out = argumentsFile.toLocal8Bit();
+    QFile script(standInBin + QStringLiteral("/nconvert"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + out + ".part'\nmv '" +
+                 out + ".part' '" + out + "'\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFile::ExeOwner);
+}
+
+void TestScreenshot::init() {
+    qputenv("PATH", standInBin.toLocal8Bit() + ":" + originalPath);
+    QFile::remove(argumentsFile);
+    today = QDate(2026, 12, 5);
+}
+
+void TestScreenshot::cleanup() {
+    window.reset();
+    qputenv("PATH", originalPath);
+}
+
+void TestScreenshot::openWindow(const QString &imageDirectory) {
+    window = std::make_unique<Form1>(Configuration{imageDirectory, true});
+    window->screenshotExport().setDateSource([this] { return today; });
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+BoxSeen TestScreenshot::clickScreenshot() {
+    BoxSeen box;
+    QObject guard;
+    QTimer::singleShot(100, &guard, [&box] {
+        if (auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            box = {true, shown->windowTitle(), shown->text(), shown->icon()};
+            shown->accept();
+        }
+    });
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    QTest::qWait(150);
+    return box;
+}
+
+QString TestScreenshot::recordedArguments() {
+    QFile file(argumentsFile);
+    if (!QTest::qWaitFor([&] { return file.exists(); }, 5000) || !file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLocal8Bit(file.readAll());
+}
+
+void TestScreenshot::savesTheBitmapAndStartsTheConverter_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("plain path") << QStringLiteral("plain/");
+    QTest::newRow("path with blanks") << QStringLiteral("my shots/pass 12/");
+}
+
+void TestScreenshot::savesTheBitmapAndStartsTheConverter() {
+    QFETCH(QString, folder);
+    const QString dir = sandbox.filePath(folder);
+    QVERIFY(QDir().mkpath(dir));
+    openWindow(dir);
+    QVERIFY(!clickScreenshot().seen);
+    const QString path = dir + Name;
+    QCOMPARE(label3(), path + QStringLiteral(" saved"));
+    QCOMPARE(QImage(path, "BMP").size(), QSize(655, 783));
+    QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{Name});
+    QCOMPARE(recordedArguments(),
+             QStringLiteral("-out\npng\n-transpcolor\n240\n240\n240\n-colors\n256\n-crop\n1\n110\n"
+                            "652\n646\n-quiet\n-D\n") +
+                 path + QLatin1Char('\n'));
+}
+
+void TestScreenshot::pictureFollowsWindowSize() {
+    const QString dir = sandbox.filePath(QStringLiteral("resized/"));
+    QVERIFY(QDir().mkpath(dir));
+    openWindow(dir);
+    const int menuHeight = window->height() - window->centralWidget()->height();
+    window->resize(800, 900 + menuHeight);
+    QTRY_COMPARE(window->centralWidget()->size(), QSize(800, 900));
+    clickScreenshot();
+    QCOMPARE(QImage(dir + Name).size(), QSize(800, 900));
+}
+
+void TestScreenshot::converterMissing() {
+    const QString dir = sandbox.filePath(QStringLiteral("noconverter/"));
+    QVERIFY(QDir().mkpath(dir));
+    openWindow(dir);
+    qputenv("PATH", sandbox.filePath(QStringLiteral("nowhere")).toLocal8Bit());
+    const BoxSeen box = clickScreenshot();
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.text, QStringLiteral("nconvert.exe not found"));
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QVERIFY(QFile::exists(dir + Name));
+    QCOMPARE(label3(), dir + Name + QStringLiteral(" saved"));
+}
+
+// The box names the path and the cause; nothing claims " saved", nothing is
+// left behind and the converter is not started.
+void TestScreenshot::expectFailure(const QString &path, const QString &reason) {
+    const BoxSeen box = clickScreenshot();
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QVERIFY2(box.text.contains(path) && box.text.contains(reason), qPrintable(box.text));
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("Label3"))->toolTip().isEmpty()
+                 ? label3()
+                 : window->findChild<QLabel *>(QStringLiteral("Label3"))->toolTip(),
+             QStringLiteral("Not saved: ") + path);
+    QTest::qWait(200);
+    QVERIFY2(!QFile::exists(argumentsFile), "the converter must not be started");
+}
+
+void TestScreenshot::cannotBeWritten_data() {
+    QTest::addColumn<QString>("imageDirectory");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder missing") << sandbox.filePath(QStringLiteral("nowhere/at all/"))
+                                    << QStringLiteral("No such file or directory");
+    QTest::newRow("read-only file system") << QStringLiteral("/proc/") << QString();
+}
+
+void TestScreenshot::cannotBeWritten() {
+    QFETCH(QString, imageDirectory);
+    QFETCH(QString, reason);
+    openWindow(imageDirectory);
+    expectFailure(imageDirectory + Name, reason);
+    QVERIFY(!QFile::exists(imageDirectory + Name));
+}
+
+// A full disk is named as such, not as an unknown error.
+void TestScreenshot::diskFull() {
+    const QString dir = sandbox.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(dir));
+    if (::geteuid() != 0 ||
+        QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                    QStringLiteral("-o"), QStringLiteral("size=64k"),
+                                                    QStringLiteral("tmpfs"), dir}) != 0)
+        QSKIP("needs to mount a small file system (root)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {dir}); });
+    openWindow(dir + QLatin1Char('/'));
+    expectFailure(dir + QLatin1Char('/') + Name, QStringLiteral("No space left on device"));
+    QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// Another user's link with the predictable name must not make the button
+// overwrite the file it points to.
+void TestScreenshot::refusesASymbolicLink() {
+    const QString dir = sandbox.filePath(QStringLiteral("shared/"));
+    QVERIFY(QDir().mkpath(dir));
+    const QString victim = sandbox.filePath(QStringLiteral("operator-notes.txt"));
+    QFile notes(victim);
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.write("73 de QX0ZZ\n");
+    notes.close();
+    QVERIFY(QFile::link(victim, dir + Name));
+    openWindow(dir);
+    expectFailure(dir + Name, QStringLiteral("is a symbolic link"));
+    QVERIFY(notes.open(QIODevice::ReadOnly));
+    QCOMPARE(notes.readAll(), QByteArray("73 de QX0ZZ\n"));
+    QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{Name});
+}
+
+// Same day: the day's file is replaced. Past midnight: a new file, and
+// yesterday's stays as it was.
+void TestScreenshot::newFileAfterMidnight() {
+    const QString dir = sandbox.filePath(QStringLiteral("midnight/"));
+    QVERIFY(QDir().mkpath(dir));
+    openWindow(dir);
+    clickScreenshot();
+    QVERIFY(QFile::resize(dir + Name, 10)); // spoiled: the next click of the day replaces it
+    clickScreenshot();
+    QCOMPARE(QImage(dir + Name).size(), QSize(655, 783));
+    today = QDate(2026, 12, 6);
+    clickScreenshot();
+    QCOMPARE(label3(), dir + QStringLiteral("kadrin_06122026.bmp saved"));
+    QCOMPARE(QDir(dir).entryList(QDir::Files), (QStringList{Name, QStringLiteral("kadrin_06122026.bmp")}));
+    QCOMPARE(QImage(dir + Name).size(), QSize(655, 783));
+}
+
+QTEST_MAIN(TestScreenshot)
+#include "tst_screenshot.moc"

@@ -871,8 +871,11 @@ void BeaconEdit::paintEvent(QPaintEvent *event) {
             QTextLayout::FormatRange range;
             range.start = column - firstColumn;
             range.length = size;
-            range.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
-            range.format.setUnderlineColor(mark.margin.isValid() ? mark.margin : QColor(Qt::red));
+            // A light ground and an underline in the mark's colour.
+            const QColor colour = mark.margin.isValid() ? mark.margin : QColor(Qt::red);
+            range.format.setUnderlineStyle(QTextCharFormat::SingleUnderline);
+            range.format.setUnderlineColor(colour);
+            range.format.setBackground(colour.lighter(185));
             formats.append(range);
         }
         const bool selected = hasSelection() && selFrom.line <= line && line <= selTo.line;

@@ -4,13 +4,20 @@
 #include "app/channelchart.h"
 #include "app/form2.h"
 #include "app/legacylook.h"
+#include "app/logfile.h"
 #include "app/module1.h"
 #include "decoder/decodeframe.h"
+#include "decoder/utctime.h"
 #include "history/chartlogic.h"
 #include "history/recordbrowser.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QToolTip>
 #include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -42,6 +49,15 @@ constexpr OptionPlace OptionPlaces[ChartChannelCount] = {
 const QRect Label3Place = twips(720, 11400, 7095, 255);
 const QRect Label2Place = twips(7920, 11400, 615, 255);
 
+// Line marks: frames, frames with unreadable symbols, near misses.
+const QColor FrameMark(0x2e, 0x8b, 0x57);
+const QColor UnreadableMark(0xe0, 0x8a, 0x00);
+const QColor NearMissMark(0xcc, 0x22, 0x22);
+
+QString absolute(const QString &path) {
+    return QFileInfo(path).absoluteFilePath();
+}
+
 void paintGrey(QWidget *widget) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, WindowGrey);
@@ -67,16 +83,35 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
     setTabOrder();
     inner_->installEventFilter(this);
 
+    setAcceptDrops(true);
+
     Form_Load(configuration);
     resize(InnerWidth, InnerHeight + menuBar()->sizeHint().height());
 }
 
+Form1::~Form1() = default;
+
 void Form1::buildMenus() {
     QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("MnuFile"));
-    QAction *exit = file->addAction(QStringLiteral("Exit"));
-    exit->setObjectName(QStringLiteral("MnuExit"));
-    connect(exit, &QAction::triggered, this, &Form1::MnuExit_Click);
+    const auto item = [&](const char *name, const QString &caption, const QKeySequence &keys,
+                          void (Form1::*handler)()) {
+        QAction *action = file->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(keys);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    item("MnuOpen", QStringLiteral("Open Log..."), QKeySequence(QStringLiteral("Ctrl+O")),
+         &Form1::MnuOpen_Click);
+    MnuFollow = item("MnuFollow", QStringLiteral("Follow Log..."),
+                     QKeySequence(QStringLiteral("Ctrl+L")), &Form1::MnuFollow_Click);
+    item("MnuSave", QStringLiteral("Save Text As..."), QKeySequence(QStringLiteral("Ctrl+S")),
+         &Form1::MnuSave_Click);
+    item("MnuExport", QStringLiteral("Export CSV..."), QKeySequence(QStringLiteral("Ctrl+E")),
+         &Form1::MnuExport_Click);
+    file->addSeparator();
+    item("MnuExit", QStringLiteral("Exit"), QKeySequence(), &Form1::MnuExit_Click);
     QAction *info = menuBar()->addAction(QStringLiteral("Info"));
     info->setObjectName(QStringLiteral("MnuInfo"));
     connect(info, &QAction::triggered, this, &Form1::MnuInfo_Click);
@@ -127,6 +162,7 @@ void Form1::buildControls() {
     MSChart1->setObjectName(QStringLiteral("MSChart1"));
     MSChart1->setGeometry(twips(120, 240, 9375, 3975));
     MSChart1->setFont(msSansSerif(8.25));
+    MSChart1->installEventFilter(this); // tooltips of the bars
 
     Command1 = new QPushButton(QStringLiteral("S"), inner_);
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -170,6 +206,15 @@ void Form1::setTabOrder() {
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (watched == inner_ && event->type() == QEvent::Resize)
         Form_Resize();
+    if (watched == MSChart1 && event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        const QString tip = chartTip(help->pos());
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, MSChart1);
+        return true;
+    }
     if (watched == HScroll1 && event->type() == QEvent::KeyPress) {
         // A scroll bar's own keys run backwards for Left and Right; the
         // browser goes forward with Right and Page Down.
@@ -211,8 +256,138 @@ void Form1::setStatus(const QString &text) {
 LineMark Form1::markOf(int line) const {
     LineMark mark;
     const LineVerdict verdict = history_.lineVerdict(line);
-    Q_UNUSED(verdict);
+    if (verdict.kind == LineVerdict::Kind::NearMiss) {
+        mark.margin = NearMissMark;
+        mark.tooltip = QLatin1String("near miss: ") + nearMissText(verdict);
+    } else if (verdict.isFrame()) {
+        mark.tooltip = QStringLiteral("frame %1").arg(history_.recordOfLine(line));
+        if (verdict.time)
+            mark.tooltip += QLatin1String(", ") + displayUtcTime(*verdict.time);
+        mark.margin = FrameMark;
+        if (verdict.kind == LineVerdict::Kind::FrameWithUnreadable) {
+            mark.margin = UnreadableMark;
+            mark.tooltip += QLatin1String("\nunreadable symbols: ") + unreadableText(*verdict.frame);
+            const QString &text = Text2->line(line);
+            const auto columns = frameColumns(text);
+            for (const FrameField &field : FrameFields) {
+                if (readField(*verdict.frame, field).known())
+                    continue;
+                const int column = columns[size_t(field.position - 1)];
+                mark.underlines.append({column, text[column].isHighSurrogate() ? 2 : 1});
+            }
+        }
+    }
     return mark;
+}
+
+QString Form1::chartTip(const QPoint &at) const {
+    if (!MSChart1->axisRect()->rect().contains(at))
+        return QString();
+    const int record = qRound(MSChart1->xAxis->pixelToCoord(at.x()));
+    if (record < 1 || record > history_.recordCount())
+        return QString();
+    const TelemetryRecord &found = history_.record(record);
+    QString tip = QStringLiteral("record %1").arg(record);
+    if (const auto time = found.time())
+        tip += QLatin1String(", ") + displayUtcTime(*time);
+    if (const FrameField *field = fieldOfChannel(chartChannel_))
+        tip += QLatin1String(": ") + readField(found.frame(), *field).statement();
+    return tip;
+}
+
+void Form1::warn(const QString &text) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool Form1::keepOrSaveText() {
+    if (!Text2->isModified())
+        return true;
+    QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Save the beacon text?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return saveTextAs();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Form1::saveTextAs() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Text As"), sourcePath_);
+    if (path.isEmpty())
+        return false;
+    QString error;
+    if (!writeWholeFile(path, Text2->toPlainText().toUtf8(), &error)) {
+        warn(QStringLiteral("The beacon text could not be saved as\n%1\n\n%2").arg(path, error));
+        return false;
+    }
+    Text2->setModified(false);
+    if (!following_)
+        sourcePath_ = absolute(path);
+    setStatus(QLatin1String("Saved ") + path);
+    return true;
+}
+
+void Form1::showLog(const QString &path, LoadedLog &log, const QString &status) {
+    sourcePath_ = absolute(path);
+    Text2->setLines(std::move(log.lines));
+    setStatus(status + (log.invalidUtf8 ? QLatin1String("; bytes that are not UTF-8 read as U+FFFD")
+                                        : QString()));
+}
+
+void Form1::openLog(const QString &path) {
+    LoadedLog log = readLogFile(path);
+    if (!log.error.isEmpty()) {
+        warn(QStringLiteral("%1: %2").arg(path, log.error));
+        return;
+    }
+    stopFollowing();
+    showLog(path, log, QLatin1String("Opened ") + path);
+}
+
+void Form1::stopFollowing() {
+    if (!following_)
+        return;
+    setStatus(QLatin1String("Stopped following ") + following_->path());
+    following_.reset();
+    MnuFollow->setText(QStringLiteral("Follow Log..."));
+}
+
+void Form1::appendReceived(const QStringList &lines) {
+    // As tail -f keeps the end in sight: a browser on the last record
+    // moves on to the new last one.
+    const bool atLast = HScroll1->value() == HScroll1->maximum();
+    Text2->appendLines(lines);
+    if (atLast)
+        HScroll1->setValue(HScroll1->maximum());
+}
+
+void Form1::closeEvent(QCloseEvent *event) {
+    if (!keepOrSaveText()) {
+        event->ignore();
+        return;
+    }
+    following_.reset();
+    event->accept();
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent *event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    if (keepOrSaveText())
+        openLog(urls.first().toLocalFile());
 }
 
 void Form1::Form_Load(const Configuration &configuration) {
@@ -254,6 +429,7 @@ void Form1::Option1_Click(int index) {
 }
 
 void Form1::Draw_Chart(int index) {
+    chartChannel_ = index;
     Frame8->setTitle(channelCaption(index));
     MSChart1->showBars(chartBars(history_, index, MSChart1->plotColumns()),
                        history_.recordCount());
@@ -281,6 +457,61 @@ void Form1::Command1_Click() {
                         QStringLiteral("nconvert.exe not found"), QMessageBox::Ok, this);
         box.exec();
     }
+}
+
+void Form1::MnuOpen_Click() {
+    if (!keepOrSaveText())
+        return;
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Log"), sourcePath_);
+    if (!path.isEmpty())
+        openLog(path);
+}
+
+void Form1::MnuFollow_Click() {
+    if (following_) {
+        stopFollowing();
+        return;
+    }
+    if (!keepOrSaveText())
+        return;
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Follow Log"), sourcePath_);
+    if (path.isEmpty())
+        return;
+    auto following = std::make_unique<LogFollowing>(path, this);
+    LoadedLog log = following->start();
+    if (!log.error.isEmpty()) {
+        warn(QStringLiteral("%1: %2").arg(path, log.error));
+        return;
+    }
+    connect(following.get(), &LogFollowing::linesArrived, this, &Form1::appendReceived);
+    connect(following.get(), &LogFollowing::fileRestarted, this, [this, path](LogReader::Restart why) {
+        setStatus(QStringLiteral("Following %1 (%2; read again from its start)")
+                      .arg(path, why == LogReader::Restart::Truncated ? QLatin1String("truncated")
+                                                                      : QLatin1String("replaced")));
+    });
+    connect(following.get(), &LogFollowing::failed, this, [this, path](const QString &error) {
+        stopFollowing();
+        warn(QStringLiteral("%1: %2").arg(path, error));
+    });
+    following_ = std::move(following);
+    MnuFollow->setText(QStringLiteral("Stop Following"));
+    showLog(path, log, QLatin1String("Following ") + path);
+}
+
+void Form1::MnuSave_Click() {
+    saveTextAs();
+}
+
+void Form1::MnuExport_Click() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QString());
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!writeWholeFile(path, csvOf(history_, sourcePath_.isEmpty() ? QStringLiteral("-") : sourcePath_),
+                        &error))
+        warn(QStringLiteral("The CSV could not be written to\n%1\n\n%2").arg(path, error));
+    else
+        setStatus(QLatin1String("Exported ") + path);
 }
 
 void Form1::MnuExit_Click() {

@@ -7,8 +7,12 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <memory>
+
 struct LineMark;
 class BeaconEdit;
+class LogFollowing;
+struct LoadedLog;
 class ChannelChart;
 class Form2;
 class QButtonGroup;
@@ -25,11 +29,19 @@ class Form1 : public QMainWindow {
     Q_OBJECT
 public:
     explicit Form1(const Configuration &configuration, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Opens a log file as Open Log does, once the operator has kept or
+    // saved the text; also what dropping a file does.
+    void openLog(const QString &path);
 
     ScreenshotExport &screenshotExport() { return screenshotExport_; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildMenus();
@@ -40,6 +52,15 @@ private:
     void layOutStatusRow();
     void setStatus(const QString &text);
     LineMark markOf(int line) const;
+    QString chartTip(const QPoint &at) const;
+    // Asks "Save the beacon text?" when the text was typed or changed since
+    // it was opened or saved. False when the operator cancels.
+    bool keepOrSaveText();
+    bool saveTextAs();
+    void showLog(const QString &path, LoadedLog &log, const QString &status);
+    void stopFollowing();
+    void appendReceived(const QStringList &lines);
+    void warn(const QString &text);
 
     void Form_Load(const Configuration &configuration);
     void Form_Resize();
@@ -48,6 +69,10 @@ private:
     void Option1_Click(int index);
     void Draw_Chart(int index);
     void Command1_Click();
+    void MnuOpen_Click();
+    void MnuFollow_Click();
+    void MnuSave_Click();
+    void MnuExport_Click();
     void MnuExit_Click();
     void MnuInfo_Click();
 
@@ -55,6 +80,10 @@ private:
     ScreenshotExport screenshotExport_;
     QPointer<Form2> aboutWindow_; // owned by nobody; deletes itself when closed
     QString status_;              // the whole text of Label3, which may show it elided
+    QString sourcePath_;          // the file the text came from; empty: none
+    std::unique_ptr<LogFollowing> following_;
+    int chartChannel_ = 1;
+    QAction *MnuFollow = nullptr;
 
     QWidget *inner_ = nullptr;
     BeaconEdit *Text2 = nullptr;

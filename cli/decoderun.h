@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/checkedoutput.h"
-#include "cli/frameoutput.h"
+#include "decoder/frameoutput.h"
 #include "decoder/linescanner.h"
 #include "history/logreader.h"
 

@@ -5,6 +5,8 @@
 
 #include <QChar>
 
+#include <vector>
+
 namespace {
 constexpr int NameLength = BeaconFrame::NameLength;
 } // namespace
@@ -83,6 +85,34 @@ LineVerdict LineScanner::finish() {
     previous_ = 0;
     prefixLength_ = 0;
     return verdict;
+}
+
+std::array<int, BeaconFrame::Length> frameColumns(QStringView line) {
+    // The normalised line as (character, index as typed), then the first
+    // "KADRIN" in it.
+    std::vector<std::pair<char32_t, int>> normal;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const int at = int(i);
+        char32_t c = line[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < line.size() && line[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(line[i].unicode(), line[i + 1].unicode());
+            ++i;
+        }
+        if (c != U' ')
+            normal.emplace_back(upperCaseOf(c), at);
+    }
+    std::array<int, BeaconFrame::Length> columns{};
+    for (size_t start = 0; start + BeaconFrame::Length <= normal.size(); ++start) {
+        bool name = true;
+        for (int i = 0; i < NameLength && name; ++i)
+            name = normal[start + size_t(i)].first == LineScanner::Name[i];
+        if (!name)
+            continue;
+        for (size_t p = 0; p < columns.size(); ++p)
+            columns[p] = normal[start + p].second;
+        break;
+    }
+    return columns;
 }
 
 QString nearMissText(const LineVerdict &verdict) {

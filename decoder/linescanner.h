@@ -33,6 +33,8 @@ struct LineVerdict {
 // is ignored; if it starts with a time, a frame keeps that time.
 class LineScanner {
 public:
+    static constexpr char32_t Name[] = U"KADRIN";
+
     // More characters of the current line (never a line break).
     void add(QStringView piece);
     // The verdict on the characters added since the last call; starts the
@@ -76,8 +78,6 @@ private:
     }
     void nameMatched();
 
-    static constexpr char32_t Name[] = U"KADRIN";
-
     BeaconFrame frame_;
     int collected_ = 0;       // characters of the candidate, once the name was found
     bool overflow_ = false;   // the candidate ran on past 26 characters
@@ -90,6 +90,11 @@ private:
     int prefixLength_ = 0;
     std::array<char16_t, TimePrefixLength> prefix_{}; // the line's first characters, as typed
 };
+
+// Where the 26 characters of a line's frame stand in the line as typed:
+// the UTF-16 index of each position (1 to 26, at index position - 1). Only
+// for a line that carries a frame.
+std::array<int, BeaconFrame::Length> frameColumns(QStringView line);
 
 // The wording of a verdict, as kadrin-decode --status writes it after
 // "FILE:LINE: ": "frame 7", "frame 8 with unreadable symbols: position 10

@@ -46,6 +46,8 @@ public:
         splitter_.reset();
     }
 
+    // A line has begun and not ended yet.
+    bool inLine() const { return splitter_.inLine(); }
     // The last read reached the end of what the file holds.
     bool atEnd() const { return atEnd_; }
     QString error() const { return error_; }

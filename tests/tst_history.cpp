@@ -129,6 +129,9 @@ void TestHistory::oneBarPerRecordWithGaps() {
     QCOMPARE(bars.keys, (QVector<double>{1, 2, 4, 5})); // record 3 has no value: a gap
     QCOMPARE(bars.values, (QVector<double>{-45, -2.3, 33, 11.45}));
     QVERIFY(chartBars(TelemetryHistory(), 1, 600).keys.isEmpty());
+    // One bar a record while each has two pixel columns, not one more.
+    QCOMPARE(chartBars(gyroHistory(300, QStringLiteral("F")), 12, 600).perColumn, false);
+    QCOMPARE(chartBars(gyroHistory(301, QStringLiteral("F")), 12, 600).perColumn, true);
 }
 
 // 10,000 records in 100 columns: each column shows the extremes of its

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "cli/checkedoutput.h"
 #include "decoder/linescanner.h"
+#include "decoder/outputbuffer.h"
 
 #include <QByteArray>
 #include <QString>
 
-// The output forms of kadrin-decode.
+// The output forms of decoded lines, for kadrin-decode and the window's export.
 enum class OutputFormat { Report, Csv, Json, Status };
 
 class FrameWriter {

@@ -1,4 +1,4 @@
-#include "cli/frameoutput.h"
+#include "decoder/frameoutput.h"
 
 #include "decoder/decodeframe.h"
 #include "decoder/symbolalphabet.h"

@@ -1,0 +1,134 @@
+#include "app/logfile.h"
+
+#include "decoder/frameoutput.h"
+#include "history/telemetryhistory.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QTimer>
+
+namespace {
+
+constexpr qint64 TextCheckSize = 64 * 1024;
+constexpr qint64 ReadSlice = 4 << 20; // bytes read per turn of the event loop
+
+// Collects the lines of a log.
+struct LineCollector {
+    std::vector<QString> &lines;
+    QString current;
+
+    void text(QStringView piece) {
+        if (current.isEmpty())
+            current = piece.toString(); // no room to spare: a million lines add up
+        else
+            current += piece;
+    }
+    void lineEnd() {
+        lines.push_back(std::move(current));
+        current = QString();
+    }
+    void restarted(LogReader::Restart) {}
+};
+
+bool holdsNul(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(TextCheckSize).contains('\0');
+}
+
+} // namespace
+
+LoadedLog readLogFile(const QString &path) {
+    LoadedLog log;
+    LogReader reader;
+    if (!reader.open(QFile::encodeName(path))) {
+        log.error = reader.error();
+        return log;
+    }
+    if (holdsNul(path)) {
+        log.error = QStringLiteral("not a text file");
+        return log;
+    }
+    LineCollector collector{log.lines, QString()};
+    if (!reader.readAvailable(collector)) {
+        log.error = reader.error();
+        log.lines.clear();
+        return log;
+    }
+    const bool endsWithBreak = !reader.inLine();
+    reader.finish(collector);
+    if (endsWithBreak)
+        log.lines.emplace_back();
+    log.invalidUtf8 = reader.sawInvalidUtf8();
+    return log;
+}
+
+LogFollowing::LogFollowing(const QString &path, QObject *parent) : QObject(parent), path_(path) {}
+
+void LogFollowing::lineEnd() {
+    if (initial_)
+        initial_->push_back(std::move(pending_));
+    else
+        arrived_.append(std::move(pending_));
+    pending_ = QString();
+}
+
+LoadedLog LogFollowing::start() {
+    LoadedLog log;
+    if (!reader_.open(QFile::encodeName(path_))) {
+        log.error = reader_.error();
+        return log;
+    }
+    if (holdsNul(path_)) {
+        log.error = QStringLiteral("not a text file");
+        return log;
+    }
+    initial_ = &log.lines;
+    const bool read = reader_.readAvailable(*this, 0, true);
+    initial_ = nullptr;
+    if (!read) {
+        log.error = reader_.error();
+        log.lines.clear();
+        return log;
+    }
+    log.lines.emplace_back(); // the box's line for what comes next
+    log.invalidUtf8 = reader_.sawInvalidUtf8();
+    follower_ = new LogFollower(path_, this);
+    connect(follower_, &LogFollower::mayHaveGrown, this, &LogFollowing::readOn);
+    return log;
+}
+
+void LogFollowing::readOn() {
+    if (!reader_.readAvailable(*this, ReadSlice, true)) {
+        emit failed(reader_.error());
+        return;
+    }
+    if (!arrived_.isEmpty()) {
+        const QStringList lines = std::move(arrived_);
+        arrived_ = QStringList();
+        emit linesArrived(lines);
+    }
+    if (!reader_.atEnd()) // more than a slice waits: on with it after the views are drawn
+        QTimer::singleShot(0, this, &LogFollowing::readOn);
+}
+
+bool writeWholeFile(const QString &path, const QByteArray &content, QString *error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QByteArray csvOf(const TelemetryHistory &history, const QString &file) {
+    FrameWriter writer(OutputFormat::Csv);
+    OutputBuffer out;
+    writer.begin(out);
+    writer.setSource(file.toUtf8());
+    for (int line = 0; line < history.lineCount(); ++line) {
+        const int record = history.recordOfLine(line);
+        if (record > 0)
+            writer.write(out, history.lineVerdict(line), record, line + 1);
+    }
+    return QByteArray(out.data(), out.size());
+}

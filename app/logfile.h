@@ -1,0 +1,69 @@
+#pragma once
+
+#include "history/logfollower.h"
+#include "history/logreader.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+class TelemetryHistory;
+
+// A beacon log read whole for the input box.
+struct LoadedLog {
+    std::vector<QString> lines; // as the box holds them: the last one empty
+                                // when the file ends with a line break
+    bool invalidUtf8 = false;   // some bytes were read as U+FFFD
+    QString error;              // why it was not read; empty when it was
+};
+
+// Reads a log file. A file with a NUL byte in its first 64 KiB is refused
+// as "not a text file".
+LoadedLog readLogFile(const QString &path);
+
+// Follows a log for the window: hands on every line as soon as it is
+// complete; a truncated or replaced file is read again from its start.
+class LogFollowing : public QObject {
+    Q_OBJECT
+public:
+    explicit LogFollowing(const QString &path, QObject *parent = nullptr);
+    // Reads what the file holds now: its complete lines, as the box holds
+    // them (an empty last line); the unfinished one waits.
+    LoadedLog start();
+    QString path() const { return path_; }
+
+    // What the log reader hands on.
+    void text(QStringView piece) {
+        if (pending_.isEmpty())
+            pending_ = piece.toString();
+        else
+            pending_ += piece;
+    }
+    void lineEnd();
+    void restarted(LogReader::Restart why) { emit fileRestarted(why); }
+
+signals:
+    void linesArrived(const QStringList &lines);
+    void fileRestarted(LogReader::Restart why);
+    void failed(const QString &error);
+
+private:
+    void readOn();
+
+    QString path_;
+    LogReader reader_;
+    LogFollower *follower_ = nullptr;
+    QString pending_;
+    QStringList arrived_;
+    std::vector<QString> *initial_ = nullptr; // lines of start()
+};
+
+// Writes text to path in one go: a crash while saving never leaves half a
+// file. False with error when it could not.
+bool writeWholeFile(const QString &path, const QByteArray &content, QString *error);
+
+// The CSV of the lines of a store, byte for byte what kadrin-decode --csv
+// writes for the same text given as FILE.
+QByteArray csvOf(const TelemetryHistory &history, const QString &file);

@@ -28,12 +28,29 @@ constexpr int TextGap = 2;
 constexpr int Blinks = 20;
 
 // The pieces of inserted text between line breaks; at least one.
-QStringList piecesOf(const QString &text) {
-    QStringList pieces;
-    forEachLine(text, [&pieces](QStringView line) { pieces.append(line.toString()); });
-    if (pieces.isEmpty())
-        pieces.append(QString());
+std::vector<QString> piecesOf(const QString &text) {
+    std::vector<QString> pieces;
+    forEachLine(text, [&pieces](QStringView line) { pieces.push_back(line.toString()); });
+    if (pieces.empty())
+        pieces.emplace_back();
     return pieces;
+}
+
+// The text with every line break as LF; the same string when it has no other.
+QString withLineFeeds(const QString &text) {
+    const bool otherBreaks = std::any_of(text.begin(), text.end(), [](QChar c) {
+        return c != u'\n' && isLineBreak(c.unicode());
+    });
+    if (!otherBreaks)
+        return text;
+    const std::vector<QString> pieces = piecesOf(text);
+    QString joined;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0)
+            joined += u'\n';
+        joined += pieces[i];
+    }
+    return joined;
 }
 
 // Where text inserted at from ends; text holds LF line breaks only.
@@ -129,10 +146,7 @@ QString BeaconEdit::toPlainText() const {
 }
 
 void BeaconEdit::setPlainText(const QString &text) {
-    std::vector<QString> lines;
-    for (QString &piece : piecesOf(text))
-        lines.push_back(std::move(piece));
-    setLines(std::move(lines));
+    setLines(piecesOf(text));
 }
 
 void BeaconEdit::setLines(std::vector<QString> lines) {
@@ -142,7 +156,7 @@ void BeaconEdit::setLines(std::vector<QString> lines) {
     lines_ = std::move(lines);
     cursor_ = anchor_ = {};
     preferredX_ = -1;
-    longestKnown_ = false;
+    countLengths();
     undoStack_.clear();
     undoStack_.setClean();
     if (modified_) {
@@ -183,9 +197,10 @@ TextPosition BeaconEdit::replace(TextPosition from, TextPosition to, const QStri
     to = clamp(to);
     if (to < from)
         std::swap(from, to);
-    const QStringList pieces = piecesOf(text);
+    std::vector<QString> pieces = piecesOf(text);
     const int first = from.line;
     const int removed = to.line - from.line + 1;
+    const int added = int(pieces.size());
 
     std::vector<int> removedLengths;
     removedLengths.reserve(size_t(removed));
@@ -193,36 +208,26 @@ TextPosition BeaconEdit::replace(TextPosition from, TextPosition to, const QStri
         removedLengths.push_back(int(lines_[size_t(i)].size()));
 
     TextPosition end;
-    if (pieces.size() == 1 && from.line == to.line) {
+    if (added == 1 && from.line == to.line) {
         // The common case, a key in a line: changed in place, which for a
         // line of megabytes saves copying it.
-        lines_[size_t(from.line)].replace(from.column, to.column - from.column, pieces.first());
-        end = {from.line, from.column + int(pieces.first().size())};
+        lines_[size_t(from.line)].replace(from.column, to.column - from.column, pieces.front());
+        end = {from.line, from.column + int(pieces.front().size())};
     } else {
-        const QString head = lines_[size_t(from.line)].left(from.column);
-        const QString tail = lines_[size_t(to.line)].mid(to.column);
-        std::vector<QString> fresh;
-        fresh.reserve(size_t(pieces.size()));
-        for (qsizetype i = 0; i < pieces.size(); ++i) {
-            QString line = pieces[i];
-            if (i == 0)
-                line.prepend(head);
-            if (i == pieces.size() - 1)
-                line += tail;
-            fresh.push_back(std::move(line));
-        }
-        end = {from.line + int(pieces.size()) - 1,
-               (pieces.size() == 1 ? int(head.size()) : 0) + int(pieces.last().size())};
+        end = {from.line + added - 1, int(pieces.back().size())};
+        pieces.front().prepend(lines_[size_t(from.line)].left(from.column));
+        if (added == 1)
+            end.column = int(pieces.front().size());
+        pieces.back() += lines_[size_t(to.line)].mid(to.column);
         const auto at = lines_.begin() + from.line;
-        const size_t common = std::min(size_t(removed), fresh.size());
-        std::move(fresh.begin(), fresh.begin() + qsizetype(common), at);
+        const size_t common = std::min(size_t(removed), pieces.size());
+        std::move(pieces.begin(), pieces.begin() + qsizetype(common), at);
         if (size_t(removed) > common)
             lines_.erase(at + qsizetype(common), at + removed);
         else
-            lines_.insert(at + qsizetype(common), std::make_move_iterator(fresh.begin() + qsizetype(common)),
-                          std::make_move_iterator(fresh.end()));
+            lines_.insert(at + qsizetype(common), std::make_move_iterator(pieces.begin() + qsizetype(common)),
+                          std::make_move_iterator(pieces.end()));
     }
-    const int added = int(pieces.size());
     noteLengthsChanged(first, added, removedLengths);
     updateScrollBars();
     viewport()->update();
@@ -236,7 +241,7 @@ void BeaconEdit::edit(TextPosition from, TextPosition to, const QString &text, b
     if (to < from)
         std::swap(from, to);
     const QString removed = textBetween(from, to);
-    const QString inserted = piecesOf(text).join(u'\n');
+    const QString inserted = withLineFeeds(text);
     if (removed.isEmpty() && inserted.isEmpty())
         return;
     const TextPosition end = replace(from, to, inserted);
@@ -756,39 +761,21 @@ int BeaconEdit::firstVisibleLine() const {
 }
 
 void BeaconEdit::noteLengthsChanged(int first, int added, const std::vector<int> &removedLengths) {
-    if (!longestKnown_)
-        return;
     for (int length : removedLengths)
-        if (length == longest_)
-            --longestCount_;
-    for (int i = first; i < first + added; ++i) {
-        const int length = int(lines_[size_t(i)].size());
-        if (length > longest_) {
-            longest_ = length;
-            longestCount_ = 1;
-        } else if (length == longest_) {
-            ++longestCount_;
-        }
-    }
-    longestKnown_ = longestCount_ > 0;
+        if (--lengths_[length] == 0)
+            lengths_.erase(length);
+    for (int i = first; i < first + added; ++i)
+        ++lengths_[int(lines_[size_t(i)].size())];
+}
+
+void BeaconEdit::countLengths() {
+    lengths_.clear();
+    for (const QString &line : lines_)
+        ++lengths_[int(line.size())];
 }
 
 int BeaconEdit::longestLine() const {
-    if (!longestKnown_) {
-        longest_ = 0;
-        longestCount_ = 0;
-        for (const QString &line : lines_) {
-            const int length = int(line.size());
-            if (length > longest_) {
-                longest_ = length;
-                longestCount_ = 1;
-            } else if (length == longest_) {
-                ++longestCount_;
-            }
-        }
-        longestKnown_ = true;
-    }
-    return longest_;
+    return lengths_.empty() ? 0 : lengths_.rbegin()->first;
 }
 
 void BeaconEdit::updateScrollBars() {

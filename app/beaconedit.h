@@ -9,6 +9,7 @@
 #include <QUndoStack>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 class QTextLayout;
@@ -145,7 +146,8 @@ private:
     int firstVisibleLine() const;
     void updateScrollBars();
     void ensureCursorVisible();
-    void noteLengthsChanged(int first, int removed, const std::vector<int> &removedLengths);
+    void noteLengthsChanged(int first, int added, const std::vector<int> &removedLengths);
+    void countLengths();
     int longestLine() const;
     void restartBlinking();
     void copySelectionTo(int mode) const;
@@ -159,11 +161,9 @@ private:
     bool applyingUndo_ = false;
     std::function<LineMark(int)> marks_;
 
-    // The longest line and how many lines have its length: the width of
-    // the text for the horizontal scroll bar.
-    mutable int longest_ = 0;
-    mutable int longestCount_ = 1;
-    mutable bool longestKnown_ = true;
+    // How many lines have each length: the longest gives the width of the
+    // text for the horizontal scroll bar.
+    std::map<int, int> lengths_{{0, 1}};
 
     int lineHeight_ = 1;
     int charWidth_ = 1;

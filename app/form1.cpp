@@ -475,14 +475,18 @@ void Form1::MnuFollow_Click() {
     if (!keepOrSaveText())
         return;
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Follow Log"), sourcePath_);
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        followLog(path);
+}
+
+bool Form1::followLog(const QString &path) {
     auto following = std::make_unique<LogFollowing>(path, this);
     LoadedLog log = following->start();
     if (!log.error.isEmpty()) {
         warn(QStringLiteral("%1: %2").arg(path, log.error));
-        return;
+        return false;
     }
+    stopFollowing();
     connect(following.get(), &LogFollowing::linesArrived, this, &Form1::appendReceived);
     connect(following.get(), &LogFollowing::fileRestarted, this, [this, path](LogReader::Restart why) {
         setStatus(QStringLiteral("Following %1 (%2; read again from its start)")
@@ -496,6 +500,7 @@ void Form1::MnuFollow_Click() {
     following_ = std::move(following);
     MnuFollow->setText(QStringLiteral("Stop Following"));
     showLog(path, log, QLatin1String("Following ") + path);
+    return true;
 }
 
 void Form1::MnuSave_Click() {

@@ -34,6 +34,8 @@ public:
     // Opens a log file as Open Log does, once the operator has kept or
     // saved the text; also what dropping a file does.
     void openLog(const QString &path);
+    // Follows a log as Follow Log does; false when it cannot be read.
+    bool followLog(const QString &path);
 
     ScreenshotExport &screenshotExport() { return screenshotExport_; }
 

@@ -13,12 +13,17 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -119,6 +124,65 @@ void benchLongLine(int length) {
         peakMemoryMiB());
 }
 
+// Open Log of a file of a million frame lines, as the menu does it.
+void benchOpen(int frames) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.log"));
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        for (int part = 0; part < frames / 10000; ++part)
+            file.write(beaconlog::log(10000, 0, quint32(part + 1)).toUtf8());
+    }
+    auto window = openWindow();
+    QElapsedTimer timer;
+    timer.start();
+    window->openLog(path);
+    QApplication::processEvents();
+    const double ms = timer.nsecsElapsed() / 1e6;
+    auto *input = window->findChild<BeaconEdit *>(QStringLiteral("Text2"));
+    input->setFocus();
+    input->setCursorPosition({frames / 2, 10});
+    const std::vector<double> keys = timeKeys(input, Qt::Key_X, qEnvironmentVariableIntValue("KADRIN_BENCH_PRESSES") ? qEnvironmentVariableIntValue("KADRIN_BENCH_PRESSES") : 21);
+    row(QStringLiteral("window: Open Log, %1 frame lines").arg(frames), ms,
+        QStringLiteral("then a key in the middle %1 ms").arg(medianMs(keys), 0, 'f', 2), peakMemoryMiB());
+}
+
+// Follow Log of a log that a station writes a line at a time: the time from
+// a line written to the views showing it, for hours of lines written in
+// quick succession.
+void benchFollow(int lines) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("live.log"));
+    QFile log(path);
+    if (!log.open(QIODevice::WriteOnly))
+        return;
+    auto window = openWindow();
+    if (!window->followLog(path))
+        return;
+    auto *label = window->findChild<QLabel *>(QStringLiteral("Label2"));
+    QRandomGenerator random(7);
+    std::vector<double> samples;
+    for (int i = 1; i <= lines; ++i) {
+        const QByteArray line = beaconlog::frameLine(random).toUtf8() + '\n';
+        const QString expected = QStringLiteral("%1/%1").arg(i);
+        QElapsedTimer timer;
+        timer.start();
+        log.write(line);
+        log.flush();
+        while (label->text() != expected && timer.elapsed() < 5000)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        samples.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    std::vector<double> last(samples.end() - 100, samples.end());
+    row(QStringLiteral("window: following, %1 lines written one by one").arg(lines), medianMs(samples),
+        QStringLiteral("last 100: median %1 ms, max %2 ms")
+            .arg(medianMs(last), 0, 'f', 1)
+            .arg(*std::max_element(samples.begin(), samples.end()), 0, 'f', 0),
+        peakMemoryMiB());
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -129,8 +193,13 @@ int main(int argc, char *argv[]) {
         benchKeys(arguments[2].toInt());
     } else if (arguments.size() == 3 && arguments[1] == QLatin1String("line")) {
         benchLongLine(arguments[2].toInt());
+    } else if (arguments.size() == 3 && arguments[1] == QLatin1String("open")) {
+        benchOpen(arguments[2].toInt());
+    } else if (arguments.size() == 3 && arguments[1] == QLatin1String("follow")) {
+        benchFollow(arguments[2].toInt());
     } else {
-        for (const char *args : {"keys 100", "keys 10000", "keys 100000", "keys 1000000", "line 50000000"}) {
+        for (const char *args : {"keys 100", "keys 10000", "keys 100000", "keys 1000000", "open 1000000",
+                                 "follow 36000", "line 50000000"}) {
             QProcess child;
             child.setProcessChannelMode(QProcess::ForwardedOutputChannel);
             child.start(QCoreApplication::applicationFilePath(), QString::fromLatin1(args).split(QLatin1Char(' ')));

@@ -18,6 +18,7 @@ TelemetryHistory::Change TelemetryHistory::replaceLines(int first, int removed, 
 
     std::vector<LineInfo> infos(size_t(std::max(count, 0)));
     std::vector<std::unique_ptr<TelemetryRecord>> records;
+    std::vector<Levels> levels;
     std::vector<int> recordLines;
     LineScanner scanner;
     for (int i = 0; i < count; ++i) {
@@ -26,6 +27,7 @@ TelemetryHistory::Change TelemetryHistory::replaceLines(int first, int removed, 
         infos[size_t(i)] = {verdict.kind, verdict.miss, verdict.symbols};
         if (verdict.isFrame()) {
             records.push_back(std::make_unique<TelemetryRecord>(*verdict.frame, verdict.time));
+            levels.push_back(levelsOf(*verdict.frame));
             recordLines.push_back(first + i);
         }
     }
@@ -53,9 +55,19 @@ TelemetryHistory::Change TelemetryHistory::replaceLines(int first, int removed, 
     };
     splice(lines_, first, removed, infos);
     splice(records_, recordIndex, removedRecords, records);
+    splice(levels_, recordIndex, removedRecords, levels);
     splice(recordLines_, recordIndex, removedRecords, recordLines);
 
     return {int(recordIndex) + 1, int(removedRecords), int(records.size())};
+}
+
+TelemetryHistory::Levels TelemetryHistory::levelsOf(const BeaconFrame &frame) {
+    Levels levels;
+    for (int channel = 1; channel <= int(levels.size()); ++channel) {
+        const FrameField *field = fieldOfChannel(channel);
+        levels[size_t(channel - 1)] = qint8(fieldLevel(*field, frame.at(field->position)));
+    }
+    return levels;
 }
 
 const TelemetryRecord &TelemetryHistory::record(int index) const {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "decoder/decodeframe.h"
 #include "decoder/linescanner.h"
 #include "history/telemetryrecord.h"
 
 #include <QStringView>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -45,10 +47,21 @@ public:
     // The line of a record; -1 for an index without record.
     int lineOfRecord(int index) const;
 
-    // Calls onValue(double) with the value of a channel in every record, in order.
+    // Calls onValue(double) with the value of a channel in every record, in
+    // order: the chart's whole work, read from a compact copy of the levels.
     template <typename OnValue> void forEachValue(int channel, OnValue &&onValue) const {
-        for (const auto &record : records_)
-            onValue(record->value(channel));
+        const FrameField *field = fieldOfChannel(channel);
+        if (!field) {
+            for (size_t i = 0; i < records_.size(); ++i)
+                onValue(0.0);
+            return;
+        }
+        const auto &rows = field->levels->rows;
+        const double missing = std::numeric_limits<double>::quiet_NaN();
+        for (const Levels &levels : levels_) {
+            const int level = levels[size_t(channel - 1)];
+            onValue(level < 0 ? missing : rows[size_t(level)].value);
+        }
     }
 
 private:
@@ -59,7 +72,12 @@ private:
         quint8 symbols = 0;
     };
 
+    // The level of each numeric channel (1 to 14) of a record; -1: none.
+    using Levels = std::array<qint8, 14>;
+    static Levels levelsOf(const BeaconFrame &frame);
+
     std::vector<LineInfo> lines_;
     std::vector<std::unique_ptr<TelemetryRecord>> records_; // in text order
+    std::vector<Levels> levels_;                            // of each record
     std::vector<int> recordLines_;                          // the line of each record, ascending
 };

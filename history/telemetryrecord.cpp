@@ -29,7 +29,7 @@ double TelemetryRecord::value(int channel) const {
     const FrameField *field = fieldOfChannel(channel);
     if (isEmpty() || !field)
         return 0.0;
-    return fieldValue(*field, symbols_[size_t(field->position - BeaconFrame::NameLength - 1)]);
+    return fieldValue(*field, symbol(field->position));
 }
 
 QStringList TelemetryRecord::reportLines() const {

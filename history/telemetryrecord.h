@@ -29,6 +29,8 @@ public:
     QString reportText() const;
 
     bool isEmpty() const { return symbols_[0] == 0; }
+    // The symbol at a frame position, 7 to 26.
+    char32_t symbol(int position) const { return symbols_[size_t(position - BeaconFrame::NameLength - 1)]; }
 
 private:
     static constexpr qint64 NoTime = std::numeric_limits<qint64>::min();

@@ -170,10 +170,11 @@ void BeaconEdit::setLines(std::vector<QString> lines) {
     emit linesChanged(0, removed, lineCount());
 }
 
-void BeaconEdit::appendLines(const QStringList &lines) {
-    if (lines.isEmpty())
-        return;
+int BeaconEdit::appendLines(const QStringList &lines) {
     const int last = lineCount() - 1;
+    const int first = lines_.back().isEmpty() ? last : last + 1;
+    if (lines.isEmpty())
+        return first;
     const TextPosition end{last, int(lines_.back().size())};
     const bool cursorAtEnd = cursor_ == end && anchor_ == end;
     const bool endInView = last < firstVisibleLine() + visibleLines();
@@ -190,6 +191,7 @@ void BeaconEdit::appendLines(const QStringList &lines) {
     anchor_ = cursorAtEnd ? newEnd : anchor;
     if (endInView)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    return first;
 }
 
 TextPosition BeaconEdit::replace(TextPosition from, TextPosition to, const QString &text) {

@@ -55,8 +55,9 @@ public:
     void setLines(std::vector<QString> lines);
     // Adds complete lines at the end of the text, where the cursor is not
     // disturbed: into the empty last line if there is one, else after the
-    // last line. Not undoable: received text is kept.
-    void appendLines(const QStringList &lines);
+    // last line. Not undoable: received text is kept. Returns the index of
+    // the first line added.
+    int appendLines(const QStringList &lines);
 
     int lineCount() const { return int(lines_.size()); }
     const QString &line(int index) const { return lines_[size_t(index)]; }

@@ -30,11 +30,19 @@ void applyLine(QStringView line, Configuration &configuration) {
         return;
     const QStringView key = stripBlanks(line.left(equals));
     const QStringView value = stripBlanks(line.mid(equals + 1));
-    if (key.compare(QLatin1String("IMAGE_PATH"), Qt::CaseInsensitive) == 0)
-        configuration.imageDirectory = value.toString();
-    else if (key.compare(QLatin1String("SCREENSHOT"), Qt::CaseInsensitive) == 0)
+    if (key.compare(QLatin1String("SCREENSHOT"), Qt::CaseInsensitive) == 0) {
         configuration.screenshotButtonVisible =
             value.compare(QLatin1String("YES"), Qt::CaseInsensitive) == 0;
+        return;
+    }
+    const std::pair<const char *, QString Configuration::*> texts[] = {
+        {"IMAGE_PATH", &Configuration::imageDirectory}, {"SIDS_URL", &Configuration::sidsUrl},
+        {"CALLSIGN", &Configuration::callsign},         {"LATITUDE", &Configuration::latitude},
+        {"LONGITUDE", &Configuration::longitude},       {"NORAD_ID", &Configuration::noradId},
+        {"SIDS_JOURNAL", &Configuration::sidsJournal}};
+    for (const auto &[name, member] : texts)
+        if (key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            configuration.*member = value.toString();
 }
 
 } // namespace

@@ -5,14 +5,27 @@
 
 // Settings read from conf.ini beside the program.
 struct Configuration {
+    explicit Configuration(QString images = QString(), bool button = true)
+        : imageDirectory(std::move(images)), screenshotButtonVisible(button) {}
+
     QString imageDirectory; // prefix of screenshot file names
     bool screenshotButtonVisible = true;
+    // Sharing followed frames with a telemetry database (SiDS): used when
+    // all five are set; the journal is optional.
+    QString sidsUrl, callsign, latitude, longitude, noradId, sidsJournal;
+
+    bool sharesFrames() const {
+        return !sidsUrl.isEmpty() && !callsign.isEmpty() && !latitude.isEmpty() &&
+               !longitude.isEmpty() && !noradId.isEmpty();
+    }
 };
 
 // Applies the lines of a conf.ini text to the defaults, in file order, the
 // last line of a key winning:
 //   IMAGE_PATH = <prefix>   replaces imageDirectory (case kept)
 //   SCREENSHOT = YES        shows the screenshot button; any other value hides it
+//   SIDS_URL, CALLSIGN, LATITUDE, LONGITUDE, NORAD_ID, SIDS_JOURNAL
+//                           the telemetry database frames are shared with
 // Keys and the SCREENSHOT value compare case-insensitively; key and value are
 // stripped of blanks (tabs stay). Lines end with LF, CR LF or a lone CR. A
 // line starting with "#" is a comment; an empty line, a line without "=" and

@@ -8,6 +8,7 @@
 #include "app/module1.h"
 #include "decoder/decodeframe.h"
 #include "decoder/utctime.h"
+#include "history/sidsuploader.h"
 #include "history/chartlogic.h"
 #include "history/recordbrowser.h"
 
@@ -27,6 +28,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QThread>
 
 namespace {
 
@@ -67,7 +69,8 @@ void paintGrey(QWidget *widget) {
 
 } // namespace
 
-Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(parent) {
+Form1::Form1(const Configuration &configuration, QWidget *parent)
+    : QMainWindow(parent), configuration_(configuration) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KADRIN CW Telemetry Decoder [QX0ZZ]"));
     setWindowIcon(QIcon(QStringLiteral(":/kadrin/kadrin-icon.png")));
@@ -89,7 +92,9 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
     resize(InnerWidth, InnerHeight + menuBar()->sizeHint().height());
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    stopSharing();
+}
 
 void Form1::buildMenus() {
     QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
@@ -352,6 +357,7 @@ void Form1::openLog(const QString &path) {
 void Form1::stopFollowing() {
     if (!following_)
         return;
+    stopSharing();
     setStatus(QLatin1String("Stopped following ") + following_->path());
     following_.reset();
     MnuFollow->setText(QStringLiteral("Follow Log..."));
@@ -361,9 +367,57 @@ void Form1::appendReceived(const QStringList &lines) {
     // As tail -f keeps the end in sight: a browser on the last record
     // moves on to the new last one.
     const bool atLast = HScroll1->value() == HScroll1->maximum();
-    Text2->appendLines(lines);
+    const int first = Text2->appendLines(lines);
     if (atLast)
         HScroll1->setValue(HScroll1->maximum());
+    if (!uploader_)
+        return;
+    for (int line = first; line < first + int(lines.size()); ++line) {
+        const LineVerdict verdict = history_.lineVerdict(line);
+        if (verdict.kind == LineVerdict::Kind::Frame && verdict.time)
+            QMetaObject::invokeMethod(uploader_, [uploader = uploader_, frame = *verdict.frame,
+                                                  time = *verdict.time] { uploader->send(frame, time); });
+    }
+}
+
+void Form1::startSharing() {
+    if (!configuration_.sharesFrames())
+        return;
+    SidsStation station;
+    const QString problem = readSidsStation(configuration_.sidsUrl, configuration_.callsign,
+                                            configuration_.latitude, configuration_.longitude,
+                                            configuration_.noradId, &station);
+    QString error = problem;
+    auto uploader = std::make_unique<SidsUploader>(station);
+    if (error.isEmpty())
+        uploader->open(configuration_.sidsJournal.isEmpty() ? SidsJournal::defaultPath()
+                                                            : configuration_.sidsJournal,
+                       &error);
+    if (!error.isEmpty()) {
+        warn(QStringLiteral("Frames are not shared with the telemetry database: %1").arg(error));
+        return;
+    }
+    sharingThread_ = new QThread(this);
+    uploader_ = uploader.release();
+    uploader_->moveToThread(sharingThread_);
+    connect(sharingThread_, &QThread::finished, uploader_, &QObject::deleteLater);
+    connect(uploader_, &SidsUploader::countsChanged, this, [this](const SidsUploader::Counts &c) {
+        setStatus(followStatus_ + QStringLiteral("; sent %1, waiting %2, rejected %3")
+                                      .arg(c.sent)
+                                      .arg(c.waiting)
+                                      .arg(c.rejected));
+    });
+    sharingThread_->start();
+}
+
+void Form1::stopSharing() {
+    if (!sharingThread_)
+        return;
+    sharingThread_->quit();
+    sharingThread_->wait();
+    delete sharingThread_;
+    sharingThread_ = nullptr;
+    uploader_ = nullptr;
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
@@ -371,6 +425,7 @@ void Form1::closeEvent(QCloseEvent *event) {
         event->ignore();
         return;
     }
+    stopSharing();
     following_.reset();
     event->accept();
 }
@@ -499,7 +554,9 @@ bool Form1::followLog(const QString &path) {
     });
     following_ = std::move(following);
     MnuFollow->setText(QStringLiteral("Stop Following"));
-    showLog(path, log, QLatin1String("Following ") + path);
+    followStatus_ = QLatin1String("Following ") + path;
+    showLog(path, log, followStatus_);
+    startSharing();
     return true;
 }
 

@@ -12,6 +12,8 @@
 struct LineMark;
 class BeaconEdit;
 class LogFollowing;
+class QThread;
+class SidsUploader;
 struct LoadedLog;
 class ChannelChart;
 class Form2;
@@ -62,6 +64,9 @@ private:
     void showLog(const QString &path, LoadedLog &log, const QString &status);
     void stopFollowing();
     void appendReceived(const QStringList &lines);
+    // Starts sharing followed frames when conf.ini names a database.
+    void startSharing();
+    void stopSharing();
     void warn(const QString &text);
 
     void Form_Load(const Configuration &configuration);
@@ -84,6 +89,10 @@ private:
     QString status_;              // the whole text of Label3, which may show it elided
     QString sourcePath_;          // the file the text came from; empty: none
     std::unique_ptr<LogFollowing> following_;
+    Configuration configuration_;
+    QThread *sharingThread_ = nullptr; // the uploader's, so the window never waits
+    SidsUploader *uploader_ = nullptr; // lives in sharingThread_
+    QString followStatus_;
     int chartChannel_ = 1;
     QAction *MnuFollow = nullptr;
 

@@ -26,12 +26,15 @@ public:
     using FrameHook = std::function<void(const LineVerdict &, qint64)>;
 
     DecodeRun(const Options &options, CheckedOutput &output);
+    OutputBuffer &output() { return output_.buffer(); }
     void setFrameHook(FrameHook hook) { frameHook_ = std::move(hook); }
 
     // Decodes everything; with follow, returns when a signal ends the run.
     // False when a file could not be read or the output failed.
     bool run();
     qint64 frames() const { return frames_; }
+    qint64 nearMisses() const { return nearMisses_; }
+    bool following() const { return options_.follow; }
     // "26 frames (2 with unreadable symbols), 3 near misses, 5 other lines"
     QString summary() const;
 

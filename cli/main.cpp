@@ -1,6 +1,7 @@
 // kadrin-decode: decodes beacon logs with the same decoder as the window.
 
 #include "cli/decoderun.h"
+#include "cli/sidsrun.h"
 #include "decoder/version.h"
 
 #include <QCommandLineParser>
@@ -12,6 +13,8 @@ namespace {
 
 constexpr char Usage[] =
     "Usage: kadrin-decode [--csv | --json | --status] [--follow] [FILE ...]\n"
+    "       kadrin-decode --sids URL --callsign CALL --latitude DEG --longitude DEG\n"
+    "                     --norad ID [--sids-journal FILE] [--dry-run] ... [FILE ...]\n"
     "Decodes KADRIN CW beacon text, one beacon per line, from each FILE in turn\n"
     "(standard input when no FILE is given or FILE is \"-\"). Frames are numbered\n"
     "from 1 in input order across all files.\n"
@@ -24,12 +27,19 @@ constexpr char Usage[] =
     "             or other; a summary on standard error\n"
     "  --follow   with one FILE: keep reading it as it grows, like tail -f,\n"
     "             until interrupted (SIGINT or SIGTERM)\n"
+    "  --sids URL send every frame that has a UTC time and no unreadable symbol\n"
+    "             to a telemetry database (SiDS), once: a journal keeps what was\n"
+    "             delivered; --callsign, --latitude and --longitude (degrees,\n"
+    "             north and east positive) and --norad are needed with it\n"
+    "  --sids-journal FILE  the journal (default: kadrin/sids-journal.txt in\n"
+    "             the user's data folder, shared with the window)\n"
+    "  --dry-run  print each request instead of sending it and of the frames\n"
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
     "Exit status: 0 when at least one frame was decoded, 1 when none,\n"
     "2 for a usage error, a file that cannot be read or output that cannot\n"
-    "be written.\n";
+    "be written, 3 when frames remain unsent to the database.\n";
 
 int usageError(const QByteArray &message) {
     printError(message);
@@ -38,7 +48,9 @@ int usageError(const QByteArray &message) {
 }
 
 // The options that take a value, with their names as typed.
-const QStringList ValueOptions = {};
+const QStringList ValueOptions = {QStringLiteral("sids"),     QStringLiteral("callsign"),
+                                  QStringLiteral("latitude"), QStringLiteral("longitude"),
+                                  QStringLiteral("norad"),    QStringLiteral("sids-journal")};
 
 // The FILE arguments as the bytes given: names that are not UTF-8 must not
 // be decoded to text and back.
@@ -85,6 +97,7 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption help(QStringLiteral("help"));
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions({csv, json, status, follow, help, version});
+    SidsOptions sidsOptions(parser);
     if (!parser.parse(app.arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
         if (unknown.isEmpty())
@@ -121,12 +134,24 @@ int main(int argc, char *argv[]) {
     if (options.follow && (options.files.size() != 1 || options.files.first() == "-"))
         return usageError("--follow needs exactly one FILE, not standard input");
 
+    QByteArray sidsError;
+    if (!sidsOptions.read(parser, formats.size() > 0, &sidsError))
+        return usageError(sidsError);
+    if (sidsOptions.dryRun())
+        options.format = OutputFormat::None;
+
     CheckedOutput output;
     DecodeRun run(options, output);
-    const bool ok = run.run();
+    SidsRun sids(sidsOptions, run);
+    if (!sids.start())
+        return 2;
+    bool ok = run.run();
+    ok = sids.finish() && ok;
     if (options.format == OutputFormat::Status)
         std::fprintf(stderr, "%s\n", run.summary().toUtf8().constData());
     if (!ok)
         return 2;
+    if (sids.undelivered())
+        return 3;
     return run.frames() > 0 ? 0 : 1;
 }

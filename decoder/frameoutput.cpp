@@ -202,6 +202,8 @@ void FrameWriter::write(OutputBuffer &out, const LineVerdict &verdict, qint64 re
     if (!verdict.isFrame())
         return;
     switch (format_) {
+    case OutputFormat::None:
+        break;
     case OutputFormat::Report:
         writeReport(out, *verdict.frame, record);
         break;

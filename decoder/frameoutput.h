@@ -7,7 +7,7 @@
 #include <QString>
 
 // The output forms of decoded lines, for kadrin-decode and the window's export.
-enum class OutputFormat { Report, Csv, Json, Status };
+enum class OutputFormat { Report, Csv, Json, Status, None };
 
 class FrameWriter {
 public:

@@ -38,9 +38,8 @@ std::vector<QString> piecesOf(const QString &text) {
 
 // The text with every line break as LF; the same string when it has no other.
 QString withLineFeeds(const QString &text) {
-    const bool otherBreaks = std::any_of(text.begin(), text.end(), [](QChar c) {
-        return c != u'\n' && isLineBreak(c.unicode());
-    });
+    const bool otherBreaks = std::any_of(
+        text.begin(), text.end(), [](QChar c) { return c != u'\n' && isLineBreak(c.unicode()); });
     if (!otherBreaks)
         return text;
     const std::vector<QString> pieces = piecesOf(text);
@@ -227,7 +226,8 @@ TextPosition BeaconEdit::replace(TextPosition from, TextPosition to, const QStri
         if (size_t(removed) > common)
             lines_.erase(at + qsizetype(common), at + removed);
         else
-            lines_.insert(at + qsizetype(common), std::make_move_iterator(pieces.begin() + qsizetype(common)),
+            lines_.insert(at + qsizetype(common),
+                          std::make_move_iterator(pieces.begin() + qsizetype(common)),
                           std::make_move_iterator(pieces.end()));
     }
     noteLengthsChanged(first, added, removedLengths);
@@ -256,10 +256,6 @@ void BeaconEdit::edit(TextPosition from, TextPosition to, const QString &text, b
 
 void BeaconEdit::insertAtCursor(const QString &text, bool typing) {
     edit(selectionStart(), selectionEnd(), text, typing);
-}
-
-void BeaconEdit::insertText(const QString &text) {
-    insertAtCursor(text);
 }
 
 void BeaconEdit::deleteSelection() {
@@ -412,7 +408,8 @@ TextPosition BeaconEdit::lineBelow(TextPosition p, int lines) const {
     const int x = preferredX_ >= 0 ? preferredX_ : columnX(p.line, p.column);
     const int target = std::clamp(p.line + lines, 0, lineCount() - 1);
     if (target == p.line)
-        return lines < 0 ? TextPosition{p.line, 0} : TextPosition{p.line, int(lines_[size_t(p.line)].size())};
+        return lines < 0 ? TextPosition{p.line, 0}
+                         : TextPosition{p.line, int(lines_[size_t(p.line)].size())};
     const QPoint point(x + MarginWidth + TextGap - horizontalScrollBar()->value(),
                        (target - firstVisibleLine()) * lineHeight_ + lineHeight_ / 2);
     TextPosition found = positionAt(point);
@@ -447,9 +444,14 @@ bool BeaconEdit::moveKey(QKeyEvent *event) {
         {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage,
          [this, page](TextPosition p) { return lineBelow(p, -page); }, true},
         {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine,
-         [](TextPosition p) { return TextPosition{p.line, 0}; }, false},
+         [](TextPosition p) {
+             return TextPosition{p.line, 0};
+         },
+         false},
         {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine,
-         [this](TextPosition p) { return TextPosition{p.line, int(lines_[size_t(p.line)].size())}; },
+         [this](TextPosition p) {
+             return TextPosition{p.line, int(lines_[size_t(p.line)].size())};
+         },
          false},
         {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument,
          [](TextPosition) { return TextPosition{}; }, false},
@@ -464,8 +466,9 @@ bool BeaconEdit::moveKey(QKeyEvent *event) {
         if (!select && !event->matches(move.plain))
             continue;
         TextPosition target;
-        if (!select && hasSelection() && (move.plain == QKeySequence::MoveToNextChar ||
-                                          move.plain == QKeySequence::MoveToPreviousChar))
+        if (!select && hasSelection() &&
+            (move.plain == QKeySequence::MoveToNextChar ||
+             move.plain == QKeySequence::MoveToPreviousChar))
             target = move.plain == QKeySequence::MoveToNextChar ? selectionEnd() : selectionStart();
         else
             target = move.to(cursor_);
@@ -516,9 +519,9 @@ void BeaconEdit::keyPressEvent(QKeyEvent *event) {
         insertAtCursor(QStringLiteral("\n"));
     } else {
         QString text = event->text();
-        const bool printable = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
-            return c.isPrint() || c.isSurrogate();
-        });
+        const bool printable =
+            !text.isEmpty() && std::all_of(text.begin(), text.end(),
+                                           [](QChar c) { return c.isPrint() || c.isSurrogate(); });
         if (!printable || (event->modifiers() & Qt::ControlModifier)) {
             event->ignore();
             return;
@@ -572,8 +575,9 @@ void BeaconEdit::mousePressEvent(QMouseEvent *event) {
         // A third click selects the whole line, with its line break.
         const TextPosition at = positionAt(event->position().toPoint());
         anchor_ = {at.line, 0};
-        setCursorPosition(at.line + 1 < lineCount() ? TextPosition{at.line + 1, 0}
-                                                    : TextPosition{at.line, int(lines_[size_t(at.line)].size())},
+        setCursorPosition(at.line + 1 < lineCount()
+                              ? TextPosition{at.line + 1, 0}
+                              : TextPosition{at.line, int(lines_[size_t(at.line)].size())},
                           true);
         copySelectionTo(QClipboard::Selection);
         return;
@@ -690,8 +694,7 @@ bool BeaconEdit::viewportEvent(QEvent *event) {
     if (event->type() == QEvent::ToolTip) {
         const auto *help = static_cast<QHelpEvent *>(event);
         const int line = firstVisibleLine() + help->pos().y() / lineHeight_;
-        const QString tip =
-            marks_ && line < lineCount() ? marks_(line).tooltip : QString();
+        const QString tip = marks_ && line < lineCount() ? marks_(line).tooltip : QString();
         if (tip.isEmpty()) {
             QToolTip::hideText();
         } else {
@@ -712,7 +715,8 @@ bool BeaconEdit::isLong(int line) const {
 
 void BeaconEdit::layOut(QTextLayout &layout, int line, int firstColumn, int columns) const {
     const QString &text = lines_[size_t(line)];
-    layout.setText(firstColumn == 0 && columns >= text.size() ? text : text.mid(firstColumn, columns));
+    layout.setText(firstColumn == 0 && columns >= text.size() ? text
+                                                              : text.mid(firstColumn, columns));
     layout.setFont(font());
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
@@ -789,7 +793,8 @@ void BeaconEdit::updateScrollBars() {
     verticalScrollBar()->setRange(0, std::max(lineCount() - visible, 0));
     verticalScrollBar()->setPageStep(visible);
     verticalScrollBar()->setSingleStep(1);
-    const qint64 width = qint64(longestLine()) * charWidth_ + MarginWidth + 2 * TextGap + charWidth_;
+    const qint64 width =
+        qint64(longestLine()) * charWidth_ + MarginWidth + 2 * TextGap + charWidth_;
     const int room = viewport()->width();
     horizontalScrollBar()->setRange(0, int(std::clamp<qint64>(width - room, 0, INT_MAX)));
     horizontalScrollBar()->setPageStep(room);

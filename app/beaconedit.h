@@ -65,8 +65,6 @@ public:
     TextPosition cursorPosition() const { return cursor_; }
     void setCursorPosition(TextPosition position, bool keepAnchor = false);
     QString selectedText() const;
-    // Inserts text at the cursor, replacing the selection, as a paste does.
-    void insertText(const QString &text);
 
     // Typed or changed since the last setModified(false).
     bool isModified() const { return modified_; }
@@ -74,8 +72,6 @@ public:
 
     // Where the marks come from: asked for the lines in view at each repaint.
     void setMarkSource(std::function<LineMark(int line)> source);
-    // The marks of the lines in view may have changed.
-    void refreshMarks() { viewport()->update(); }
 
     // The margin left of the text where the marks are drawn, in pixels.
     static constexpr int MarginWidth = 6;

@@ -8,27 +8,27 @@
 #include "app/module1.h"
 #include "decoder/decodeframe.h"
 #include "decoder/utctime.h"
-#include "history/sidsuploader.h"
 #include "history/chartlogic.h"
 #include "history/recordbrowser.h"
+#include "history/sidsuploader.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMimeData>
-#include <QToolTip>
-#include <QKeyEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QThread>
+#include <QToolTip>
 
 namespace {
 
@@ -188,7 +188,7 @@ void Form1::buildControls() {
     HScroll1 = new QScrollBar(Qt::Horizontal, inner_);
     HScroll1->setObjectName(QStringLiteral("HScroll1"));
     HScroll1->setGeometry(twips(8640, 11400, 1095, 255));
-    HScroll1->setTracking(false); // the view follows when the thumb is released
+    HScroll1->setTracking(false);              // the view follows when the thumb is released
     HScroll1->setFocusPolicy(Qt::StrongFocus); // its arrow keys browse the records
     HScroll1->setRange(0, 0);
     HScroll1->setEnabled(false);
@@ -271,7 +271,8 @@ LineMark Form1::markOf(int line) const {
         mark.margin = FrameMark;
         if (verdict.kind == LineVerdict::Kind::FrameWithUnreadable) {
             mark.margin = UnreadableMark;
-            mark.tooltip += QLatin1String("\nunreadable symbols: ") + unreadableText(*verdict.frame);
+            mark.tooltip +=
+                QLatin1String("\nunreadable symbols: ") + unreadableText(*verdict.frame);
             const QString &text = Text2->line(line);
             const auto columns = frameColumns(text);
             for (const FrameField &field : FrameFields) {
@@ -322,7 +323,8 @@ bool Form1::keepOrSaveText() {
 }
 
 bool Form1::saveTextAs() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Text As"), sourcePath_);
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save Text As"), sourcePath_);
     if (path.isEmpty())
         return false;
     QString error;
@@ -375,8 +377,9 @@ void Form1::appendReceived(const QStringList &lines) {
     for (int line = first; line < first + int(lines.size()); ++line) {
         const LineVerdict verdict = history_.lineVerdict(line);
         if (verdict.kind == LineVerdict::Kind::Frame && verdict.time)
-            QMetaObject::invokeMethod(uploader_, [uploader = uploader_, frame = *verdict.frame,
-                                                  time = *verdict.time] { uploader->send(frame, time); });
+            QMetaObject::invokeMethod(uploader_,
+                                      [uploader = uploader_, frame = *verdict.frame,
+                                       time = *verdict.time] { uploader->send(frame, time); });
     }
 }
 
@@ -384,9 +387,9 @@ void Form1::startSharing() {
     if (!configuration_.sharesFrames())
         return;
     SidsStation station;
-    const QString problem = readSidsStation(configuration_.sidsUrl, configuration_.callsign,
-                                            configuration_.latitude, configuration_.longitude,
-                                            configuration_.noradId, &station);
+    const QString problem =
+        readSidsStation(configuration_.sidsUrl, configuration_.callsign, configuration_.latitude,
+                        configuration_.longitude, configuration_.noradId, &station);
     QString error = problem;
     auto uploader = std::make_unique<SidsUploader>(station);
     if (error.isEmpty())
@@ -457,8 +460,9 @@ void Form1::Form_Resize() {
 }
 
 void Form1::Text2_Change(int firstLine, int removedLines, int addedLines) {
-    history_.replaceLines(firstLine, removedLines, addedLines,
-                          [this, firstLine](int i) { return QStringView(Text2->line(firstLine + i)); });
+    history_.replaceLines(firstLine, removedLines, addedLines, [this, firstLine](int i) {
+        return QStringView(Text2->line(firstLine + i));
+    });
 
     const BrowserRange range = BrowserRange::afterPass(history_.recordCount());
     {
@@ -486,8 +490,7 @@ void Form1::Option1_Click(int index) {
 void Form1::Draw_Chart(int index) {
     chartChannel_ = index;
     Frame8->setTitle(channelCaption(index));
-    MSChart1->showBars(chartBars(history_, index, MSChart1->plotColumns()),
-                       history_.recordCount());
+    MSChart1->showBars(chartBars(history_, index, MSChart1->plotColumns()), history_.recordCount());
 }
 
 void Form1::Command1_Click() {
@@ -517,7 +520,8 @@ void Form1::Command1_Click() {
 void Form1::MnuOpen_Click() {
     if (!keepOrSaveText())
         return;
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Log"), sourcePath_);
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Open Log"), sourcePath_);
     if (!path.isEmpty())
         openLog(path);
 }
@@ -529,7 +533,8 @@ void Form1::MnuFollow_Click() {
     }
     if (!keepOrSaveText())
         return;
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Follow Log"), sourcePath_);
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Follow Log"), sourcePath_);
     if (!path.isEmpty())
         followLog(path);
 }
@@ -543,11 +548,13 @@ bool Form1::followLog(const QString &path) {
     }
     stopFollowing();
     connect(following.get(), &LogFollowing::linesArrived, this, &Form1::appendReceived);
-    connect(following.get(), &LogFollowing::fileRestarted, this, [this, path](LogReader::Restart why) {
-        setStatus(QStringLiteral("Following %1 (%2; read again from its start)")
-                      .arg(path, why == LogReader::Restart::Truncated ? QLatin1String("truncated")
-                                                                      : QLatin1String("replaced")));
-    });
+    connect(following.get(), &LogFollowing::fileRestarted, this,
+            [this, path](LogReader::Restart why) {
+                setStatus(QStringLiteral("Following %1 (%2; read again from its start)")
+                              .arg(path, why == LogReader::Restart::Truncated
+                                             ? QLatin1String("truncated")
+                                             : QLatin1String("replaced")));
+            });
     connect(following.get(), &LogFollowing::failed, this, [this, path](const QString &error) {
         stopFollowing();
         warn(QStringLiteral("%1: %2").arg(path, error));
@@ -565,11 +572,13 @@ void Form1::MnuSave_Click() {
 }
 
 void Form1::MnuExport_Click() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QString());
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QString());
     if (path.isEmpty())
         return;
     QString error;
-    if (!writeWholeFile(path, csvOf(history_, sourcePath_.isEmpty() ? QStringLiteral("-") : sourcePath_),
+    if (!writeWholeFile(path,
+                        csvOf(history_, sourcePath_.isEmpty() ? QStringLiteral("-") : sourcePath_),
                         &error))
         warn(QStringLiteral("The CSV could not be written to\n%1\n\n%2").arg(path, error));
     else

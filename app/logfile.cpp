@@ -35,30 +35,38 @@ bool holdsNul(const QString &path) {
     return file.open(QIODevice::ReadOnly) && file.read(TextCheckSize).contains('\0');
 }
 
+// Opens a log and hands what it holds to sink; false with log.error.
+template <typename Sink>
+bool readAll(LogReader &reader, const QString &path, Sink &sink, bool follow, LoadedLog &log) {
+    if (!reader.open(QFile::encodeName(path))) {
+        log.error = reader.error();
+        return false;
+    }
+    if (holdsNul(path)) {
+        log.error = QStringLiteral("not a text file");
+        return false;
+    }
+    if (!reader.readAvailable(sink, 0, follow)) {
+        log.error = reader.error();
+        log.lines.clear();
+        return false;
+    }
+    log.invalidUtf8 = reader.sawInvalidUtf8();
+    return true;
+}
+
 } // namespace
 
 LoadedLog readLogFile(const QString &path) {
     LoadedLog log;
     LogReader reader;
-    if (!reader.open(QFile::encodeName(path))) {
-        log.error = reader.error();
-        return log;
-    }
-    if (holdsNul(path)) {
-        log.error = QStringLiteral("not a text file");
-        return log;
-    }
     LineCollector collector{log.lines, QString()};
-    if (!reader.readAvailable(collector)) {
-        log.error = reader.error();
-        log.lines.clear();
+    if (!readAll(reader, path, collector, false, log))
         return log;
-    }
     const bool endsWithBreak = !reader.inLine();
     reader.finish(collector);
     if (endsWithBreak)
         log.lines.emplace_back();
-    log.invalidUtf8 = reader.sawInvalidUtf8();
     return log;
 }
 
@@ -74,24 +82,12 @@ void LogFollowing::lineEnd() {
 
 LoadedLog LogFollowing::start() {
     LoadedLog log;
-    if (!reader_.open(QFile::encodeName(path_))) {
-        log.error = reader_.error();
-        return log;
-    }
-    if (holdsNul(path_)) {
-        log.error = QStringLiteral("not a text file");
-        return log;
-    }
     initial_ = &log.lines;
-    const bool read = reader_.readAvailable(*this, 0, true);
+    const bool read = readAll(reader_, path_, *this, true, log);
     initial_ = nullptr;
-    if (!read) {
-        log.error = reader_.error();
-        log.lines.clear();
+    if (!read)
         return log;
-    }
     log.lines.emplace_back(); // the box's line for what comes next
-    log.invalidUtf8 = reader_.sawInvalidUtf8();
     follower_ = new LogFollower(path_, this);
     connect(follower_, &LogFollower::mayHaveGrown, this, &LogFollowing::readOn);
     return log;
@@ -113,7 +109,8 @@ void LogFollowing::readOn() {
 
 bool writeWholeFile(const QString &path, const QByteArray &content, QString *error) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
+        !file.commit()) {
         *error = file.errorString();
         return false;
     }

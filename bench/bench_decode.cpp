@@ -48,7 +48,8 @@ void benchEdit(int frames) {
     for (const QString &line : text.split(QLatin1Char('\n')))
         lines.push_back(line);
     TelemetryHistory history;
-    history.replaceLines(0, 0, int(lines.size()), [&](int i) { return QStringView(lines[size_t(i)]); });
+    history.replaceLines(0, 0, int(lines.size()),
+                         [&](int i) { return QStringView(lines[size_t(i)]); });
     const int middle = frames / 2;
     const QString broken = lines[size_t(middle)] + QLatin1Char('X');
     std::vector<double> samples;
@@ -95,19 +96,24 @@ void benchCli(int frames) {
     }
     const QString program = QStringLiteral(KADRIN_DECODE_PATH);
     // grep stops at the first match when its output is /dev/null: a pipe.
-    const double grep = timeCommand(QStringLiteral("grep -c KADRIN '%1' | cat >/dev/null").arg(path), 5).ms;
-    const Timed csv = timeCommand(QStringLiteral("'%1' --csv '%2' >/dev/null").arg(program, path), 5);
-    const Timed json = timeCommand(QStringLiteral("'%1' --json '%2' >/dev/null").arg(program, path), 5);
+    const double grep =
+        timeCommand(QStringLiteral("grep -c KADRIN '%1' | cat >/dev/null").arg(path), 5).ms;
+    const Timed csv =
+        timeCommand(QStringLiteral("'%1' --csv '%2' >/dev/null").arg(program, path), 5);
+    const Timed json =
+        timeCommand(QStringLiteral("'%1' --json '%2' >/dev/null").arg(program, path), 5);
     row(QStringLiteral("kadrin-decode --csv: %1 frame lines").arg(frames), csv.ms,
-        QStringLiteral("%1 x grep -c (%2 ms), output to /dev/null").arg(csv.ms / grep, 0, 'f', 1).arg(grep, 0, 'f', 0),
+        QStringLiteral("%1 x grep -c (%2 ms), output to /dev/null")
+            .arg(csv.ms / grep, 0, 'f', 1)
+            .arg(grep, 0, 'f', 0),
         csv.childPeakMiB);
     row(QStringLiteral("kadrin-decode --json: %1 frame lines").arg(frames), json.ms,
         QStringLiteral("%1 x --csv").arg(json.ms / csv.ms, 0, 'f', 2), json.childPeakMiB);
     // Endless input without a line break, and a line of a gigabyte of blanks.
     const Timed zero = timeCommand(
         QStringLiteral("head -c 500000000 /dev/zero | '%1' >/dev/null").arg(program), 1);
-    row(QStringLiteral("kadrin-decode: 500 MB of NUL, one line"), zero.ms, QStringLiteral("streamed"),
-        zero.childPeakMiB);
+    row(QStringLiteral("kadrin-decode: 500 MB of NUL, one line"), zero.ms,
+        QStringLiteral("streamed"), zero.childPeakMiB);
 }
 
 } // namespace

@@ -11,8 +11,7 @@ void CheckedOutput::guardStandardDescriptors() {
             continue;
         // Standard output is opened for reading only: writing to it fails as
         // writing to a closed descriptor does.
-        const int placeholder =
-            ::open("/dev/null", fd == STDERR_FILENO ? O_WRONLY : O_RDONLY);
+        const int placeholder = ::open("/dev/null", fd == STDERR_FILENO ? O_WRONLY : O_RDONLY);
         if (placeholder >= 0 && placeholder != fd) {
             ::dup2(placeholder, fd);
             ::close(placeholder);

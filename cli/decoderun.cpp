@@ -42,7 +42,8 @@ bool installStopSignals() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
 } // namespace
@@ -51,11 +52,10 @@ DecodeRun::DecodeRun(const Options &options, CheckedOutput &output)
     : options_(options), output_(output), writer_(options.format) {}
 
 QString DecodeRun::summary() const {
-    return QString::fromLatin1(plural(frames_, "frame", "frames") + " (" +
-                               QByteArray::number(unreadableFrames_) +
-                               " with unreadable symbols), " +
-                               plural(nearMisses_, "near miss", "near misses") + ", " +
-                               plural(otherLines_, "other line", "other lines"));
+    return QString::fromLatin1(
+        plural(frames_, "frame", "frames") + " (" + QByteArray::number(unreadableFrames_) +
+        " with unreadable symbols), " + plural(nearMisses_, "near miss", "near misses") + ", " +
+        plural(otherLines_, "other line", "other lines"));
 }
 
 void DecodeRun::lineEnd() {

@@ -75,7 +75,8 @@ QList<QByteArray> fileArguments(int argc, char *argv[]) {
 QByteArray optionAsTyped(int argc, char *argv[], const QString &name) {
     for (int i = 1; i < argc; ++i) {
         QByteArray argument(argv[i]);
-        argument = argument.left(argument.indexOf('=') < 0 ? argument.size() : argument.indexOf('='));
+        argument =
+            argument.left(argument.indexOf('=') < 0 ? argument.size() : argument.indexOf('='));
         if (argument.startsWith('-') && QString::fromLocal8Bit(argument).endsWith(name))
             return argument;
     }
@@ -115,9 +116,9 @@ int main(int argc, char *argv[]) {
 
     DecodeRun::Options options;
     QByteArrayList formats;
-    for (const auto &[option, format] : {std::pair{&csv, OutputFormat::Csv},
-                                         std::pair{&json, OutputFormat::Json},
-                                         std::pair{&status, OutputFormat::Status}}) {
+    for (const auto &[option, format] :
+         {std::pair{&csv, OutputFormat::Csv}, std::pair{&json, OutputFormat::Json},
+          std::pair{&status, OutputFormat::Status}}) {
         if (parser.isSet(*option)) {
             formats.append("--" + option->names().first().toLatin1());
             options.format = format;

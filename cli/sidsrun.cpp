@@ -15,7 +15,8 @@ SidsOptions::SidsOptions(QCommandLineParser &parser)
       norad_(QStringLiteral("norad"), QString(), QStringLiteral("ID")),
       journalOption_(QStringLiteral("sids-journal"), QString(), QStringLiteral("FILE")),
       dryRunOption_(QStringLiteral("dry-run")) {
-    parser.addOptions({sids_, callsign_, latitude_, longitude_, norad_, journalOption_, dryRunOption_});
+    parser.addOptions(
+        {sids_, callsign_, latitude_, longitude_, norad_, journalOption_, dryRunOption_});
 }
 
 bool SidsOptions::read(const QCommandLineParser &parser, bool formatChosen, QByteArray *error) {
@@ -32,7 +33,8 @@ bool SidsOptions::read(const QCommandLineParser &parser, bool formatChosen, QByt
         return true;
     }
     if (dryRun_ && formatChosen) {
-        *error = "--dry-run prints the requests instead of the frames: not with --csv, --json or --status";
+        *error = "--dry-run prints the requests instead of the frames: not with --csv, --json or "
+                 "--status";
         return false;
     }
     const QString problem =
@@ -42,7 +44,8 @@ bool SidsOptions::read(const QCommandLineParser &parser, bool formatChosen, QByt
         *error = "--sids: " + problem.toUtf8();
         return false;
     }
-    journal_ = parser.isSet(journalOption_) ? parser.value(journalOption_) : SidsJournal::defaultPath();
+    journal_ =
+        parser.isSet(journalOption_) ? parser.value(journalOption_) : SidsJournal::defaultPath();
     return true;
 }
 
@@ -82,9 +85,8 @@ bool SidsRun::start() {
     }
     // Following runs for hours: a frame is tried until it goes through.
     uploader_->setMaxTries(run_.following() ? 0 : 3);
-    QObject::connect(uploader_.get(), &SidsUploader::message, [](const QString &text) {
-        printError("SiDS: " + text.toLocal8Bit());
-    });
+    QObject::connect(uploader_.get(), &SidsUploader::message,
+                     [](const QString &text) { printError("SiDS: " + text.toLocal8Bit()); });
     return true;
 }
 

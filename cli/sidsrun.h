@@ -25,7 +25,8 @@ public:
     QString journal() const { return journal_; }
 
 private:
-    QCommandLineOption sids_, callsign_, latitude_, longitude_, norad_, journalOption_, dryRunOption_;
+    QCommandLineOption sids_, callsign_, latitude_, longitude_, norad_, journalOption_,
+        dryRunOption_;
     bool enabled_ = false;
     bool dryRun_ = false;
     SidsStation station_;

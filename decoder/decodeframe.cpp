@@ -34,11 +34,6 @@ FieldReading readField(const BeaconFrame &frame, const FrameField &field) {
     return reading;
 }
 
-double channelValue(const BeaconFrame &frame, int channel) {
-    const FrameField *field = fieldOfChannel(channel);
-    return field ? fieldValue(*field, frame.at(field->position)) : 0.0;
-}
-
 bool allFieldsRead(const BeaconFrame &frame) {
     for (const FrameField &field : FrameFields)
         if (!readField(frame, field).known())

@@ -33,10 +33,6 @@ inline int fieldLevel(const FrameField &field, char32_t symbol) {
 // The channel value a symbol gives a numeric field; NaN when it has no row.
 double fieldValue(const FrameField &field, char32_t symbol);
 
-// The value of one channel of a frame: NaN where the field's symbol has no
-// row, 0 for a channel that no field writes.
-double channelValue(const BeaconFrame &frame, int channel);
-
 // Whether every one of the 17 fields reads.
 bool allFieldsRead(const BeaconFrame &frame);
 

@@ -4,8 +4,7 @@
 // chosen per row (not computed from the text); the open-ended rows lie
 // beyond their bound.
 
-const LevelTable BatteryVoltageLevels = {"BatteryVoltageLevels",
-                                         {{{"<= 3000 mV", 2958},
+const LevelTable BatteryVoltageLevels = {{{{"<= 3000 mV", 2958},
                                            {"3001 mV .. 3085 mV", 3042},
                                            {"3086 mV .. 3171 mV", 3128},
                                            {"3172 mV .. 3256 mV", 3214},
@@ -22,8 +21,7 @@ const LevelTable BatteryVoltageLevels = {"BatteryVoltageLevels",
                                            {"4114 mV .. 4199 mV", 4156},
                                            {">= 4200 mV", 4242}}}};
 
-const LevelTable BatteryTemperatureLevels = {"BatteryTemperatureLevels",
-                                             {{{"<= -20 C", -22},
+const LevelTable BatteryTemperatureLevels = {{{{"<= -20 C", -22},
                                                {"-19 .. -15 C", -17},
                                                {"-14 .. -9 C", -11.5},
                                                {"-8 .. -4 C", -6},
@@ -40,8 +38,7 @@ const LevelTable BatteryTemperatureLevels = {"BatteryTemperatureLevels",
                                                {"54 .. 59 C", 56.5},
                                                {">= 60 C", 62}}}};
 
-const LevelTable SolarPanelTemperatureLevels = {"SolarPanelTemperatureLevels",
-                                                {{{"<= -40 C", -45},
+const LevelTable SolarPanelTemperatureLevels = {{{{"<= -40 C", -45},
                                                   {"-39 .. -31 C", -35},
                                                   {"-30 .. -21 C", -25.5},
                                                   {"-20 .. -11 C", -15.5},
@@ -59,8 +56,7 @@ const LevelTable SolarPanelTemperatureLevels = {"SolarPanelTemperatureLevels",
                                                   {">= 100 C", 105}}}};
 
 // The processor table has no row for 40 to 46 C.
-const LevelTable McuTemperatureLevels = {"McuTemperatureLevels",
-                                         {{{"<= -40 C", -45},
+const LevelTable McuTemperatureLevels = {{{{"<= -40 C", -45},
                                            {"-39 .. -32 C", -35.5},
                                            {"-31 .. -23 C", -27},
                                            {"-22 .. -14 C", -18},
@@ -77,8 +73,7 @@ const LevelTable McuTemperatureLevels = {"McuTemperatureLevels",
                                            {"77 .. 84 C", 80.5},
                                            {">= 85 C", 89}}}};
 
-const LevelTable GyroRateLevels = {"GyroRateLevels",
-                                   {{{"<= -32 rad/s", -45},
+const LevelTable GyroRateLevels = {{{{"<= -32 rad/s", -45},
                                      {"-31.9 .. -27.5 rad/s", -29.7},
                                      {"-27.4 .. -22.9 rad/s", -25.15},
                                      {"-22.8 .. -18.3 rad/s", -20.55},
@@ -95,16 +90,13 @@ const LevelTable GyroRateLevels = {"GyroRateLevels",
                                      {"27.5 .. 31.9 rad/s", 29.7},
                                      {">= 32 rad/s", 33}}}};
 
-const ModeTable SatelliteModes = {
-    "SatelliteModes", 3, {"Normal Mode", "Safe-hold Mode", "Emergency"}};
+const ModeTable SatelliteModes = {3, {"Normal Mode", "Safe-hold Mode", "Emergency"}};
 
 // The torquers' idle text really ends in two blanks; the wheels' has none.
-const ModeTable MagneticTorquerModes = {"MagneticTorquerModes",
-                                        7,
+const ModeTable MagneticTorquerModes = {7,
                                         {"sun tracking", "nadir pointing", "target pointing",
                                          "detumbling", "idle  ", "momentum dumping", "debug"}};
-const ModeTable ReactionWheelModes = {"ReactionWheelModes",
-                                      7,
+const ModeTable ReactionWheelModes = {7,
                                       {"sun tracking", "nadir pointing", "target pointing",
                                        "detumbling", "idle", "momentum dumping", "debug"}};
 

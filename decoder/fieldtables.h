@@ -11,14 +11,12 @@ struct LevelRow {
 
 // Sixteen rows, one per symbol of SymbolAlphabet, in level order.
 struct LevelTable {
-    const char *name;
     std::array<LevelRow, 16> rows;
 };
 
 // The modes of a mode field; its symbols are the leading symbols of
 // SymbolAlphabet in level order, so row i belongs to the symbol of level i.
 struct ModeTable {
-    const char *name;
     int rowCount;
     std::array<const char *, 7> rows;
 };

@@ -26,8 +26,7 @@ public:
 private:
     void writeReport(OutputBuffer &out, const BeaconFrame &frame, qint64 record) const;
     void writeCsv(OutputBuffer &out, const LineVerdict &verdict, qint64 record, qint64 line) const;
-    void writeJson(OutputBuffer &out, const LineVerdict &verdict, qint64 record,
-                   qint64 line) const;
+    void writeJson(OutputBuffer &out, const LineVerdict &verdict, qint64 record, qint64 line) const;
 
     OutputFormat format_;
     QByteArray sourceName_; // as given, for --status

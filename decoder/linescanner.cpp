@@ -136,8 +136,9 @@ QString unreadableText(const BeaconFrame &frame) {
     for (const FrameField &field : FrameFields) {
         const FieldReading reading = readField(frame, field);
         if (!reading.known())
-            parts.append(QStringLiteral("%1 '%2'").arg(field.position).arg(
-                QString::fromUcs4(&reading.symbol, 1)));
+            parts.append(QStringLiteral("%1 '%2'")
+                             .arg(field.position)
+                             .arg(QString::fromUcs4(&reading.symbol, 1)));
     }
     if (parts.isEmpty())
         return QString();

@@ -6,11 +6,21 @@
 #include <cmath>
 
 QString channelCaption(int channel) {
-    static constexpr std::array<const char *, ChartChannelCount> Captions = {
-        "empty",        "Battery Volt Cell 1", "Battery Volt Cell 2", "Battery Temp Cell 1",
-        "Battery Temp Cell 2", "Solar 1 Temp", "Solar 2 Temp",        "Solar 3 Temp",
-        "Solar 4 Temp", "PWRS Temp",           "OBDH Temp",           "ADCS Temp",
-        "Gyro X",       "Gyro Y",              "Gyro Z"};
+    static constexpr std::array<const char *, ChartChannelCount> Captions = {"empty",
+                                                                             "Battery Volt Cell 1",
+                                                                             "Battery Volt Cell 2",
+                                                                             "Battery Temp Cell 1",
+                                                                             "Battery Temp Cell 2",
+                                                                             "Solar 1 Temp",
+                                                                             "Solar 2 Temp",
+                                                                             "Solar 3 Temp",
+                                                                             "Solar 4 Temp",
+                                                                             "PWRS Temp",
+                                                                             "OBDH Temp",
+                                                                             "ADCS Temp",
+                                                                             "Gyro X",
+                                                                             "Gyro Y",
+                                                                             "Gyro Z"};
     if (channel < 0 || channel >= ChartChannelCount)
         return QString();
     return QLatin1String(Captions[size_t(channel)]);
@@ -51,8 +61,9 @@ public:
 
 private:
     int columnEnd(int column) const {
-        return column + 1 >= columns_ ? count_
-                                      : int(std::floor(0.5 + double(column + 1) * count_ / columns_));
+        return column + 1 >= columns_
+                   ? count_
+                   : int(std::floor(0.5 + double(column + 1) * count_ / columns_));
     }
 
     void closeColumn() {

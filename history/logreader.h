@@ -38,7 +38,8 @@ public:
     // hands it on. With follow, at the end of the file a truncated or
     // replaced file is noticed and read again from its start. Returns false
     // when an error stopped the reading (error() says which).
-    template <typename Sink> bool readAvailable(Sink &sink, qint64 maxBytes = 0, bool follow = false);
+    template <typename Sink>
+    bool readAvailable(Sink &sink, qint64 maxBytes = 0, bool follow = false);
     // At the end of the input: a last line without line break is complete.
     template <typename Sink> void finish(Sink &sink) {
         if (splitter_.inLine())
@@ -53,8 +54,6 @@ public:
     QString error() const { return error_; }
     // Some bytes were not UTF-8 and were read as U+FFFD.
     bool sawInvalidUtf8() const { return invalidUtf8_; }
-    // Bytes read from the file as it is now.
-    qint64 offset() const { return offset_; }
 
 private:
     // Reads one block into buffer_; 0 at the end, -1 on error.

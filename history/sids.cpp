@@ -37,7 +37,8 @@ void addField(QByteArray &fields, const char *name, const QByteArray &value) {
 QString readSidsStation(const QString &url, const QString &callsign, const QString &latitude,
                         const QString &longitude, const QString &noradId, SidsStation *station) {
     const QUrl parsed(url.trimmed(), QUrl::StrictMode);
-    if (!parsed.isValid() || (parsed.scheme() != QLatin1String("http") && parsed.scheme() != QLatin1String("https")) ||
+    if (!parsed.isValid() ||
+        (parsed.scheme() != QLatin1String("http") && parsed.scheme() != QLatin1String("https")) ||
         parsed.host().isEmpty())
         return QStringLiteral("the SiDS URL is not an http or https address");
     station->url = url.trimmed();
@@ -73,7 +74,8 @@ QByteArray sidsFields(const SidsStation &station, const BeaconFrame &frame, qint
 QUrl sidsRequestUrl(const SidsStation &station, const QByteArray &fields) {
     QUrl url(station.url);
     const QString query = url.query(QUrl::FullyEncoded);
-    url.setQuery((query.isEmpty() ? QString() : query + QLatin1Char('&')) + QString::fromLatin1(fields),
+    url.setQuery((query.isEmpty() ? QString() : query + QLatin1Char('&')) +
+                     QString::fromLatin1(fields),
                  QUrl::StrictMode);
     return url;
 }
@@ -84,7 +86,8 @@ QString SidsJournal::defaultPath() {
 }
 
 QByteArray SidsJournal::keyOf(qint64 noradId, const BeaconFrame &frame, qint64 time) {
-    return QByteArray::number(noradId) + ' ' + isoUtcTime(time) + ' ' + frame.text().toUtf8().toHex();
+    return QByteArray::number(noradId) + ' ' + isoUtcTime(time) + ' ' +
+           frame.text().toUtf8().toHex();
 }
 
 bool SidsJournal::open(const QString &path, QString *error) {

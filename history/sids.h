@@ -53,7 +53,8 @@ public:
     // Opens (and creates) the journal, and locks it for this program.
     bool open(const QString &path, QString *error);
     bool contains(qint64 noradId, const BeaconFrame &frame, qint64 time) const;
-    bool record(bool delivered, qint64 noradId, const BeaconFrame &frame, qint64 time, QString *error);
+    bool record(bool delivered, qint64 noradId, const BeaconFrame &frame, qint64 time,
+                QString *error);
 
 private:
     static QByteArray keyOf(qint64 noradId, const BeaconFrame &frame, qint64 time);

@@ -99,9 +99,3 @@ int TelemetryHistory::recordOfLine(int line) const {
         return 0;
     return int(it - recordLines_.begin()) + 1;
 }
-
-int TelemetryHistory::lineOfRecord(int index) const {
-    if (index < 1 || index > recordCount())
-        return -1;
-    return recordLines_[size_t(index - 1)];
-}

@@ -38,14 +38,11 @@ public:
 
     // Record index (1-based); any other index reads as a record never written.
     const TelemetryRecord &record(int index) const;
-    double value(int index, int channel) const { return record(index).value(channel); }
 
     // The verdict on a line (0-based), its time and frame included.
     LineVerdict lineVerdict(int line) const;
     // The record of a frame line, 0 for any other line.
     int recordOfLine(int line) const;
-    // The line of a record; -1 for an index without record.
-    int lineOfRecord(int index) const;
 
     // Calls onValue(double) with the value of a channel in every record, in
     // order: the chart's whole work, read from a compact copy of the levels.

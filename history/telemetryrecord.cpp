@@ -24,23 +24,6 @@ std::optional<qint64> TelemetryRecord::time() const {
     return time_;
 }
 
-double TelemetryRecord::value(int channel) const {
-    // Straight from the symbol: the chart asks every record.
-    const FrameField *field = fieldOfChannel(channel);
-    if (isEmpty() || !field)
-        return 0.0;
-    return fieldValue(*field, symbol(field->position));
-}
-
 QStringList TelemetryRecord::reportLines() const {
     return isEmpty() ? QStringList() : ::reportLines(decodeFrame(frame()));
-}
-
-QString TelemetryRecord::reportText() const {
-    QString report;
-    for (const QString &line : reportLines()) {
-        report += line;
-        report += QLatin1String("\r\n");
-    }
-    return report;
 }

@@ -20,20 +20,19 @@ public:
 
     BeaconFrame frame() const;
     std::optional<qint64> time() const;
-    // Channel value: NaN where the frame's symbol has no row, 0 for a channel
-    // no field writes. A record never written reads 0 everywhere.
-    double value(int channel) const;
     // The 18 report lines without line ends; none for a record never written.
     QStringList reportLines() const;
-    // The report with every line ended by CR LF; empty for a record never written.
-    QString reportText() const;
 
-    bool isEmpty() const { return symbols_[0] == 0; }
+    bool isEmpty() const { return symbols_[0] == NoSymbol; }
     // The symbol at a frame position, 7 to 26.
-    char32_t symbol(int position) const { return symbols_[size_t(position - BeaconFrame::NameLength - 1)]; }
+    char32_t symbol(int position) const {
+        return symbols_[size_t(position - BeaconFrame::NameLength - 1)];
+    }
 
 private:
     static constexpr qint64 NoTime = std::numeric_limits<qint64>::min();
-    std::array<char32_t, BeaconFrame::Length - BeaconFrame::NameLength> symbols_{};
+    // No code point: a received symbol may be any character, U+0000 included.
+    static constexpr char32_t NoSymbol = 0xFFFFFFFF;
+    std::array<char32_t, BeaconFrame::Length - BeaconFrame::NameLength> symbols_{NoSymbol};
     qint64 time_ = NoTime;
 };

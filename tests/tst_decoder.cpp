@@ -34,6 +34,9 @@ private slots:
     void channelsWithoutValue();
 };
 
+// Rows the sample log does not carry (its golden outputs show the others:
+// lower case, blanks, text in front, 19 and 21 symbols, no S, "#", positions
+// 16 to 18).
 void TestDecoder::verdicts_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("verdict"); // as kadrin-decode --status says it, record 1
@@ -42,40 +45,19 @@ void TestDecoder::verdicts_data() {
     const QString clean = QStringLiteral("KADRIN") + Twenty2;
     const QString frame = QStringLiteral("frame 1");
     QTest::newRow("clean") << QStringLiteral("SKADRIN") + Twenty2 << frame << clean;
-    QTest::newRow("lower case") << QStringLiteral("skadrin24678acdfgjlpqyz2468")
-                                << QStringLiteral("frame 1 with unreadable symbols: position 22 'Z'")
-                                << QStringLiteral("KADRIN24678ACDFGJLPQYZ2468");
-    QTest::newRow("blanks everywhere") << QStringLiteral(" S KAD RIN 2 2 2 2   22 2222 2222 2222 2 2 ")
-                                       << frame << clean;
-    QTest::newRow("time and call sign in front")
-        << QStringLiteral("2026-12-05 21:14:07 QX0ZZ de SKADRIN") + Twenty2 << frame << clean;
-    QTest::newRow("trailing blanks") << QStringLiteral("SKADRIN") + Twenty2 + QStringLiteral("   ")
-                                     << frame << clean;
-    QTest::newRow("21 symbols") << QStringLiteral("SKADRIN2") + Twenty2
-                                << QStringLiteral("near miss: text after the 20th symbol") << QString();
     QTest::newRow("trailing tab") << QStringLiteral("SKADRIN") + Twenty2 + QStringLiteral("\t")
-                                  << QStringLiteral("near miss: text after the 20th symbol") << QString();
-    QTest::newRow("19 symbols") << QStringLiteral("SKADRIN") + QString(19, QLatin1Char('2'))
-                                << QStringLiteral("near miss: 19 symbols, 20 needed") << QString();
-    QTest::newRow("1 symbol") << QStringLiteral("SKADRIN2") << QStringLiteral("near miss: 1 symbol, 20 needed")
-                              << QString();
-    QTest::newRow("no S") << QStringLiteral("XKADRIN") + Twenty2
-                          << QStringLiteral("near miss: no S before KADRIN") << QString();
-    QTest::newRow("S behind a tab") << QStringLiteral("S\tKADRIN") + Twenty2
-                                    << QStringLiteral("near miss: no S before KADRIN") << QString();
+                                  << QStringLiteral("near miss: text after the 20th symbol")
+                                  << QString();
+    QTest::newRow("1 symbol") << QStringLiteral("SKADRIN2")
+                              << QStringLiteral("near miss: 1 symbol, 20 needed") << QString();
     QTest::newRow("name earlier, 26 from there")
         << QStringLiteral("KADRINSKADRIN") + QString(13, QLatin1Char('2'))
-        << QStringLiteral("frame 1 with unreadable symbols: positions 7 'S', 8 'K', 11 'R', 12 'I', 13 'N'")
+        << QStringLiteral(
+               "frame 1 with unreadable symbols: positions 7 'S', 8 'K', 11 'R', 12 'I', 13 'N'")
         << QStringLiteral("KADRINSKADRIN") + QString(13, QLatin1Char('2'));
-    QTest::newRow("name earlier in the text") << QStringLiteral("KADRIN pass 3: SKADRIN") + Twenty2
-                                              << QStringLiteral("near miss: text after the 20th symbol")
-                                              << QString();
-    QTest::newRow("positions 16-18 hold anything")
-        << QStringLiteral("SKADRIN222222222#?x22222222") << frame
-        << QStringLiteral("KADRIN222222222#?X22222222");
-    QTest::newRow("copier's # for a lost symbol") << QStringLiteral("SKADRIN4JJC#DDCA1238DC24FFF")
-                                                  << QStringLiteral("frame 1 with unreadable symbols: position 11 '#'")
-                                                  << QStringLiteral("KADRIN4JJC#DDCA1238DC24FFF");
+    QTest::newRow("name earlier in the text")
+        << QStringLiteral("KADRIN pass 3: SKADRIN") + Twenty2
+        << QStringLiteral("near miss: text after the 20th symbol") << QString();
     QTest::newRow("empty line") << QString() << QStringLiteral("other") << QString();
     QTest::newRow("no-break space is no blank")
         << QStringLiteral("SKADRIN22222\u00a0") + QString(14, QLatin1Char('2'))
@@ -84,14 +66,10 @@ void TestDecoder::verdicts_data() {
     QTest::newRow("one character per code point")
         << QStringLiteral("SKADRIN222222222\U0001F6F02222222222") << frame
         << QStringLiteral("KADRIN222222222\U0001F6F02222222222");
-    QTest::newRow("sharp s stays one character")
-        << QStringLiteral("SKADRIN222222222\u00df2222222222") << frame
-        << QStringLiteral("KADRIN222222222\u00df2222222222");
-    QTest::newRow("dotless i upper-cases to I") << QStringLiteral("SKADR\u0131N") + Twenty2 << frame
-                                                << clean;
+    QTest::newRow("dotless i upper-cases to I")
+        << QStringLiteral("SKADR\u0131N") + Twenty2 << frame << clean;
 }
 
-// Judged whole and judged a character at a time, the verdict is the same.
 void TestDecoder::verdicts() {
     QFETCH(QString, line);
     QFETCH(QString, verdict);
@@ -99,10 +77,6 @@ void TestDecoder::verdicts() {
     const LineVerdict whole = LineScanner::judge(line);
     QCOMPARE(verdictText(whole, 1), verdict);
     QCOMPARE(whole.frame ? whole.frame->text() : QString(), frame);
-    LineScanner scanner;
-    for (qsizetype i = 0; i < line.size(); ++i)
-        scanner.add(QStringView(line).mid(i, 1));
-    QCOMPARE(verdictText(scanner.finish(), 1), verdict);
 }
 
 void TestDecoder::lineRule_data() {
@@ -121,51 +95,35 @@ void TestDecoder::lineRule_data() {
     QTest::newRow("ends with a break") << QStringLiteral("a\r\n") << QStringList{a, QString()};
 }
 
-// The whole-text rule and the rule for text arriving in pieces agree,
-// wherever the pieces are cut.
+// (The fuzz target checks that text in pieces splits the same way.)
 void TestDecoder::lineRule() {
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
     QStringList found;
     forEachLine(text, [&](QStringView line) { found.append(line.toString()); });
     QCOMPARE(found, lines);
-    for (qsizetype cut = 0; cut <= text.size(); ++cut) {
-        QStringList pieces{QString()};
-        LineSplitter splitter;
-        const auto onText = [&](QStringView piece) { pieces.last() += piece; };
-        const auto onBreak = [&] { pieces.append(QString()); };
-        splitter.feed(QStringView(text).left(cut), onText, onBreak);
-        splitter.feed(QStringView(text).mid(cut), onText, onBreak);
-        if (text.isEmpty())
-            pieces.clear();
-        QCOMPARE(pieces, lines);
-    }
 }
 
+// The sample log carries the plain forms, the receive log, a fraction and
+// 2026-02-30.
 void TestDecoder::times_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("time"); // empty: the line has none
     const QString frame = QStringLiteral(" SKADRIN4JJCCDDCA1238DC24FFF");
-    QTest::newRow("date and time") << QStringLiteral("2026-12-05 21:07:53") + frame
-                                   << QStringLiteral("2026-12-05T21:07:53Z");
-    QTest::newRow("ISO with fraction and Z") << QStringLiteral("2026-12-05T21:07:53.987Z") + frame
-                                             << QStringLiteral("2026-12-05T21:07:53Z");
     QTest::newRow("minutes only") << QStringLiteral("2026-12-05 21:07") + frame
                                   << QStringLiteral("2026-12-05T21:07:00Z");
-    QTest::newRow("receive log") << QStringLiteral("RX (2026-12-05 21:07Z):") + frame
-                                 << QStringLiteral("2026-12-05T21:07:00Z");
     QTest::newRow("blanks first") << QStringLiteral("  2026-12-05 21:07:53") + frame
                                   << QStringLiteral("2026-12-05T21:07:53Z");
     QTest::newRow("leap day") << QStringLiteral("2024-02-29 23:59:59") + frame
                               << QStringLiteral("2024-02-29T23:59:59Z");
-    QTest::newRow("no 30 February") << QStringLiteral("2026-02-30 21:07:53") + frame << QString();
-    QTest::newRow("no leap day in 2100") << QStringLiteral("2100-02-29 00:00:00") + frame << QString();
+    QTest::newRow("no leap day in 2100")
+        << QStringLiteral("2100-02-29 00:00:00") + frame << QString();
     QTest::newRow("no hour 24") << QStringLiteral("2026-12-05 24:00:00") + frame << QString();
-    QTest::newRow("an offset is no UTC") << QStringLiteral("2026-12-05 21:07:53+01:00") + frame
-                                         << QString();
+    QTest::newRow("an offset is no UTC")
+        << QStringLiteral("2026-12-05 21:07:53+01:00") + frame << QString();
     QTest::newRow("broken seconds") << QStringLiteral("2026-12-05 21:07:5") + frame << QString();
-    QTest::newRow("not at the start") << QStringLiteral("QX0ZZ 2026-12-05 21:07:53") + frame
-                                      << QString();
+    QTest::newRow("not at the start")
+        << QStringLiteral("QX0ZZ 2026-12-05 21:07:53") + frame << QString();
     QTest::newRow("no time") << frame << QString();
 }
 
@@ -194,20 +152,34 @@ void TestDecoder::decidedRowsAndQuirks_data() {
     QTest::addColumn<double>("value"); // NaN: none
 
     const double none = std::nan("");
-    QTest::newRow("gyro level 1 negative bound") << 24 << '4' << QStringLiteral("Gyro X: -31.9 .. -27.5 rad/s") << -29.7;
-    QTest::newRow("gyro level 4 negative bound") << 25 << '8' << QStringLiteral("Gyro Y: -18.2 .. -13.8 rad/s") << -16.0;
-    QTest::newRow("solar level 9 inside its row") << 12 << 'g' << QStringLiteral("Solar Panel 1 Temperature: 40 .. 49 C") << 44.5;
-    QTest::newRow("solar level 15") << 15 << 'Z' << QStringLiteral("Solar Panel 4 Temperature: >= 100 C") << 105.0;
-    QTest::newRow("battery volt level 3") << 8 << '7' << QStringLiteral("Battery Voltage Cell 1: 3172 mV .. 3256 mV") << 3214.0;
-    QTest::newRow("battery temp level 2") << 11 << '6' << QStringLiteral("Battery Temperature Cell 2: -14 .. -9 C") << -11.5;
-    QTest::newRow("processor table skips 40-46") << 20 << 'J' << QStringLiteral("MCU OBDH Temperature: 47 .. 54 C") << 50.5;
-    QTest::newRow("no gyro level stores zero") << 26 << 'F' << QStringLiteral("Gyro Z: 0 .. 4.5 rad/s") << 2.25;
-    QTest::newRow("torquers idle, two blanks") << 22 << '8' << QStringLiteral("Magnetic Torquers Mode: idle  ") << none;
-    QTest::newRow("wheels idle") << 23 << '8' << QStringLiteral("Reaction Wheels Mode: idle") << none;
-    QTest::newRow("wheels unknown, with blank") << 23 << 'D' << QStringLiteral("Reaction Wheels Mode: unknown (D)") << none;
-    QTest::newRow("torquers unknown") << 22 << 'D' << QStringLiteral("Magnetic Torquers Mode: unknown(D)") << none;
-    QTest::newRow("satellite mode 7 unknown") << 7 << '7' << QStringLiteral("Satellite Mode: unknown(7)") << none;
-    QTest::newRow("unknown shown upper-cased") << 11 << 'x' << QStringLiteral("Battery Temperature Cell 2: unknown(X)") << none;
+    QTest::newRow("gyro level 1 negative bound")
+        << 24 << '4' << QStringLiteral("Gyro X: -31.9 .. -27.5 rad/s") << -29.7;
+    QTest::newRow("gyro level 4 negative bound")
+        << 25 << '8' << QStringLiteral("Gyro Y: -18.2 .. -13.8 rad/s") << -16.0;
+    QTest::newRow("solar level 9 inside its row")
+        << 12 << 'g' << QStringLiteral("Solar Panel 1 Temperature: 40 .. 49 C") << 44.5;
+    QTest::newRow("solar level 15")
+        << 15 << 'Z' << QStringLiteral("Solar Panel 4 Temperature: >= 100 C") << 105.0;
+    QTest::newRow("battery volt level 3")
+        << 8 << '7' << QStringLiteral("Battery Voltage Cell 1: 3172 mV .. 3256 mV") << 3214.0;
+    QTest::newRow("battery temp level 2")
+        << 11 << '6' << QStringLiteral("Battery Temperature Cell 2: -14 .. -9 C") << -11.5;
+    QTest::newRow("processor table skips 40-46")
+        << 20 << 'J' << QStringLiteral("MCU OBDH Temperature: 47 .. 54 C") << 50.5;
+    QTest::newRow("no gyro level stores zero")
+        << 26 << 'F' << QStringLiteral("Gyro Z: 0 .. 4.5 rad/s") << 2.25;
+    QTest::newRow("torquers idle, two blanks")
+        << 22 << '8' << QStringLiteral("Magnetic Torquers Mode: idle  ") << none;
+    QTest::newRow("wheels idle") << 23 << '8' << QStringLiteral("Reaction Wheels Mode: idle")
+                                 << none;
+    QTest::newRow("wheels unknown, with blank")
+        << 23 << 'D' << QStringLiteral("Reaction Wheels Mode: unknown (D)") << none;
+    QTest::newRow("torquers unknown")
+        << 22 << 'D' << QStringLiteral("Magnetic Torquers Mode: unknown(D)") << none;
+    QTest::newRow("satellite mode 7 unknown")
+        << 7 << '7' << QStringLiteral("Satellite Mode: unknown(7)") << none;
+    QTest::newRow("unknown shown upper-cased")
+        << 11 << 'x' << QStringLiteral("Battery Temperature Cell 2: unknown(X)") << none;
 }
 
 void TestDecoder::decidedRowsAndQuirks() {
@@ -236,7 +208,8 @@ void TestDecoder::decidedRowsAndQuirks() {
 // A symbol without row has no value, never a stale or a made-up one; the
 // channels no field writes hold 0.
 void TestDecoder::channelsWithoutValue() {
-    const DecodedFrame decoded = decodeFrame(frameOf(QStringLiteral("SKADRIN01359BEOXW01359BEOXW")));
+    const DecodedFrame decoded =
+        decodeFrame(frameOf(QStringLiteral("SKADRIN01359BEOXW01359BEOXW")));
     QCOMPARE(decoded.values[0], 0.0);
     for (int channel = 1; channel <= 14; ++channel)
         QVERIFY2(std::isnan(decoded.values[size_t(channel)]), qPrintable(QString::number(channel)));

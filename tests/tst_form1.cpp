@@ -1,8 +1,9 @@
 // The main window driven as the operator drives it: typing, pasting,
-// browsing, choosing channels, the keyboard.
+// browsing, choosing channels, the keyboard, the about window.
 
 #include "app/beaconedit.h"
 #include "app/form1.h"
+#include "app/form2.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -57,7 +58,7 @@ private slots:
     void undoAndRedo();
     void longLineKeptExactly();
     void idleWindowDoesNoWork();
-    void configurationHidesTheButton();
+    void oneAboutWindowWithItsVersion();
 
 private:
     template <typename T> T *control(const char *name) {
@@ -121,20 +122,23 @@ void TestForm1::typingAFrame() {
 // CR LF, LF, a lone CR, U+2028 and U+2029 each end a line in the box, as in
 // kadrin-decode.
 void TestForm1::pastedLinesEndAsInTheBatchTool() {
-    const QString pasted = frame('4') + QStringLiteral("\r") + frame('Z') + QStringLiteral("\u2028") +
-                           frame('8') + QStringLiteral("\r\n") + frame('6') + QStringLiteral("\u2029") +
-                           frame('A') + QStringLiteral("\n");
+    const QString pasted = frame('4') + QStringLiteral("\r") + frame('Z') +
+                           QStringLiteral("\u2028") + frame('8') + QStringLiteral("\r\n") +
+                           frame('6') + QStringLiteral("\u2029") + frame('A') +
+                           QStringLiteral("\n");
     paste(pasted);
     QCOMPARE(label2(), QStringLiteral("1/5"));
     QCOMPARE(text2()->lineCount(), 6);
-    QCOMPARE(bars(), (QVector<QPair<double, double>>{{1, 3042}, {2, 4242}, {3, 3299}, {4, 3128}, {5, 3385}}));
+    QCOMPARE(bars(), (QVector<QPair<double, double>>{
+                         {1, 3042}, {2, 4242}, {3, 3299}, {4, 3128}, {5, 3385}}));
     QVERIFY(text3().startsWith(QLatin1String("CW beacon: SKADRIN24222222222222222222\n")));
 }
 
 // The record scroll bar takes the focus, and its arrow keys browse.
 void TestForm1::browsingByKeyboard() {
-    paste(QStringList{frame('2'), frame('4'), frame('6'), frame('7'), frame('8'), frame('A'), frame('C')}.join(
-        QLatin1Char('\n')));
+    paste(QStringList{frame('2'), frame('4'), frame('6'), frame('7'), frame('8'), frame('A'),
+                      frame('C')}
+              .join(QLatin1Char('\n')));
     QCOMPARE(label2(), QStringLiteral("1/7"));
     QTest::keyClick(text2(), Qt::Key_Backtab);
     QCOMPARE(QApplication::focusWidget(), browser());
@@ -161,7 +165,8 @@ void TestForm1::editsKeepTheBrowserInRange() {
 }
 
 void TestForm1::optionClicksAndTheResetToChannel1() {
-    paste(frame('2', 'Z') + QLatin1Char('\n') + frame('4', '1') + QLatin1Char('\n') + frame('6', 'A'));
+    paste(frame('2', 'Z') + QLatin1Char('\n') + frame('4', '1') + QLatin1Char('\n') +
+          frame('6', 'A'));
     QTest::mouseClick(option(14), Qt::LeftButton, {}, QPoint(4, 6));
     QCOMPARE(frameCaption(), QStringLiteral("Gyro Z"));
     QVERIFY(option(14)->isChecked());
@@ -237,12 +242,33 @@ void TestForm1::idleWindowDoesNoWork() {
     QGuiApplication::styleHints()->setCursorFlashTime(1000);
 }
 
-void TestForm1::configurationHidesTheButton() {
-    QVERIFY(control<QPushButton>("Command1")->isVisible());
-    window = std::make_unique<Form1>(Configuration{QStringLiteral("/tmp/"), false});
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(!control<QPushButton>("Command1")->isVisible());
+// "Info" twice leaves one about window; closed, it is built afresh with the
+// same content; Exit closes the main window only.
+void TestForm1::oneAboutWindowWithItsVersion() {
+    const auto aboutWindows = [] {
+        QList<Form2 *> found;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *about = qobject_cast<Form2 *>(w); about && about->isVisible())
+                found.append(about);
+        return found;
+    };
+    QAction *info = window->findChild<QAction *>(QStringLiteral("MnuInfo"));
+    info->trigger();
+    info->trigger();
+    QCOMPARE(aboutWindows().size(), 1);
+    QPointer<Form2> first = aboutWindows().first();
+    QCOMPARE(first->windowTitle(), QStringLiteral(" Info"));
+    QVERIFY(!first->parent() && !first->isModal());
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(first.isNull());
+    info->trigger();
+    QCOMPARE(aboutWindows().first()->findChild<QLabel *>(QStringLiteral("Label2"))->text(),
+             QStringLiteral("Version Ver. 0.1    (30 June 2014)"));
+    window->findChild<QAction *>(QStringLiteral("MnuExit"))->trigger();
+    QVERIFY(!window->isVisible());
+    QCOMPARE(aboutWindows().size(), 1);
+    delete aboutWindows().first();
 }
 
 QTEST_MAIN(TestForm1)

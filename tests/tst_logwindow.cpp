@@ -4,23 +4,19 @@
 
 #include "app/beaconedit.h"
 #include "app/form1.h"
+#include "windowtest.h"
 
-#include <QApplication>
-#include <QFileDialog>
 #include <QHelpEvent>
-#include <QLineEdit>
-#include <QLabel>
-#include <QMessageBox>
 #include <QMimeData>
-#include <QPushButton>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolTip>
 #include <qcustomplot.h>
 
 #include <memory>
+
+using namespace windowtest;
 
 namespace {
 
@@ -29,47 +25,14 @@ const QByteArray Log = "2026-12-05 21:07:53 SKADRIN4JJCCDDCA1238DC24FFF\n"
                        "2026-12-05 21:08:16 SKADRIN4JJCCD?CA1238DC24FFF\n"
                        "SKADRIN4JJCCDDCA1238DC24FF\n";
 
-void writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 // A writer process appends to a file (">>"), or truncates it first (">").
 void writer(const QString &path, const QByteArray &bytes, const char *mode = ">>") {
-    QCOMPARE(QProcess::execute(QStringLiteral("/bin/sh"),
-                               {QStringLiteral("-c"),
-                                QStringLiteral("printf %s \"$1\" %1 \"$2\"").arg(QLatin1String(mode)),
-                                QStringLiteral("sh"), QString::fromUtf8(bytes), path}),
-             0);
-}
-
-// Answers the next file dialog with path (empty: Cancel) and the next
-// question with button.
-void answerDialog(const QString &path) {
-    QTimer::singleShot(50, [path] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog) {
-            answerDialog(path); // not shown yet
-            return;
-        }
-        if (path.isEmpty()) {
-            dialog->reject();
-            return;
-        }
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
-        QMetaObject::invokeMethod(dialog, "accept");
-    });
-}
-
-void answerQuestion(QMessageBox::StandardButton button, QString *seen = nullptr) {
-    QTimer::singleShot(50, [button, seen] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            if (seen)
-                *seen = box->text();
-            box->button(button) ? box->button(button)->click() : box->accept();
-        }
-    });
+    QCOMPARE(
+        QProcess::execute(QStringLiteral("/bin/sh"),
+                          {QStringLiteral("-c"),
+                           QStringLiteral("printf %s \"$1\" %1 \"$2\"").arg(QLatin1String(mode)),
+                           QStringLiteral("sh"), QString::fromUtf8(bytes), path}),
+        0);
 }
 
 } // namespace
@@ -89,8 +52,9 @@ private slots:
 private:
     BeaconEdit *text2() { return window->findChild<BeaconEdit *>(QStringLiteral("Text2")); }
     QString label(const char *name) {
-        const auto *l = window->findChild<QLabel *>(QLatin1String(name));
-        return l->toolTip().isEmpty() ? l->text() : l->toolTip();
+        return name == QByteArrayView("Label3")
+                   ? statusText(window.get())
+                   : window->findChild<QLabel *>(QLatin1String(name))->text();
     }
     void menu(const char *name) { window->findChild<QAction *>(QLatin1String(name))->trigger(); }
     // A menu's shortcut, typed in the text box of the active window.
@@ -121,16 +85,17 @@ void TestLogWindow::cleanup() {
 
 void TestLogWindow::openAndDrop() {
     const QString path = dir.filePath(QStringLiteral("pass.log"));
-    writeFile(path, Log + "\xff junk\n");
+    QVERIFY(writeFile(path, Log + "\xff junk\n"));
     answerDialog(path);
     shortcut(Qt::Key_O);
     QCOMPARE(text2()->toPlainText(), QString::fromUtf8(Log) + QStringLiteral("\ufffd junk\n"));
     QCOMPARE(label("Label2"), QStringLiteral("1/2"));
-    QCOMPARE(label("Label3"), QStringLiteral("Opened %1; bytes that are not UTF-8 read as U+FFFD").arg(path));
+    QCOMPARE(label("Label3"),
+             QStringLiteral("Opened %1; bytes that are not UTF-8 read as U+FFFD").arg(path));
     QVERIFY(!text2()->isModified());
 
     const QString other = dir.filePath(QStringLiteral("other.log"));
-    writeFile(other, "SKADRIN22222222222222222222\n");
+    QVERIFY(writeFile(other, "SKADRIN22222222222222222222\n"));
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(other)});
     QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
@@ -144,13 +109,13 @@ void TestLogWindow::openAndDrop() {
 
 void TestLogWindow::refusesABinaryFile() {
     const QString path = dir.filePath(QStringLiteral("capture.wav"));
-    writeFile(path, QByteArray("RIFF\0\0\0\0WAVE", 12) + Log);
+    QVERIFY(writeFile(path, QByteArray("RIFF\0\0\0\0WAVE", 12) + Log));
     QTest::keyClicks(text2(), QStringLiteral("typed"));
     text2()->setModified(false);
-    QString seen;
-    answerQuestion(QMessageBox::Ok, &seen);
+    BoxSeen seen;
+    answerBox(QMessageBox::Ok, &seen);
     window->openLog(path);
-    QCOMPARE(seen, path + QStringLiteral(": not a text file"));
+    QCOMPARE(seen.text, path + QStringLiteral(": not a text file"));
     QCOMPARE(text2()->toPlainText(), QStringLiteral("typed"));
 }
 
@@ -159,18 +124,19 @@ void TestLogWindow::refusesABinaryFile() {
 // follows the new ones.
 void TestLogWindow::followsAGrowingLog() {
     const QString path = dir.filePath(QStringLiteral("live.log"));
-    writeFile(path, Log);
+    QVERIFY(writeFile(path, Log));
     answerDialog(path);
     shortcut(Qt::Key_L);
     QCOMPARE(label("Label3"), QStringLiteral("Following ") + path);
-    QCOMPARE(window->findChild<QAction *>(QStringLiteral("MnuFollow"))->text(), QStringLiteral("Stop Following"));
+    QCOMPARE(window->findChild<QAction *>(QStringLiteral("MnuFollow"))->text(),
+             QStringLiteral("Stop Following"));
     QCOMPARE(label("Label2"), QStringLiteral("1/2"));
     window->findChild<QScrollBar *>(QStringLiteral("HScroll1"))->setValue(2);
 
     writer(path, "SKADRIN22222222222222222222\n");
     QTRY_COMPARE(label("Label2"), QStringLiteral("3/3"));
     writer(path, "SKADRIN4JJCC");
-    QTest::qWait(1200); // longer than the follower waits between looks
+    QTest::qWait(1200);                // longer than the follower waits between looks
     QCOMPARE(text2()->lineCount(), 6); // the half line waits
     writer(path, "ZZCA1238DC24FFF\n");
     QTRY_COMPARE(label("Label2"), QStringLiteral("4/4"));
@@ -192,7 +158,7 @@ void TestLogWindow::followsAGrowingLog() {
 // Saving writes the box's text; the export is what kadrin-decode writes.
 void TestLogWindow::saveAndExport() {
     const QString log = dir.filePath(QStringLiteral("export.log"));
-    writeFile(log, Log);
+    QVERIFY(writeFile(log, Log));
     window->openLog(log);
     const QString csv = dir.filePath(QStringLiteral("export.csv"));
     answerDialog(csv);
@@ -219,28 +185,30 @@ void TestLogWindow::saveAndExport() {
 // Typed text is never thrown away without asking; text as opened is.
 void TestLogWindow::asksBeforeTextIsLost() {
     const QString log = dir.filePath(QStringLiteral("ask.log"));
-    writeFile(log, Log);
+    QVERIFY(writeFile(log, Log));
     QTest::keyClicks(text2(), QStringLiteral("SKADRIN 2 2"));
-    QString seen;
-    answerQuestion(QMessageBox::Cancel, &seen);
+    BoxSeen seen;
+    answerBox(QMessageBox::Cancel, &seen);
     menu("MnuOpen");
-    QCOMPARE(seen, QStringLiteral("Save the beacon text?"));
+    QCOMPARE(seen.text, QStringLiteral("Save the beacon text?"));
     QCOMPARE(text2()->toPlainText(), QStringLiteral("SKADRIN 2 2"));
-    answerQuestion(QMessageBox::Cancel);
+    answerBox(QMessageBox::Cancel);
     QVERIFY(!window->close());
     QVERIFY(window->isVisible());
 
-    answerQuestion(QMessageBox::Discard);
+    answerBox(QMessageBox::Discard);
     answerDialog(log); // runs once the question is answered
     menu("MnuOpen");
     QTRY_COMPARE(text2()->toPlainText(), QString::fromUtf8(Log));
-    seen.clear();
-    window->openLog(log);
-    QVERIFY(seen.isEmpty());
+    seen = BoxSeen();
+    answerBox(QMessageBox::Cancel, &seen);
+    answerDialog(log);
+    menu("MnuOpen"); // text as opened: no question, the dialog at once
+    QVERIFY(!seen.seen);
 
     QTest::keyClick(text2(), Qt::Key_Delete);
     const QString saved = dir.filePath(QStringLiteral("kept.txt"));
-    answerQuestion(QMessageBox::Save);
+    answerBox(QMessageBox::Save);
     answerDialog(saved);
     QVERIFY(window->close());
     QVERIFY(QFile::exists(saved));
@@ -254,18 +222,21 @@ void TestLogWindow::marksAndTooltips() {
     const int line = text2()->fontMetrics().lineSpacing();
     const QImage seen = viewport->grab().toImage();
     const auto margin = [&](int row) { return seen.pixelColor(1, row * line + line / 2); };
-    QCOMPARE(margin(0), QColor(0x2e, 0x8b, 0x57));                   // frame
+    QCOMPARE(margin(0), QColor(0x2e, 0x8b, 0x57));                  // frame
     QCOMPARE(margin(1), viewport->palette().color(QPalette::Base)); // other
-    QCOMPARE(margin(2), QColor(0xe0, 0x8a, 0x00));                   // unreadable symbols
-    QCOMPARE(margin(3), QColor(0xcc, 0x22, 0x22));                   // near miss
-    QCOMPARE(tooltipAt(viewport, QPoint(40, line / 2)), QStringLiteral("frame 1, 2026-12-05 21:07:53 UTC"));
-    QCOMPARE(tooltipAt(viewport, QPoint(40, 2 * line + line / 2)),
-             QStringLiteral("frame 2, 2026-12-05 21:08:16 UTC\nunreadable symbols: position 13 '?'"));
+    QCOMPARE(margin(2), QColor(0xe0, 0x8a, 0x00));                  // unreadable symbols
+    QCOMPARE(margin(3), QColor(0xcc, 0x22, 0x22));                  // near miss
+    QCOMPARE(tooltipAt(viewport, QPoint(40, line / 2)),
+             QStringLiteral("frame 1, 2026-12-05 21:07:53 UTC"));
+    QCOMPARE(
+        tooltipAt(viewport, QPoint(40, 2 * line + line / 2)),
+        QStringLiteral("frame 2, 2026-12-05 21:08:16 UTC\nunreadable symbols: position 13 '?'"));
     QCOMPARE(tooltipAt(viewport, QPoint(40, 3 * line + line / 2)),
              QStringLiteral("near miss: 19 symbols, 20 needed"));
     // The "?" (column 33) stands on a coloured ground, its neighbours do not.
-    const int x = BeaconEdit::MarginWidth + 2 +
-                  qRound(QFontMetricsF(text2()->font()).horizontalAdvance(text2()->line(2).left(33)));
+    const int x =
+        BeaconEdit::MarginWidth + 2 +
+        qRound(QFontMetricsF(text2()->font()).horizontalAdvance(text2()->line(2).left(33)));
     const QColor ground = seen.pixelColor(x + 1, 2 * line + 1);
     QVERIFY(ground != viewport->palette().color(QPalette::Base));
     QCOMPARE(seen.pixelColor(x + 1, 1), viewport->palette().color(QPalette::Base));

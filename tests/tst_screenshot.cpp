@@ -2,29 +2,21 @@
 // and every way the save can fail.
 
 #include "app/form1.h"
+#include "windowtest.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QLabel>
-#include <QMessageBox>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 #include <unistd.h>
 
-namespace {
+using namespace windowtest;
 
-struct BoxSeen {
-    bool seen = false;
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-};
+namespace {
 
 const QString Name = QStringLiteral("kadrin_05122026.bmp");
 
@@ -39,7 +31,6 @@ private slots:
 
     void savesTheBitmapAndStartsTheConverter_data();
     void savesTheBitmapAndStartsTheConverter();
-    void pictureFollowsWindowSize();
     void converterMissing();
     void cannotBeWritten_data();
     void cannotBeWritten();
@@ -51,7 +42,7 @@ private:
     void openWindow(const QString &imageDirectory);
     BoxSeen clickScreenshot();
     QString recordedArguments(); // what the stand-in converter received, one per line
-    QString label3() { return window->findChild<QLabel *>(QStringLiteral("Label3"))->text(); }
+    QString label3() { return statusText(window.get()); }
     void expectFailure(const QString &path, const QString &reason);
 
     QTemporaryDir sandbox;
@@ -72,8 +63,8 @@ void TestScreenshot::initTestCase() {
     const QByteArray out = argumentsFile.toLocal8Bit();
     QFile script(standInBin + QStringLiteral("/nconvert"));
     QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + out + ".part'\nmv '" +
-                 out + ".part' '" + out + "'\n");
+    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + out +
+                 ".part'\nmv '" + out + ".part' '" + out + "'\n");
     script.close();
     script.setPermissions(script.permissions() | QFile::ExeOwner);
 }
@@ -98,13 +89,7 @@ void TestScreenshot::openWindow(const QString &imageDirectory) {
 
 BoxSeen TestScreenshot::clickScreenshot() {
     BoxSeen box;
-    QObject guard;
-    QTimer::singleShot(100, &guard, [&box] {
-        if (auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            box = {true, shown->windowTitle(), shown->text(), shown->icon()};
-            shown->accept();
-        }
-    });
+    answerBox(QMessageBox::Ok, &box);
     QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QTest::qWait(150);
     return box;
@@ -139,27 +124,15 @@ void TestScreenshot::savesTheBitmapAndStartsTheConverter() {
                  path + QLatin1Char('\n'));
 }
 
-void TestScreenshot::pictureFollowsWindowSize() {
-    const QString dir = sandbox.filePath(QStringLiteral("resized/"));
-    QVERIFY(QDir().mkpath(dir));
-    openWindow(dir);
-    const int menuHeight = window->height() - window->centralWidget()->height();
-    window->resize(800, 900 + menuHeight);
-    QTRY_COMPARE(window->centralWidget()->size(), QSize(800, 900));
-    clickScreenshot();
-    QCOMPARE(QImage(dir + Name).size(), QSize(800, 900));
-}
-
 void TestScreenshot::converterMissing() {
     const QString dir = sandbox.filePath(QStringLiteral("noconverter/"));
     QVERIFY(QDir().mkpath(dir));
     openWindow(dir);
     qputenv("PATH", sandbox.filePath(QStringLiteral("nowhere")).toLocal8Bit());
     const BoxSeen box = clickScreenshot();
-    QVERIFY(box.seen);
-    QCOMPARE(box.title, QStringLiteral("Error"));
+    QVERIFY(box.seen && box.title == QLatin1String("Error") &&
+            box.icon == QMessageBox::Information);
     QCOMPARE(box.text, QStringLiteral("nconvert.exe not found"));
-    QCOMPARE(box.icon, QMessageBox::Information);
     QVERIFY(QFile::exists(dir + Name));
     QCOMPARE(label3(), dir + Name + QStringLiteral(" saved"));
 }
@@ -168,14 +141,9 @@ void TestScreenshot::converterMissing() {
 // left behind and the converter is not started.
 void TestScreenshot::expectFailure(const QString &path, const QString &reason) {
     const BoxSeen box = clickScreenshot();
-    QVERIFY(box.seen);
-    QCOMPARE(box.title, QStringLiteral("Error"));
-    QCOMPARE(box.icon, QMessageBox::Warning);
+    QVERIFY(box.seen && box.title == QLatin1String("Error") && box.icon == QMessageBox::Warning);
     QVERIFY2(box.text.contains(path) && box.text.contains(reason), qPrintable(box.text));
-    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("Label3"))->toolTip().isEmpty()
-                 ? label3()
-                 : window->findChild<QLabel *>(QStringLiteral("Label3"))->toolTip(),
-             QStringLiteral("Not saved: ") + path);
+    QCOMPARE(label3(), QStringLiteral("Not saved: ") + path);
     QTest::qWait(200);
     QVERIFY2(!QFile::exists(argumentsFile), "the converter must not be started");
 }
@@ -201,9 +169,9 @@ void TestScreenshot::diskFull() {
     const QString dir = sandbox.filePath(QStringLiteral("small"));
     QVERIFY(QDir().mkpath(dir));
     if (::geteuid() != 0 ||
-        QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                    QStringLiteral("-o"), QStringLiteral("size=64k"),
-                                                    QStringLiteral("tmpfs"), dir}) != 0)
+        QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), dir}) != 0)
         QSKIP("needs to mount a small file system (root)");
     const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {dir}); });
     openWindow(dir + QLatin1Char('/'));
@@ -242,7 +210,8 @@ void TestScreenshot::newFileAfterMidnight() {
     today = QDate(2026, 12, 6);
     clickScreenshot();
     QCOMPARE(label3(), dir + QStringLiteral("kadrin_06122026.bmp saved"));
-    QCOMPARE(QDir(dir).entryList(QDir::Files), (QStringList{Name, QStringLiteral("kadrin_06122026.bmp")}));
+    QCOMPARE(QDir(dir).entryList(QDir::Files),
+             (QStringList{Name, QStringLiteral("kadrin_06122026.bmp")}));
     QCOMPARE(QImage(dir + Name).size(), QSize(655, 783));
 }
 

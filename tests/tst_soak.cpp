@@ -14,8 +14,6 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-#include <memory>
-
 namespace {
 
 // The frames of a text (LF line breaks, ASCII), read independently of the
@@ -32,10 +30,12 @@ QStringList framesOf(const QString &text) {
     return frames;
 }
 
-int envOr(const char *name, int fallback) {
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue(name, &ok);
-    return ok ? value : fallback;
+QString randomLine(QRandomGenerator &random) {
+    static const char symbols[] = "2467 8ACDFGJLPQYZacdfgjlpqyz0159#";
+    QString line = random.bounded(4) ? QStringLiteral("SKADRIN") : QStringLiteral("21:07 s kadrin");
+    for (int i = random.bounded(4) ? 20 : random.bounded(18, 23); i > 0; --i)
+        line += QLatin1Char(symbols[random.bounded(int(sizeof symbols) - 1)]);
+    return line;
 }
 
 } // namespace
@@ -44,144 +44,95 @@ class TestSoak : public QObject {
     Q_OBJECT
 private slots:
     void randomSession();
-
-private:
-    QString randomLine();
-    void step();
-    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::keyClick(input, key, modifiers);
-    }
-    int lineStart(int at) const {
-        return at == 0 ? 0 : int(model.lastIndexOf(QLatin1Char('\n'), at - 1)) + 1;
-    }
-    int lineEnd(int at) const {
-        const qsizetype end = model.indexOf(QLatin1Char('\n'), at);
-        return int(end < 0 ? model.size() : end);
-    }
-
-    QRandomGenerator random;
-    std::unique_ptr<Form1> window;
-    BeaconEdit *input = nullptr;
-    QString model;  // the text, line breaks as LF
-    int cursor = 0; // in model
 };
 
-QString TestSoak::randomLine() {
-    static const char symbols[] = "2467 8ACDFGJLPQYZacdfgjlpqyz0159#";
-    QString line = random.bounded(3) ? QString() : QStringLiteral("21:%1 ").arg(random.bounded(60));
-    line += random.bounded(4) ? QStringLiteral("SKADRIN") : QStringLiteral("s kadrin");
-    const int length = random.bounded(4) ? 20 : 18 + random.bounded(5);
-    for (int i = 0; i < length; ++i)
-        line += QLatin1Char(symbols[random.bounded(int(sizeof symbols) - 1)]);
-    return random.bounded(5) ? line : QStringLiteral("QST de QX0ZZ");
-}
-
-void TestSoak::step() {
-    switch (random.bounded(10)) {
-    case 0: { // type part of a line
-        const QString text = randomLine().left(1 + random.bounded(27));
-        QTest::keyClicks(input, text);
+void TestSoak::randomSession() {
+    const quint32 seed = quint32(qEnvironmentVariableIntValue("KADRIN_SOAK_SEED"));
+    const int steps = qEnvironmentVariableIsSet("KADRIN_SOAK_STEPS")
+                          ? qEnvironmentVariableIntValue("KADRIN_SOAK_STEPS")
+                          : 1500;
+    QRandomGenerator random(seed);
+    Form1 window{Configuration(QStringLiteral("/tmp/"))};
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *input = window.findChild<BeaconEdit *>(QStringLiteral("Text2"));
+    input->setFocus();
+    QString model; // the text, line breaks as LF
+    int cursor = 0;
+    const auto key = [input](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(input, key, modifiers);
+    };
+    const auto insert = [&](const QString &text) {
         model.insert(cursor, text);
         cursor += int(text.size());
-        break;
-    }
-    case 1:
-        key(Qt::Key_Return);
-        model.insert(cursor++, QLatin1Char('\n'));
-        break;
-    case 2: // paste lines, their breaks in every form
-    case 3: {
-        static const QString breaks[] = {QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r"),
-                                         QStringLiteral("\u2028")};
-        QString pasted;
-        QString normal;
-        for (int i = random.bounded(1, 6); i > 0; --i) {
-            const QString line = randomLine();
-            const QString &lineBreak = breaks[random.bounded(4)];
-            pasted += line + lineBreak;
-            normal += line + QLatin1Char('\n');
+    };
+
+    for (int step = 0; step < steps; ++step) {
+        const int count = random.bounded(1, 30);
+        switch (random.bounded(8)) {
+        case 0: { // type part of a line
+            const QString text = randomLine(random).left(count);
+            QTest::keyClicks(input, text);
+            insert(text);
+            break;
         }
-        QGuiApplication::clipboard()->setText(pasted);
-        key(Qt::Key_V, Qt::ControlModifier);
-        model.insert(cursor, normal);
-        cursor += int(normal.size());
-        break;
-    }
-    case 4:
-        for (int i = random.bounded(1, 30); i > 0; --i, cursor = std::max(cursor - 1, 0)) {
-            key(Qt::Key_Backspace);
-            if (cursor > 0)
-                model.remove(cursor - 1, 1);
+        case 1:
+            key(Qt::Key_Return);
+            insert(QStringLiteral("\n"));
+            break;
+        case 2: { // paste lines, their breaks in every form
+            static const char *const breaks[] = {"\n", "\r\n", "\r", "\u2028"};
+            QString pasted, normal;
+            for (int i = count % 5 + 1; i > 0; --i) {
+                const QString line = randomLine(random);
+                pasted += line + QString::fromUtf8(breaks[random.bounded(4)]);
+                normal += line + QLatin1Char('\n');
+            }
+            QGuiApplication::clipboard()->setText(pasted);
+            key(Qt::Key_V, Qt::ControlModifier);
+            insert(normal);
+            break;
         }
-        break;
-    case 5:
-        for (int i = random.bounded(1, 30); i > 0; --i) {
+        case 3: // backspace, delete, or a selection deleted
+            for (int i = 0; i < count; ++i, cursor = std::max(cursor - 1, 0))
+                key(Qt::Key_Backspace), model.remove(std::max(cursor - 1, 0), cursor > 0 ? 1 : 0);
+            break;
+        case 4:
+            for (int i = 0; i < count; ++i)
+                key(Qt::Key_Delete), model.remove(cursor, 1);
+            break;
+        case 5:
+            for (int i = 0; i < count; ++i)
+                key(Qt::Key_Right, Qt::ShiftModifier);
             key(Qt::Key_Delete);
-            model.remove(cursor, 1);
-        }
-        break;
-    case 6: { // select forward, then delete the selection
-        const int count = random.bounded(1, 40);
-        for (int i = 0; i < count; ++i)
-            key(Qt::Key_Right, Qt::ShiftModifier);
-        key(Qt::Key_Delete);
-        model.remove(cursor, std::min(count, int(model.size()) - cursor));
-        break;
-    }
-    case 7: { // to the start of a line above or below
-        const bool up = random.bounded(2);
-        key(up ? Qt::Key_Up : Qt::Key_Down);
-        key(Qt::Key_Home);
-        const int start = lineStart(cursor);
-        if (up)
-            cursor = start > 0 ? lineStart(start - 1) : 0;
-        else
-            cursor = lineEnd(cursor) < model.size() ? lineEnd(cursor) + 1 : start;
-        break;
-    }
-    case 8:
-        for (int i = random.bounded(1, 30); i > 0; --i) {
-            const bool left = random.bounded(2);
-            key(left ? Qt::Key_Left : Qt::Key_Right);
-            cursor = std::clamp(cursor + (left ? -1 : 1), 0, int(model.size()));
-        }
-        break;
-    default:
-        if (random.bounded(4) == 0) {
+            model.remove(cursor, std::min(count, int(model.size()) - cursor));
+            break;
+        case 6:
+            for (int i = 0; i < count; ++i)
+                key(Qt::Key_Left);
+            cursor = std::max(cursor - count, 0);
+            key(Qt::Key_Home);
+            cursor = cursor == 0 ? 0 : int(model.lastIndexOf(QLatin1Char('\n'), cursor - 1)) + 1;
+            break;
+        default:
             key(Qt::Key_End, Qt::ControlModifier);
             cursor = int(model.size());
-        } else {
-            key(Qt::Key_End);
-            cursor = lineEnd(cursor);
         }
-    }
-}
 
-void TestSoak::randomSession() {
-    const quint32 seed = quint32(envOr("KADRIN_SOAK_SEED", 7));
-    const int steps = envOr("KADRIN_SOAK_STEPS", 1500);
-    random.seed(seed);
-    window = std::make_unique<Form1>(Configuration{QStringLiteral("/tmp/"), true});
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    input = window->findChild<BeaconEdit *>(QStringLiteral("Text2"));
-    input->setFocus();
-    const auto *label2 = window->findChild<QLabel *>(QStringLiteral("Label2"));
-    const auto *text3 = window->findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
-
-    for (int i = 0; i < steps; ++i) {
-        const QString where = QStringLiteral("seed %1, step %2").arg(seed).arg(i);
-        step();
+        const QString where = QStringLiteral("seed %1, step %2").arg(seed).arg(step);
         QVERIFY2(input->toPlainText() == model, qPrintable(where));
+        const QString label2 = window.findChild<QLabel *>(QStringLiteral("Label2"))->text();
         const QStringList frames = framesOf(model);
-        const QStringList caption = label2->text().split(QLatin1Char('/'));
-        if (label2->text().isEmpty() && model.isEmpty())
+        if (label2.isEmpty() && model.isEmpty())
             continue; // nothing has changed the text yet
-        QCOMPARE(caption.value(1), QString::number(frames.size()));
-        const int position = caption.value(0).toInt();
-        const QString shown = text3->toPlainText().section(QLatin1Char('\n'), 0, 0);
-        QVERIFY2(frames.isEmpty() ? shown.isEmpty()
-                                  : shown == QStringLiteral("CW beacon: S") + frames.value(position - 1),
+        QCOMPARE(label2.section(QLatin1Char('/'), 1), QString::number(frames.size()));
+        const QString shown = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"))
+                                  ->toPlainText()
+                                  .section(QLatin1Char('\n'), 0, 0);
+        const int position = label2.section(QLatin1Char('/'), 0, 0).toInt();
+        QVERIFY2(frames.isEmpty()
+                     ? shown.isEmpty()
+                     : shown == QStringLiteral("CW beacon: S") + frames.value(position - 1),
                  qPrintable(where));
     }
 }

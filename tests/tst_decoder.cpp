@@ -29,8 +29,6 @@ private slots:
     void times_data();
     void times();
     void timeFormatAgreesWithQDateTime();
-    void decidedRowsAndQuirks_data();
-    void decidedRowsAndQuirks();
     void channelsWithoutValue();
 };
 
@@ -143,66 +141,6 @@ void TestDecoder::timeFormatAgreesWithQDateTime() {
         QCOMPARE(QString::fromLatin1(isoUtcTime(seconds)), expected);
         QCOMPARE(leadingUtcTime(expected).value_or(-1), seconds);
     }
-}
-
-void TestDecoder::decidedRowsAndQuirks_data() {
-    QTest::addColumn<int>("position");
-    QTest::addColumn<char>("symbol");
-    QTest::addColumn<QString>("statement");
-    QTest::addColumn<double>("value"); // NaN: none
-
-    const double none = std::nan("");
-    QTest::newRow("gyro level 1 negative bound")
-        << 24 << '4' << QStringLiteral("Gyro X: -31.9 .. -27.5 rad/s") << -29.7;
-    QTest::newRow("gyro level 4 negative bound")
-        << 25 << '8' << QStringLiteral("Gyro Y: -18.2 .. -13.8 rad/s") << -16.0;
-    QTest::newRow("solar level 9 inside its row")
-        << 12 << 'g' << QStringLiteral("Solar Panel 1 Temperature: 40 .. 49 C") << 44.5;
-    QTest::newRow("solar level 15")
-        << 15 << 'Z' << QStringLiteral("Solar Panel 4 Temperature: >= 100 C") << 105.0;
-    QTest::newRow("battery volt level 3")
-        << 8 << '7' << QStringLiteral("Battery Voltage Cell 1: 3172 mV .. 3256 mV") << 3214.0;
-    QTest::newRow("battery temp level 2")
-        << 11 << '6' << QStringLiteral("Battery Temperature Cell 2: -14 .. -9 C") << -11.5;
-    QTest::newRow("processor table skips 40-46")
-        << 20 << 'J' << QStringLiteral("MCU OBDH Temperature: 47 .. 54 C") << 50.5;
-    QTest::newRow("no gyro level stores zero")
-        << 26 << 'F' << QStringLiteral("Gyro Z: 0 .. 4.5 rad/s") << 2.25;
-    QTest::newRow("torquers idle, two blanks")
-        << 22 << '8' << QStringLiteral("Magnetic Torquers Mode: idle  ") << none;
-    QTest::newRow("wheels idle") << 23 << '8' << QStringLiteral("Reaction Wheels Mode: idle")
-                                 << none;
-    QTest::newRow("wheels unknown, with blank")
-        << 23 << 'D' << QStringLiteral("Reaction Wheels Mode: unknown (D)") << none;
-    QTest::newRow("torquers unknown")
-        << 22 << 'D' << QStringLiteral("Magnetic Torquers Mode: unknown(D)") << none;
-    QTest::newRow("satellite mode 7 unknown")
-        << 7 << '7' << QStringLiteral("Satellite Mode: unknown(7)") << none;
-    QTest::newRow("unknown shown upper-cased")
-        << 11 << 'x' << QStringLiteral("Battery Temperature Cell 2: unknown(X)") << none;
-}
-
-void TestDecoder::decidedRowsAndQuirks() {
-    QFETCH(int, position);
-    QFETCH(char, symbol);
-    QFETCH(QString, statement);
-    QFETCH(double, value);
-    QString line = QStringLiteral("SKADRIN") + Twenty2;
-    line[position] = QLatin1Char(symbol); // "S" shifts positions by one
-    const DecodedFrame decoded = decodeFrame(frameOf(line));
-    bool found = false;
-    for (const FieldReading &reading : decoded.readings) {
-        if (reading.field->position != position)
-            continue;
-        found = true;
-        QCOMPARE(reading.statement(), statement);
-        if (std::isnan(value))
-            QVERIFY(std::isnan(reading.value()));
-        else
-            QCOMPARE(reading.value(), value);
-    }
-    QVERIFY(found);
-    QVERIFY(reportLines(decoded).contains(statement));
 }
 
 // A symbol without row has no value, never a stale or a made-up one; the

@@ -819,8 +819,15 @@ void BeaconEdit::ensureCursorVisible() {
 }
 
 void BeaconEdit::resizeEvent(QResizeEvent *event) {
+    // A view that showed the end keeps showing it, as a log that grows
+    // needs (a horizontal scroll bar that comes takes a line or two).
+    QScrollBar *vertical = verticalScrollBar();
+    const int visibleBefore = std::max(event->oldSize().height() / lineHeight_, 1);
+    const bool atEnd = vertical->value() > 0 && vertical->value() >= lineCount() - visibleBefore;
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
+    if (atEnd)
+        vertical->setValue(vertical->maximum());
 }
 
 void BeaconEdit::scrollContentsBy(int, int) {

@@ -460,9 +460,10 @@ void Form1::Form_Resize() {
 }
 
 void Form1::Text2_Change(int firstLine, int removedLines, int addedLines) {
-    history_.replaceLines(firstLine, removedLines, addedLines, [this, firstLine](int i) {
-        return QStringView(Text2->line(firstLine + i));
-    });
+    const TelemetryHistory::Change change =
+        history_.replaceLines(firstLine, removedLines, addedLines, [this, firstLine](int i) {
+            return QStringView(Text2->line(firstLine + i));
+        });
 
     const BrowserRange range = BrowserRange::afterPass(history_.recordCount());
     {
@@ -472,7 +473,10 @@ void Form1::Text2_Change(int firstLine, int removedLines, int addedLines) {
     }
     HScroll1_Change();
 
-    Draw_Chart(1);
+    // The chart shows channel 1 after every change; drawn again only when
+    // that changes what it shows.
+    if (chartChannel_ != 1 || change.removedRecords > 0 || change.addedRecords > 0)
+        Draw_Chart(1);
     Option1->button(1)->setChecked(true);
 }
 
@@ -480,7 +484,9 @@ void Form1::HScroll1_Change() {
     const int position = HScroll1->value();
     Label2->setText(browserCaption(position, HScroll1->maximum()));
     layOutStatusRow();
-    Text3->setPlainText(history_.record(position).reportLines().join(QLatin1Char('\n')));
+    const QString report = history_.record(position).reportLines().join(QLatin1Char('\n'));
+    if (report != Text3->toPlainText())
+        Text3->setPlainText(report);
 }
 
 void Form1::Option1_Click(int index) {
@@ -563,6 +569,9 @@ bool Form1::followLog(const QString &path) {
     MnuFollow->setText(QStringLiteral("Stop Following"));
     followStatus_ = QLatin1String("Following ") + path;
     showLog(path, log, followStatus_);
+    // As tail -f: the end of the log in sight, the newest record shown.
+    Text2->setCursorPosition({Text2->lineCount() - 1, 0});
+    HScroll1->setValue(HScroll1->maximum());
     startSharing();
     return true;
 }

@@ -523,11 +523,14 @@ void Form1::Command1_Click() {
     }
 }
 
-void Form1::MnuOpen_Click() {
+QString Form1::askForLog(const QString &title) {
     if (!keepOrSaveText())
-        return;
-    const QString path =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Open Log"), sourcePath_);
+        return QString();
+    return QFileDialog::getOpenFileName(this, title, sourcePath_);
+}
+
+void Form1::MnuOpen_Click() {
+    const QString path = askForLog(QStringLiteral("Open Log"));
     if (!path.isEmpty())
         openLog(path);
 }
@@ -537,10 +540,7 @@ void Form1::MnuFollow_Click() {
         stopFollowing();
         return;
     }
-    if (!keepOrSaveText())
-        return;
-    const QString path =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Follow Log"), sourcePath_);
+    const QString path = askForLog(QStringLiteral("Follow Log"));
     if (!path.isEmpty())
         followLog(path);
 }

@@ -60,6 +60,8 @@ private:
     // Asks "Save the beacon text?" when the text was typed or changed since
     // it was opened or saved. False when the operator cancels.
     bool keepOrSaveText();
+    // The log to open, once the text is kept or saved; empty: none.
+    QString askForLog(const QString &title);
     bool saveTextAs();
     void showLog(const QString &path, LoadedLog &log, const QString &status);
     void stopFollowing();

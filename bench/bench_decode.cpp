@@ -86,14 +86,8 @@ Timed timeCommand(const QString &command, int runs) {
 void benchCli(int frames) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        // In parts: a large process would lend its size to every child it starts.
-        for (int part = 0; part < frames / 10000; ++part)
-            file.write(beaconlog::log(10000, 0, quint32(part + 1)).toUtf8());
-    }
+    if (!beaconlog::writeLog(path, frames))
+        return;
     const QString program = QStringLiteral(KADRIN_DECODE_PATH);
     // grep stops at the first match when its output is /dev/null: a pipe.
     const double grep =

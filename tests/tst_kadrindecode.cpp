@@ -58,7 +58,7 @@ private slots:
     void followsAGrowingLog();
 };
 
-// The sample log and its outputs, checked by hand against the document.
+// The sample log and its outputs, checked by hand against the beacon format.
 void TestKadrinDecode::goldenOutput_data() {
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("golden");

@@ -694,7 +694,7 @@ bool BeaconEdit::viewportEvent(QEvent *event) {
     if (event->type() == QEvent::ToolTip) {
         const auto *help = static_cast<QHelpEvent *>(event);
         const int line = firstVisibleLine() + help->pos().y() / lineHeight_;
-        const QString tip = marks_ && line < lineCount() ? marks_(line).tooltip : QString();
+        const QString tip = tooltips_ && line < lineCount() ? tooltips_(line) : QString();
         if (tip.isEmpty()) {
             QToolTip::hideText();
         } else {

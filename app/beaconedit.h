@@ -27,11 +27,10 @@ struct TextPosition {
 };
 
 // How a line is marked in the narrow margin left of the text, and which of
-// its characters are underlined; tooltip is shown when the mouse rests on it.
+// its characters are underlined.
 struct LineMark {
     QColor margin;                     // invalid: no mark
     QList<QPair<int, int>> underlines; // column, length
-    QString tooltip;
 };
 
 // The beacon text box: a plain text editor that keeps its text as a list of
@@ -72,6 +71,11 @@ public:
 
     // Where the marks come from: asked for the lines in view at each repaint.
     void setMarkSource(std::function<LineMark(int line)> source);
+    // Where the tooltip of a line comes from, asked when the mouse rests on
+    // it; an empty text shows none.
+    void setTooltipSource(std::function<QString(int line)> source) {
+        tooltips_ = std::move(source);
+    }
 
     // The margin left of the text where the marks are drawn, in pixels.
     static constexpr int MarginWidth = 6;
@@ -157,6 +161,7 @@ private:
     QUndoStack undoStack_;
     bool applyingUndo_ = false;
     std::function<LineMark(int)> marks_;
+    std::function<QString(int)> tooltips_;
 
     // How many lines have each length: the longest gives the width of the
     // text for the horizontal scroll bar.

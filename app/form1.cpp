@@ -129,6 +129,7 @@ void Form1::buildControls() {
     Text2->setFont(courierNew(8.25, true));
     Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text2->setMarkSource([this](int line) { return markOf(line); });
+    Text2->setTooltipSource([this](int line) { return lineTip(line); });
     connect(Text2, &BeaconEdit::linesChanged, this, &Form1::Text2_Change);
 
     Option1 = new QButtonGroup(this);
@@ -263,16 +264,10 @@ LineMark Form1::markOf(int line) const {
     const LineVerdict verdict = history_.lineVerdict(line);
     if (verdict.kind == LineVerdict::Kind::NearMiss) {
         mark.margin = NearMissMark;
-        mark.tooltip = QLatin1String("near miss: ") + nearMissText(verdict);
     } else if (verdict.isFrame()) {
-        mark.tooltip = QStringLiteral("frame %1").arg(history_.recordOfLine(line));
-        if (verdict.time)
-            mark.tooltip += QLatin1String(", ") + displayUtcTime(*verdict.time);
         mark.margin = FrameMark;
         if (verdict.kind == LineVerdict::Kind::FrameWithUnreadable) {
             mark.margin = UnreadableMark;
-            mark.tooltip +=
-                QLatin1String("\nunreadable symbols: ") + unreadableText(*verdict.frame);
             const QString &text = Text2->line(line);
             const auto columns = frameColumns(text);
             for (const FrameField &field : FrameFields) {
@@ -284,6 +279,20 @@ LineMark Form1::markOf(int line) const {
         }
     }
     return mark;
+}
+
+QString Form1::lineTip(int line) const {
+    const LineVerdict verdict = history_.lineVerdict(line);
+    if (verdict.kind == LineVerdict::Kind::NearMiss)
+        return QLatin1String("near miss: ") + nearMissText(verdict);
+    if (!verdict.isFrame())
+        return QString();
+    QString tip = QStringLiteral("frame %1").arg(history_.recordOfLine(line));
+    if (verdict.time)
+        tip += QLatin1String(", ") + displayUtcTime(*verdict.time);
+    if (verdict.kind == LineVerdict::Kind::FrameWithUnreadable)
+        tip += QLatin1String("\nunreadable symbols: ") + unreadableText(*verdict.frame);
+    return tip;
 }
 
 QString Form1::chartTip(const QPoint &at) const {

@@ -56,6 +56,7 @@ private:
     void layOutStatusRow();
     void setStatus(const QString &text);
     LineMark markOf(int line) const;
+    QString lineTip(int line) const;
     QString chartTip(const QPoint &at) const;
     // Asks "Save the beacon text?" when the text was typed or changed since
     // it was opened or saved. False when the operator cancels.

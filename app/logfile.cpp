@@ -12,24 +12,6 @@ namespace {
 constexpr qint64 TextCheckSize = 64 * 1024;
 constexpr qint64 ReadSlice = 4 << 20; // bytes read per turn of the event loop
 
-// Collects the lines of a log.
-struct LineCollector {
-    std::vector<QString> &lines;
-    QString current;
-
-    void text(QStringView piece) {
-        if (current.isEmpty())
-            current = piece.toString(); // no room to spare: a million lines add up
-        else
-            current += piece;
-    }
-    void lineEnd() {
-        lines.push_back(std::move(current));
-        current = QString();
-    }
-    void restarted(LogReader::Restart) {}
-};
-
 bool holdsNul(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) && file.read(TextCheckSize).contains('\0');
@@ -72,21 +54,12 @@ LoadedLog readLogFile(const QString &path) {
 
 LogFollowing::LogFollowing(const QString &path, QObject *parent) : QObject(parent), path_(path) {}
 
-void LogFollowing::lineEnd() {
-    if (initial_)
-        initial_->push_back(std::move(pending_));
-    else
-        arrived_.append(std::move(pending_));
-    pending_ = QString();
-}
-
 LoadedLog LogFollowing::start() {
     LoadedLog log;
-    initial_ = &log.lines;
-    const bool read = readAll(reader_, path_, *this, true, log);
-    initial_ = nullptr;
-    if (!read)
+    if (!readAll(reader_, path_, *this, true, log))
         return log;
+    log.lines = std::move(lines_);
+    lines_.clear();
     log.lines.emplace_back(); // the box's line for what comes next
     follower_ = new LogFollower(path_, this);
     connect(follower_, &LogFollower::mayHaveGrown, this, &LogFollowing::readOn);
@@ -98,9 +71,10 @@ void LogFollowing::readOn() {
         emit failed(reader_.error());
         return;
     }
-    if (!arrived_.isEmpty()) {
-        const QStringList lines = std::move(arrived_);
-        arrived_ = QStringList();
+    if (!lines_.empty()) {
+        const QStringList lines(std::make_move_iterator(lines_.begin()),
+                                std::make_move_iterator(lines_.end()));
+        lines_.clear();
         emit linesArrived(lines);
     }
     if (!reader_.atEnd()) // more than a slice waits: on with it after the views are drawn

@@ -19,6 +19,24 @@ struct LoadedLog {
     QString error;              // why it was not read; empty when it was
 };
 
+// Collects the lines a log reader hands on, each as one string.
+struct LineCollector {
+    std::vector<QString> &lines;
+    QString current;
+
+    void text(QStringView piece) {
+        if (current.isEmpty())
+            current = piece.toString(); // no room to spare: a million lines add up
+        else
+            current += piece;
+    }
+    void lineEnd() {
+        lines.push_back(std::move(current));
+        current = QString();
+    }
+    void restarted(LogReader::Restart) {}
+};
+
 // Reads a log file. A file with a NUL byte in its first 64 KiB is refused
 // as "not a text file".
 LoadedLog readLogFile(const QString &path);
@@ -34,14 +52,10 @@ public:
     LoadedLog start();
     QString path() const { return path_; }
 
-    // What the log reader hands on.
-    void text(QStringView piece) {
-        if (pending_.isEmpty())
-            pending_ = piece.toString();
-        else
-            pending_ += piece;
-    }
-    void lineEnd();
+    // What the log reader hands on: complete lines are collected until
+    // they are handed on in turn.
+    void text(QStringView piece) { collector_.text(piece); }
+    void lineEnd() { collector_.lineEnd(); }
     void restarted(LogReader::Restart why) { emit fileRestarted(why); }
 
 signals:
@@ -55,9 +69,8 @@ private:
     QString path_;
     LogReader reader_;
     LogFollower *follower_ = nullptr;
-    QString pending_;
-    QStringList arrived_;
-    std::vector<QString> *initial_ = nullptr; // lines of start()
+    std::vector<QString> lines_;
+    LineCollector collector_{lines_, QString()};
 };
 
 // Writes text to path in one go: a crash while saving never leaves half a

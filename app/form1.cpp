@@ -10,7 +10,7 @@
 #include "decoder/utctime.h"
 #include "history/chartlogic.h"
 #include "history/recordbrowser.h"
-#include "history/sidsuploader.h"
+#include "sids/sidsuploader.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

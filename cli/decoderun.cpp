@@ -1,6 +1,6 @@
 #include "cli/decoderun.h"
 
-#include "history/logfollower.h"
+#include "logio/logfollower.h"
 
 #include <QCoreApplication>
 #include <QFile>

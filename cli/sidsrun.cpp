@@ -1,7 +1,7 @@
 #include "cli/sidsrun.h"
 
 #include "cli/decoderun.h"
-#include "history/sidsuploader.h"
+#include "sids/sidsuploader.h"
 
 #include <QEventLoop>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/sids.h"
+#include "sids/sids.h"
 
 #include <QByteArray>
 #include <QCommandLineOption>

@@ -3,7 +3,7 @@
 #include "cli/checkedoutput.h"
 #include "decoder/frameoutput.h"
 #include "decoder/linescanner.h"
-#include "history/logreader.h"
+#include "logio/logreader.h"
 
 #include <QList>
 #include <QObject>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "history/logfollower.h"
-#include "history/logreader.h"
+#include "logio/logfollower.h"
+#include "logio/logreader.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "history/logreader.h"
+#include "logio/logreader.h"
 
 #include <QFile>
 

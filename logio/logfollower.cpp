@@ -1,4 +1,4 @@
-#include "history/logfollower.h"
+#include "logio/logfollower.h"
 
 #include <QFileInfo>
 

@@ -1,4 +1,4 @@
-#include "history/sidsuploader.h"
+#include "sids/sidsuploader.h"
 
 #include "decoder/utctime.h"
 

@@ -1,4 +1,4 @@
-#include "history/sids.h"
+#include "sids/sids.h"
 
 #include "decoder/utctime.h"
 #include "decoder/version.h"

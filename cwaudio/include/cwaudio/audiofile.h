@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+struct sf_private_tag;
+
+// An audio file read as it comes, any channel count mixed to mono: WAV,
+// FLAC, OGG Vorbis, Opus and whatever else libsndfile reads.
+class AudioFile {
+public:
+    AudioFile() = default;
+    ~AudioFile();
+    AudioFile(const AudioFile &) = delete;
+    AudioFile &operator=(const AudioFile &) = delete;
+
+    // Opens the file named by these bytes; false with error() when it is no
+    // audio libsndfile can read.
+    bool open(const QByteArray &path);
+    double sampleRate() const { return sampleRate_; }
+    int channels() const { return channels_; }
+    // Frames the file says it holds; may be wrong for a damaged file.
+    qint64 frames() const { return frames_; }
+
+    // Reads up to count mono samples; 0 at the end, -1 on a read error
+    // (a truncated or damaged file), with error().
+    qsizetype read(float *mono, qsizetype count);
+    QString error() const { return error_; }
+
+private:
+    sf_private_tag *file_ = nullptr;
+    double sampleRate_ = 0;
+    int channels_ = 0;
+    qint64 frames_ = 0;
+    std::vector<float> interleaved_;
+    QString error_;
+};

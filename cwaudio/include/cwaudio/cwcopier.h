@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// One transmission copied from the audio: one line of text.
+struct CopiedLine {
+    double start = 0; // seconds from the first sample to the line's first element
+    // The copied text in ITU Morse, words separated by one blank. A beacon
+    // frame reads "S KADRIN " and its 20 symbols, '#' for a symbol the
+    // copier is unsure of.
+    QString text;
+    bool beacon = false; // read as a beacon frame
+};
+
+// What the copier found in the audio so far.
+struct CopyFigures {
+    double seconds = 0;          // audio fed
+    double toneHz = 0;           // the tone copied; 0 when none was found
+    double driftHzPerSecond = 0; // how fast it moved
+    double wpm = 0;              // speed, words per minute (PARIS)
+    double snrDb = 0;            // signal to noise ratio in 2,500 Hz, estimated
+    int lines = 0;
+    int frames = 0;
+};
+
+// Copies CW from mono audio samples as they come, at one sample rate from
+// 8 kHz to 48 kHz: finds the tone and the speed by itself and hands on each
+// line as soon as its transmission has ended. Memory stays bounded however
+// long the audio is.
+class CwCopier {
+public:
+    explicit CwCopier(double sampleRate);
+    ~CwCopier();
+    CwCopier(const CwCopier &) = delete;
+    CwCopier &operator=(const CwCopier &) = delete;
+
+    // Called for each copied line, in order, as soon as it is complete.
+    void setLineHandler(std::function<void(const CopiedLine &)> handler);
+    void feed(const float *samples, qsizetype count);
+    // The end of the audio: the last transmission is complete.
+    void finish();
+    CopyFigures figures() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};

@@ -1,18 +1,22 @@
 // Sharing frames with a telemetry database, against a stand-in database on
 // loopback: the exact requests, every kind of answer, the journal across
-// runs, a dry run, the guards, and the window forwarding what it follows.
+// runs and on a full disk, a dry run, the guards, and the window forwarding
+// what it follows.
 
 #include "app/form1.h"
 #include "windowtest.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -22,26 +26,38 @@ const QByteArray NotSent = "SKADRIN4JJCCDDCA1238DC24FFF\n"                     /
                            "2026-12-05 21:09:02 SKADRIN4JJC#DDCA1238DC24FFF\n" // unreadable
                            "2026-12-05 21:09:25 SKADRIN4JJCCDDCA1238DC24FF\n"; // near miss
 
-// The fields of the two frames for station QX0ZZ/P at 52 N, 1.5 W,
-// NORAD ID 99999, written out by hand from the convention.
-QByteArray fields(const char *time, const char *frameHex) {
+// The fields of the two frames for station QX0ZZ/P, NORAD ID 99999, at the
+// place given as its two fields, written out by hand from the convention.
+QByteArray fields(const char *time, const char *frameHex, const QByteArray &place) {
     return QByteArray("noradID=99999&source=QX0ZZ%2FP&timestamp=") + time + "&frame=" + frameHex +
-           "&locator=longLat&longitude=1.50000W&latitude=52.00000N&version=0.1";
+           "&locator=longLat&" + place + "&version=0.1";
 }
-const QByteArray FirstFields = fields("2026-12-05T21%3A07%3A53.000Z",
-                                      "534B414452494E344A4A4343444443413132333844433234464646");
-const QByteArray SecondFields = fields("2026-12-05T21%3A08%3A00.000Z",
-                                       "534B414452494E3232323232323232323232323232323232323232");
+QByteArray firstFields(const QByteArray &place) {
+    return fields("2026-12-05T21%3A07%3A53.000Z",
+                  "534B414452494E344A4A4343444443413132333844433234464646", place);
+}
+QByteArray secondFields(const QByteArray &place) {
+    return fields("2026-12-05T21%3A08%3A00.000Z",
+                  "534B414452494E3232323232323232323232323232323232323232", place);
+}
+
+QByteArray answer(const char *status, const QByteArray &body = {}, const QByteArray &head = {}) {
+    return "HTTP/1.1 " + QByteArray(status) + "\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\n" + head + "\r\n" + body;
+}
+const QByteArray Created = answer("201 Created", "{}");
+const QByteArray Close = "close";   // the connection closed without an answer
+const QByteArray Silent = "silent"; // no answer at all
+const QByteArray Drip = "drip ";    // then the answer, one byte every 25 ms
 
 // A database on loopback: records each request and answers as scripted,
 // the last answer repeating.
 class Database : public QObject {
 public:
-    enum Answer { Created, BadRequest, ServerError, Close, Silent };
     struct Request {
         QByteArray method, target, contentType, body;
     };
-    QList<Answer> script{Created};
+    QByteArrayList script{Created};
     QList<Request> requests;
 
     Database() {
@@ -76,16 +92,20 @@ private:
                          buffer.mid(typeAt, buffer.indexOf('\r', typeAt) - typeAt).trimmed(),
                          buffer.mid(headEnd + 4, length)});
         buffer.clear();
-        const Answer answer = script.value(requests.size() - 1, script.last());
-        static const char *const replies[] = {
-            "HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\n{}",
-            "HTTP/1.1 400 Bad Request\r\nContent-Length: 300\r\n\r\n",
-            "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"};
-        if (answer == Close)
+        const QByteArray reply = script.value(requests.size() - 1, script.last());
+        if (reply == Close) {
             socket->close();
-        else if (answer != Silent)
-            socket->write(QByteArray(replies[answer]) +
-                          (answer == BadRequest ? QByteArray(300, 'x') : QByteArray()));
+        } else if (reply.startsWith(Drip)) {
+            auto *drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket,
+                    [socket, rest = reply.mid(Drip.size())]() mutable {
+                        socket->write(rest.left(1));
+                        rest.remove(0, 1);
+                    });
+            drip->start(25);
+        } else if (reply != Silent) {
+            socket->write(reply);
+        }
     }
 
     QTcpServer server_;
@@ -103,15 +123,18 @@ class TestSids : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void theExactRequests_data();
     void theExactRequests();
     void answers_data();
     void answers();
     void nothingTwiceAcrossRuns();
     void tornJournalLine();
-    void dryRunSendsNothing();
+    void dryRunPrintsTheRequest();
     void guards_data();
     void guards();
-    void serverThatNeverAnswers();
+    void followingTriesOn();
+    void fullFileSystem_data();
+    void fullFileSystem();
     void windowForwardsWhatItFollows();
 
 private:
@@ -128,12 +151,21 @@ private:
                 QStringLiteral("--sids-journal"),
                 journal};
     }
-    Run decode(const QStringList &arguments, const QByteArray &log) {
+    // kadrin-decode with short waits: a whole request 1 s (set answerMs to
+    // change it), 20 ms before the second try.
+    void startDecode(QProcess &process, const QStringList &arguments, const QByteArray &log) {
         const QString path = dir.filePath(QStringLiteral("pass.log"));
         windowtest::writeFile(path, log);
-        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("KADRIN_SIDS_ANSWER_MS"), QString::number(answerMs));
+        environment.insert(QStringLiteral("KADRIN_SIDS_RETRY_MS"), QStringLiteral("20"));
+        process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KADRIN_DECODE_PATH), arguments + QStringList{path});
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000))
+    }
+    Run decode(const QStringList &arguments, const QByteArray &log) {
+        QProcess process;
+        startDecode(process, arguments, log);
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000))
             return {};
         return {process.exitCode(), process.readAllStandardOutput(),
                 process.readAllStandardError()};
@@ -145,21 +177,42 @@ private:
 
     QTemporaryDir dir;
     QString journal;
+    int answerMs = 1000;
 };
 
 void TestSids::init() {
     journal = dir.filePath(QStringLiteral("journal-%1.txt").arg(QTest::currentTestFunction()));
     QFile::remove(journal);
+    answerMs = 1000;
+}
+
+void TestSids::theExactRequests_data() {
+    QTest::addColumn<QString>("latitude");
+    QTest::addColumn<QString>("longitude");
+    QTest::addColumn<QByteArray>("place");
+    QTest::newRow("52 N 1.5 W") << QStringLiteral("52") << QStringLiteral("-1.5")
+                                << QByteArray("longitude=1.50000W&latitude=52.00000N");
+    QTest::newRow("on the equator: N") << QStringLiteral("0") << QStringLiteral("-1.5")
+                                       << QByteArray("longitude=1.50000W&latitude=0.00000N");
+    QTest::newRow("on the prime meridian: E")
+        << QStringLiteral("52") << QStringLiteral("0")
+        << QByteArray("longitude=0.00000E&latitude=52.00000N");
 }
 
 void TestSids::theExactRequests() {
+    QFETCH(QString, latitude);
+    QFETCH(QString, longitude);
+    QFETCH(QByteArray, place);
     Database database;
-    const Run run =
-        decode(station(database) + QStringList{QStringLiteral("--csv")}, First + Second + NotSent);
+    QStringList arguments = station(database);
+    arguments[arguments.indexOf(QStringLiteral("--latitude")) + 1] = latitude;
+    arguments.replace(arguments.indexOf(QStringLiteral("--longitude=-1.5")),
+                      QStringLiteral("--longitude=") + longitude);
+    const Run run = decode(arguments + QStringList{QStringLiteral("--csv")}, First + Second + NotSent);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(database.requests.size(), 2);
     for (int i = 0; i < 2; ++i) {
-        const QByteArray &expected = i == 0 ? FirstFields : SecondFields;
+        const QByteArray expected = i == 0 ? firstFields(place) : secondFields(place);
         QCOMPARE(database.requests[i].method, QByteArray("POST"));
         QCOMPARE(database.requests[i].target, "/api/telemetry/?" + expected);
         QCOMPARE(database.requests[i].contentType, QByteArray("application/x-www-form-urlencoded"));
@@ -173,44 +226,70 @@ void TestSids::theExactRequests() {
 }
 
 void TestSids::answers_data() {
-    QTest::addColumn<QList<int>>("script");
-    QTest::addColumn<int>(
-        "requests"); // tries; the network layer may resend one on a closed connection
+    QTest::addColumn<QByteArrayList>("script");
+    QTest::addColumn<int>("requests"); // exactly one a try
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("journalStart");
+    QTest::addColumn<QByteArray>("journalStart"); // empty: nothing journalled
+    QTest::addColumn<QByteArray>("counts");
     QTest::addColumn<QByteArray>("said");
+    const QByteArray rejected = "rejected 99999 2026-12-05T21:07:53Z ";
     QTest::newRow("400: rejected, not tried again")
-        << QList<int>{Database::BadRequest} << 1 << 0
-        << QByteArray("rejected 99999 2026-12-05T21:07:53Z ")
-        << "rejected: 400 " + QByteArray(200, 'x') + "\n";
-    QTest::newRow("500, then 201") << QList<int>{Database::ServerError, Database::Created} << 2 << 0
-                                   << QByteArray("delivered") << QByteArray("trying again in 1 s");
-    QTest::newRow("connection closed: three tries")
-        << QList<int>{Database::Close} << 3 << 3 << QByteArray()
-        << QByteArray("not delivered after 3 tries");
+        << QByteArrayList{answer("400 Bad Request", QByteArray(300, 'x'))} << 1 << 0 << rejected
+        << QByteArray("0 sent, 1 rejected, 0 unsent") << "rejected: 400 " + QByteArray(200, 'x') + "\n";
+    for (const char *status : {"401 Unauthorized", "404 Not Found", "422 Unprocessable Entity"})
+        QTest::addRow("%s: rejected", status)
+            << QByteArrayList{answer(status)} << 1 << 0 << rejected
+            << QByteArray("0 sent, 1 rejected, 0 unsent")
+            << "rejected: " + QByteArray(status).left(3);
+    for (const char *status :
+         {"301 Moved Permanently", "302 Found", "307 Temporary Redirect", "308 Permanent Redirect"})
+        QTest::addRow("%s: not followed, not journalled", status)
+            << QByteArrayList{answer(status, {}, "Location: /elsewhere/\r\n")} << 1 << 0
+            << QByteArray() << QByteArray("0 sent, 1 rejected, 0 unsent")
+            << "answered " + QByteArray(status) + ", Location: /elsewhere/";
+    QTest::newRow("500, then 201") << QByteArrayList{answer("500 Internal Server Error"), Created}
+                                   << 2 << 0 << QByteArray("delivered")
+                                   << QByteArray("1 sent, 0 rejected, 0 unsent")
+                                   << QByteArray("(answer 500); trying again in 0.02 s");
+    QTest::newRow("connection closed: three tries, three requests")
+        << QByteArrayList{Close} << 3 << 3 << QByteArray()
+        << QByteArray("0 sent, 0 rejected, 1 unsent") << QByteArray("not delivered after 3 tries");
+    QTest::newRow("201 with an answer that never ends: delivered")
+        << QByteArrayList{answer("201 Created").replace("Length: 0", "Length: 300000000") +
+                          QByteArray(100 * 1024, 'x')}
+        << 1 << 0 << QByteArray("delivered") << QByteArray("1 sent, 0 rejected, 0 unsent")
+        << QByteArray();
+    QTest::newRow("answer dripping: 0.1 s for the whole request")
+        << QByteArrayList{Drip + answer("201 Created", QByteArray(100, 'x'))} << 3 << 3
+        << QByteArray() << QByteArray("0 sent, 0 rejected, 1 unsent")
+        << QByteArray("no answer within 0.1 s");
 }
 
 void TestSids::answers() {
-    QFETCH(QList<int>, script);
+    QFETCH(QByteArrayList, script);
     QFETCH(int, requests);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, journalStart);
+    QFETCH(QByteArray, counts);
     QFETCH(QByteArray, said);
     Database database;
-    database.script.clear();
-    for (int answer : script)
-        database.script.append(Database::Answer(answer));
+    database.script = script;
+    answerMs = script.first().startsWith(Drip) ? 100 : 1000; // 4 bytes of a dripping answer
     const Run run = decode(station(database), First);
     QCOMPARE(run.exitCode, exitCode);
-    QVERIFY(database.requests.size() >= requests && database.requests.size() <= requests + 1);
-    QVERIFY(journalContent().startsWith(journalStart));
+    QCOMPARE(database.requests.size(), requests);
+    if (journalStart.isEmpty())
+        QCOMPARE(journalContent(), QByteArray());
+    else
+        QVERIFY(journalContent().startsWith(journalStart));
+    QVERIFY2(run.err.contains("SiDS: " + counts + ","), run.err);
     QVERIFY2(run.err.contains(said), run.err);
 }
 
 // What was delivered is never sent again; what was not is sent next time.
 void TestSids::nothingTwiceAcrossRuns() {
     Database down;
-    down.script = {Database::Close};
+    down.script = {Close};
     QCOMPARE(decode(station(down), First).exitCode, 3);
     Database up;
     QCOMPARE(decode(station(up), First).exitCode, 0);
@@ -218,7 +297,8 @@ void TestSids::nothingTwiceAcrossRuns() {
     const Run again = decode(station(up), First + Second);
     QCOMPARE(again.exitCode, 0);
     QCOMPARE(up.requests.size(), 2);
-    QCOMPARE(up.requests.last().body, SecondFields);
+    QVERIFY(up.requests.last().body != up.requests.first().body);
+    QCOMPARE(journalContent().count('\n'), 2);
     QVERIFY2(again.err.contains("1 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
 }
 
@@ -233,19 +313,23 @@ void TestSids::tornJournalLine() {
     file.close();
     QCOMPARE(decode(station(database), First + Second).exitCode, 0);
     QCOMPARE(database.requests.size(), 3);
-    QCOMPARE(database.requests.last().body, SecondFields);
+    QCOMPARE(database.requests.last().body, database.requests[1].body);
     QCOMPARE(journalContent(), content);
 }
 
-void TestSids::dryRunSendsNothing() {
+// A dry run prints the request a run sends, and sends nothing.
+void TestSids::dryRunPrintsTheRequest() {
     Database database;
+    QCOMPARE(decode(station(database), First).exitCode, 0);
+    const Database::Request sent = database.requests.first();
+    QFile::remove(journal);
     const Run run = decode(station(database) + QStringList{QStringLiteral("--dry-run")}, First);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, "POST " + database.url().toUtf8() + "?" + FirstFields +
-                          "\nContent-Type: application/x-www-form-urlencoded\n\n" + FirstFields +
-                          "\n\n");
-    QTest::qWait(100);
-    QVERIFY(database.requests.isEmpty());
+    QCOMPARE(run.out, "POST http://127.0.0.1:" + QByteArray::number(QUrl(database.url()).port()) +
+                          sent.target + "\nContent-Type: " + sent.contentType + "\n\n" +
+                          sent.body + "\n\n");
+    QTest::qWait(10);
+    QCOMPARE(database.requests.size(), 1);
     QVERIFY(!QFile::exists(journal));
 }
 
@@ -258,6 +342,7 @@ void TestSids::guards_data() {
     QTest::newRow("NORAD ID not an integer") << QStringLiteral("--norad") << QStringLiteral("9.5");
     QTest::newRow("not http") << QStringLiteral("--sids") << QStringLiteral("ftp://example.org/");
     QTest::newRow("no --sids") << QStringLiteral("--sids") << QStringLiteral("drop");
+    QTest::newRow("answer time not a number") << QStringLiteral("answerMs") << QStringLiteral("-5");
 }
 
 void TestSids::guards() {
@@ -266,7 +351,9 @@ void TestSids::guards() {
     Database database;
     QStringList arguments = station(database);
     const qsizetype at = arguments.indexOf(option);
-    if (value == QLatin1String("drop"))
+    if (option == QLatin1String("answerMs"))
+        answerMs = value.toInt();
+    else if (value == QLatin1String("drop"))
         arguments.remove(at, 2);
     else
         arguments[at + 1] = value;
@@ -276,27 +363,59 @@ void TestSids::guards() {
     const Run run = decode(arguments, First);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.startsWith("kadrin-decode: "), run.err);
-    QTest::qWait(50);
+    QTest::qWait(10);
     QVERIFY(database.requests.isEmpty());
 }
 
-// No answer within 10 s is a failed try; a following run tries on, later.
-void TestSids::serverThatNeverAnswers() {
+// A following run does not give up after three tries; it ends by a signal
+// with the frame unsent.
+void TestSids::followingTriesOn() {
     Database database;
-    database.script = {Database::Silent};
-    const QString path = dir.filePath(QStringLiteral("silent.log"));
-    QVERIFY(windowtest::writeFile(path, First));
+    database.script = {Close};
     QProcess process;
-    process.start(QStringLiteral(KADRIN_DECODE_PATH),
-                  station(database) + QStringList{QStringLiteral("--follow"), path});
-    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 5000));
-    QTest::qWait(9000);
-    QCOMPARE(database.requests.size(), 1); // still waiting for the answer
-    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 2; }, 5000));
+    startDecode(process, station(database) + QStringList{QStringLiteral("--follow")}, First);
+    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 4; }, 5000));
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 5000));
     QCOMPARE(process.exitCode(), 3);
-    QVERIFY(process.readAllStandardError().contains("trying again in 1 s"));
+    QVERIFY(process.readAllStandardError().contains("0 sent, 0 rejected, 1 unsent"));
+}
+
+void TestSids::fullFileSystem_data() {
+    QTest::addColumn<QByteArray>("size"); // of the file system, 4 KiB taken
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("journal full: sending stops") << QByteArray("8k") << 3 << 1
+                                                 << QByteArray("cannot write the journal: ");
+    QTest::newRow("no room for the lock file") << QByteArray("4k") << 2 << 0
+                                               << QByteArray("cannot create the lock file ");
+}
+
+void TestSids::fullFileSystem() {
+    QFETCH(QByteArray, size);
+    QFETCH(int, exitCode);
+    QFETCH(int, requests);
+    QFETCH(QByteArray, said);
+    const QString small = dir.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(small));
+    if (::geteuid() != 0 ||
+        QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=") + QString::fromLatin1(size),
+                           QStringLiteral("tmpfs"), small}) != 0)
+        QSKIP("needs to mount a small file system (root)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+    QVERIFY(windowtest::writeFile(small + QStringLiteral("/filler"), QByteArray(4096, 'x')));
+    journal = small + QStringLiteral("/journal.txt");
+    Database database;
+    const Run run = decode(station(database), First + Second);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(database.requests.size(), requests);
+    QCOMPARE(run.err.count(said), 1);
+    QVERIFY2(run.err.contains(": No space left on device"), run.err);
+    if (exitCode == 3)
+        QVERIFY2(run.err.contains("SiDS: 1 sent, 0 rejected, 1 unsent"), run.err);
 }
 
 void TestSids::windowForwardsWhatItFollows() {
@@ -319,10 +438,10 @@ void TestSids::windowForwardsWhatItFollows() {
     log.write(First);
     log.flush();
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 5000));
-    QCOMPARE(database.requests.first().body, FirstFields);
     QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("Label3"))
                     ->text()
                     .endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
+    QVERIFY(journalContent().startsWith("delivered 99999 2026-12-05T21:07:53Z "));
 }
 
 QTEST_MAIN(TestSids)

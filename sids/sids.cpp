@@ -166,15 +166,13 @@ bool SidsJournal::record(bool delivered, qint64 noradId, const BeaconFrame &fram
                          QString *error) {
     const QByteArray key = keyOf(noradId, frame, time);
     const QByteArray line = (delivered ? "delivered " : "rejected ") + key + '\n';
-    const qint64 before = file_.size();
     const qint64 written = file_.write(line);
     if (written != line.size() || ::fdatasync(file_.handle()) != 0) {
         // A short write leaves errno from the write that failed.
         const QString cause = written < 0 ? file_.errorString()
                                           : QString::fromLocal8Bit(std::strerror(errno));
         *error = QStringLiteral("%1: %2").arg(file_.fileName(), cause);
-        file_.resize(before); // no torn line left behind
-        return false;
+        return false; // a line torn here is cut off when the journal is opened again
     }
     keys_.insert(key);
     return true;

@@ -198,12 +198,14 @@ void SidsUploader::retryLater(const QString &why) {
     const Item &item = queue_.front();
     if (maxTries_ > 0 && item.tries >= maxTries_) {
         gaveUp_ = true;
-        emit message(QStringLiteral("frame of %1 not delivered after %2 tries (%3); %4 frames "
-                                    "wait for the next run")
+        emit message(QStringLiteral("frame of %1 not delivered after %2 tries (%3); %4 %5 for "
+                                    "the next run")
                          .arg(QString::fromLatin1(isoUtcTime(item.time)))
                          .arg(item.tries)
                          .arg(why)
-                         .arg(queue_.size()));
+                         .arg(queue_.size())
+                         .arg(queue_.size() == 1 ? QStringLiteral("frame waits")
+                                                 : QStringLiteral("frames wait")));
         emit becameIdle();
         return;
     }

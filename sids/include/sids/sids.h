@@ -60,8 +60,7 @@ public:
     // Opens (and creates) the journal, and locks it for this program.
     bool open(const QString &path, QString *error);
     bool contains(qint64 noradId, const BeaconFrame &frame, qint64 time) const;
-    // Appends the frame's line and syncs it to disk. On failure nothing of
-    // the line stays in the file.
+    // Appends the frame's line and syncs it to disk.
     bool record(bool delivered, qint64 noradId, const BeaconFrame &frame, qint64 time,
                 QString *error);
 

@@ -26,29 +26,24 @@ const QByteArray NotSent = "SKADRIN4JJCCDDCA1238DC24FFF\n"                     /
                            "2026-12-05 21:09:02 SKADRIN4JJC#DDCA1238DC24FFF\n" // unreadable
                            "2026-12-05 21:09:25 SKADRIN4JJCCDDCA1238DC24FF\n"; // near miss
 
-// The fields of the two frames for station QX0ZZ/P, NORAD ID 99999, at the
-// place given as its two fields, written out by hand from the convention.
-QByteArray fields(const char *time, const char *frameHex, const QByteArray &place) {
-    return QByteArray("noradID=99999&source=QX0ZZ%2FP&timestamp=") + time + "&frame=" + frameHex +
-           "&locator=longLat&" + place + "&version=0.1";
-}
-QByteArray firstFields(const QByteArray &place) {
-    return fields("2026-12-05T21%3A07%3A53.000Z",
-                  "534B414452494E344A4A4343444443413132333844433234464646", place);
-}
-QByteArray secondFields(const QByteArray &place) {
-    return fields("2026-12-05T21%3A08%3A00.000Z",
-                  "534B414452494E3232323232323232323232323232323232323232", place);
+// The fields of frame 0 (First) or 1 (Second) for station QX0ZZ/P, NORAD ID
+// 99999, at the place given as its two fields, written out by hand from the
+// convention.
+QByteArray fields(int frame, const QByteArray &place) {
+    const char *const times[] = {"2026-12-05T21%3A07%3A53.000Z", "2026-12-05T21%3A08%3A00.000Z"};
+    const char *const hex[] = {"534B414452494E344A4A4343444443413132333844433234464646",
+                               "534B414452494E3232323232323232323232323232323232323232"};
+    return QByteArray("noradID=99999&source=QX0ZZ%2FP&timestamp=") + times[frame] +
+           "&frame=" + hex[frame] + "&locator=longLat&" + place + "&version=0.1";
 }
 
 QByteArray answer(const char *status, const QByteArray &body = {}, const QByteArray &head = {}) {
-    return "HTTP/1.1 " + QByteArray(status) + "\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\n" + head + "\r\n" + body;
+    return "HTTP/1.1 " + QByteArray(status) +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + head + "\r\n" + body;
 }
 const QByteArray Created = answer("201 Created", "{}");
-const QByteArray Close = "close";   // the connection closed without an answer
-const QByteArray Silent = "silent"; // no answer at all
-const QByteArray Drip = "drip ";    // then the answer, one byte every 25 ms
+const QByteArray Close = "close"; // the connection closed without an answer
+const QByteArray Drip = "drip ";  // then the answer, one byte every 25 ms
 
 // A database on loopback: records each request and answers as scripted,
 // the last answer repeating.
@@ -103,7 +98,7 @@ private:
                         rest.remove(0, 1);
                     });
             drip->start(25);
-        } else if (reply != Silent) {
+        } else {
             socket->write(reply);
         }
     }
@@ -127,8 +122,7 @@ private slots:
     void theExactRequests();
     void answers_data();
     void answers();
-    void nothingTwiceAcrossRuns();
-    void tornJournalLine();
+    void journalAcrossRuns();
     void dryRunPrintsTheRequest();
     void guards_data();
     void guards();
@@ -138,21 +132,19 @@ private slots:
     void windowForwardsWhatItFollows();
 
 private:
-    QStringList station(const Database &database) {
-        return {QStringLiteral("--sids"),
-                database.url(),
-                QStringLiteral("--callsign"),
-                QStringLiteral("QX0ZZ/P"),
-                QStringLiteral("--latitude"),
-                QStringLiteral("52"),
-                QStringLiteral("--longitude=-1.5"),
-                QStringLiteral("--norad"),
-                QStringLiteral("99999"),
-                QStringLiteral("--sids-journal"),
-                journal};
+    QStringList station(const Database &database, const QString &latitude = QStringLiteral("52"),
+                        const QString &longitude = QStringLiteral("-1.5")) {
+        return QStringList{QStringLiteral("--sids"),
+                           database.url(),
+                           QStringLiteral("--latitude"),
+                           latitude,
+                           QStringLiteral("--longitude=") + longitude,
+                           QStringLiteral("--sids-journal"),
+                           journal} +
+               QStringLiteral("--callsign QX0ZZ/P --norad 99999").split(QLatin1Char(' '));
     }
-    // kadrin-decode with short waits: a whole request 1 s (set answerMs to
-    // change it), 20 ms before the second try.
+    // kadrin-decode with short waits: answerMs for a whole request, 20 ms
+    // before the second try.
     void startDecode(QProcess &process, const QStringList &arguments, const QByteArray &log) {
         const QString path = dir.filePath(QStringLiteral("pass.log"));
         windowtest::writeFile(path, log);
@@ -162,6 +154,8 @@ private:
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KADRIN_DECODE_PATH), arguments + QStringList{path});
     }
+    // A run that sends waits for the answers, so every request it made has
+    // arrived when it ends.
     Run decode(const QStringList &arguments, const QByteArray &log) {
         QProcess process;
         startDecode(process, arguments, log);
@@ -190,8 +184,6 @@ void TestSids::theExactRequests_data() {
     QTest::addColumn<QString>("latitude");
     QTest::addColumn<QString>("longitude");
     QTest::addColumn<QByteArray>("place");
-    QTest::newRow("52 N 1.5 W") << QStringLiteral("52") << QStringLiteral("-1.5")
-                                << QByteArray("longitude=1.50000W&latitude=52.00000N");
     QTest::newRow("on the equator: N") << QStringLiteral("0") << QStringLiteral("-1.5")
                                        << QByteArray("longitude=1.50000W&latitude=0.00000N");
     QTest::newRow("on the prime meridian: E")
@@ -204,15 +196,13 @@ void TestSids::theExactRequests() {
     QFETCH(QString, longitude);
     QFETCH(QByteArray, place);
     Database database;
-    QStringList arguments = station(database);
-    arguments[arguments.indexOf(QStringLiteral("--latitude")) + 1] = latitude;
-    arguments.replace(arguments.indexOf(QStringLiteral("--longitude=-1.5")),
-                      QStringLiteral("--longitude=") + longitude);
-    const Run run = decode(arguments + QStringList{QStringLiteral("--csv")}, First + Second + NotSent);
+    const Run run =
+        decode(station(database, latitude, longitude) + QStringList{QStringLiteral("--csv")},
+               First + Second + NotSent);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(database.requests.size(), 2);
     for (int i = 0; i < 2; ++i) {
-        const QByteArray expected = i == 0 ? firstFields(place) : secondFields(place);
+        const QByteArray expected = fields(i, place);
         QCOMPARE(database.requests[i].method, QByteArray("POST"));
         QCOMPARE(database.requests[i].target, "/api/telemetry/?" + expected);
         QCOMPARE(database.requests[i].contentType, QByteArray("application/x-www-form-urlencoded"));
@@ -230,39 +220,32 @@ void TestSids::answers_data() {
     QTest::addColumn<int>("requests"); // exactly one a try
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("journalStart"); // empty: nothing journalled
-    QTest::addColumn<QByteArray>("counts");
     QTest::addColumn<QByteArray>("said");
     const QByteArray rejected = "rejected 99999 2026-12-05T21:07:53Z ";
     QTest::newRow("400: rejected, not tried again")
         << QByteArrayList{answer("400 Bad Request", QByteArray(300, 'x'))} << 1 << 0 << rejected
-        << QByteArray("0 sent, 1 rejected, 0 unsent") << "rejected: 400 " + QByteArray(200, 'x') + "\n";
+        << "rejected: 400 " + QByteArray(200, 'x') + "\n";
     for (const char *status : {"401 Unauthorized", "404 Not Found", "422 Unprocessable Entity"})
         QTest::addRow("%s: rejected", status)
             << QByteArrayList{answer(status)} << 1 << 0 << rejected
-            << QByteArray("0 sent, 1 rejected, 0 unsent")
             << "rejected: " + QByteArray(status).left(3);
     for (const char *status :
          {"301 Moved Permanently", "302 Found", "307 Temporary Redirect", "308 Permanent Redirect"})
         QTest::addRow("%s: not followed, not journalled", status)
             << QByteArrayList{answer(status, {}, "Location: /elsewhere/\r\n")} << 1 << 0
-            << QByteArray() << QByteArray("0 sent, 1 rejected, 0 unsent")
-            << "answered " + QByteArray(status) + ", Location: /elsewhere/";
-    QTest::newRow("500, then 201") << QByteArrayList{answer("500 Internal Server Error"), Created}
-                                   << 2 << 0 << QByteArray("delivered")
-                                   << QByteArray("1 sent, 0 rejected, 0 unsent")
-                                   << QByteArray("(answer 500); trying again in 0.02 s");
+            << QByteArray() << "answered " + QByteArray(status) + ", Location: /elsewhere/";
+    QTest::newRow("500, then 201")
+        << QByteArrayList{answer("500 Internal Server Error"), Created} << 2 << 0
+        << QByteArray("delivered") << QByteArray("(answer 500); trying again in 0.02 s");
     QTest::newRow("connection closed: three tries, three requests")
-        << QByteArrayList{Close} << 3 << 3 << QByteArray()
-        << QByteArray("0 sent, 0 rejected, 1 unsent") << QByteArray("not delivered after 3 tries");
+        << QByteArrayList{Close} << 3 << 3 << QByteArray() << QByteArray("after 3 tries");
     QTest::newRow("201 with an answer that never ends: delivered")
         << QByteArrayList{answer("201 Created").replace("Length: 0", "Length: 300000000") +
                           QByteArray(100 * 1024, 'x')}
-        << 1 << 0 << QByteArray("delivered") << QByteArray("1 sent, 0 rejected, 0 unsent")
-        << QByteArray();
+        << 1 << 0 << QByteArray("delivered") << QByteArray("SiDS: 1 sent, 0 rejected");
     QTest::newRow("answer dripping: 0.1 s for the whole request")
         << QByteArrayList{Drip + answer("201 Created", QByteArray(100, 'x'))} << 3 << 3
-        << QByteArray() << QByteArray("0 sent, 0 rejected, 1 unsent")
-        << QByteArray("no answer within 0.1 s");
+        << QByteArray() << QByteArray("no answer within 0.1 s");
 }
 
 void TestSids::answers() {
@@ -270,7 +253,6 @@ void TestSids::answers() {
     QFETCH(int, requests);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, journalStart);
-    QFETCH(QByteArray, counts);
     QFETCH(QByteArray, said);
     Database database;
     database.script = script;
@@ -278,42 +260,30 @@ void TestSids::answers() {
     const Run run = decode(station(database), First);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(database.requests.size(), requests);
-    if (journalStart.isEmpty())
-        QCOMPARE(journalContent(), QByteArray());
-    else
-        QVERIFY(journalContent().startsWith(journalStart));
-    QVERIFY2(run.err.contains("SiDS: " + counts + ","), run.err);
+    QCOMPARE(journalContent().left(journalStart.size()), journalStart);
+    QCOMPARE(journalContent().isEmpty(), journalStart.isEmpty());
     QVERIFY2(run.err.contains(said), run.err);
+    // counted sent exactly when journalled as delivered
+    QCOMPARE(run.err.contains("SiDS: 1 sent,"), journalStart == "delivered");
 }
 
-// What was delivered is never sent again; what was not is sent next time.
-void TestSids::nothingTwiceAcrossRuns() {
+// What was delivered is never sent again, what was not is sent next time,
+// and a journal line cut short by a crash does not count.
+void TestSids::journalAcrossRuns() {
     Database down;
     down.script = {Close};
     QCOMPARE(decode(station(down), First).exitCode, 3);
     Database up;
     QCOMPARE(decode(station(up), First).exitCode, 0);
-    QCOMPARE(up.requests.size(), 1);
     const Run again = decode(station(up), First + Second);
-    QCOMPARE(again.exitCode, 0);
+    QVERIFY2(again.err.contains("SiDS: 1 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
     QCOMPARE(up.requests.size(), 2);
-    QVERIFY(up.requests.last().body != up.requests.first().body);
-    QCOMPARE(journalContent().count('\n'), 2);
-    QVERIFY2(again.err.contains("1 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
-}
-
-// A line cut short by a crash does not count: that frame is sent again.
-void TestSids::tornJournalLine() {
-    Database database;
-    QCOMPARE(decode(station(database), First + Second).exitCode, 0);
-    QByteArray content = journalContent();
-    QFile file(journal);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content.left(content.size() - 10)); // the second line torn
-    file.close();
-    QCOMPARE(decode(station(database), First + Second).exitCode, 0);
-    QCOMPARE(database.requests.size(), 3);
-    QCOMPARE(database.requests.last().body, database.requests[1].body);
+    const QByteArray content = journalContent();
+    QCOMPARE(content.count('\n'), 2);
+    QVERIFY(windowtest::writeFile(journal, content.chopped(10))); // the second line torn
+    QCOMPARE(decode(station(up), First + Second).exitCode, 0);
+    QCOMPARE(up.requests.size(), 3);
+    QCOMPARE(up.requests[2].body, up.requests[1].body);
     QCOMPARE(journalContent(), content);
 }
 
@@ -325,10 +295,9 @@ void TestSids::dryRunPrintsTheRequest() {
     QFile::remove(journal);
     const Run run = decode(station(database) + QStringList{QStringLiteral("--dry-run")}, First);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, "POST http://127.0.0.1:" + QByteArray::number(QUrl(database.url()).port()) +
-                          sent.target + "\nContent-Type: " + sent.contentType + "\n\n" +
-                          sent.body + "\n\n");
-    QTest::qWait(10);
+    QCOMPARE(run.out, "POST " + QUrl(database.url()).adjusted(QUrl::RemovePath).toEncoded() +
+                          sent.target + "\nContent-Type: " + sent.contentType + "\n\n" + sent.body +
+                          "\n\n");
     QCOMPARE(database.requests.size(), 1);
     QVERIFY(!QFile::exists(journal));
 }
@@ -338,32 +307,26 @@ void TestSids::guards_data() {
     QTest::addColumn<QString>("value");
     QTest::newRow("empty call sign") << QStringLiteral("--callsign") << QString();
     QTest::newRow("latitude out of range") << QStringLiteral("--latitude") << QStringLiteral("91");
-    QTest::newRow("both 0") << QStringLiteral("--latitude") << QStringLiteral("0");
+    QTest::newRow("both 0") << QStringLiteral("place") << QStringLiteral("0");
     QTest::newRow("NORAD ID not an integer") << QStringLiteral("--norad") << QStringLiteral("9.5");
     QTest::newRow("not http") << QStringLiteral("--sids") << QStringLiteral("ftp://example.org/");
     QTest::newRow("no --sids") << QStringLiteral("--sids") << QStringLiteral("drop");
-    QTest::newRow("answer time not a number") << QStringLiteral("answerMs") << QStringLiteral("-5");
 }
 
 void TestSids::guards() {
     QFETCH(QString, option);
     QFETCH(QString, value);
     Database database;
-    QStringList arguments = station(database);
+    QStringList arguments =
+        option == QLatin1String("place") ? station(database, value, value) : station(database);
     const qsizetype at = arguments.indexOf(option);
-    if (option == QLatin1String("answerMs"))
-        answerMs = value.toInt();
-    else if (value == QLatin1String("drop"))
+    if (value == QLatin1String("drop"))
         arguments.remove(at, 2);
-    else
+    else if (at >= 0)
         arguments[at + 1] = value;
-    if (option == QLatin1String("--latitude") && value == QLatin1String("0"))
-        arguments.replace(arguments.indexOf(QStringLiteral("--longitude=-1.5")),
-                          QStringLiteral("--longitude=0"));
     const Run run = decode(arguments, First);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.startsWith("kadrin-decode: "), run.err);
-    QTest::qWait(10);
     QVERIFY(database.requests.isEmpty());
 }
 
@@ -381,29 +344,31 @@ void TestSids::followingTriesOn() {
     QVERIFY(process.readAllStandardError().contains("0 sent, 0 rejected, 1 unsent"));
 }
 
+// The journal's file system full after 4 KiB: the first journal line
+// fails, or already the lock file.
 void TestSids::fullFileSystem_data() {
-    QTest::addColumn<QByteArray>("size"); // of the file system, 4 KiB taken
+    QTest::addColumn<QString>("size");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<int>("requests");
-    QTest::addColumn<QByteArray>("said");
-    QTest::newRow("journal full: sending stops") << QByteArray("8k") << 3 << 1
-                                                 << QByteArray("cannot write the journal: ");
-    QTest::newRow("no room for the lock file") << QByteArray("4k") << 2 << 0
-                                               << QByteArray("cannot create the lock file ");
+    QTest::addColumn<QString>("said"); // %1: the journal
+    QTest::newRow("journal full: sending stops")
+        << QStringLiteral("8k") << 3
+        << QStringLiteral("cannot write the journal: %1: No space left on device");
+    QTest::newRow("no room for the lock file")
+        << QStringLiteral("4k") << 2
+        << QStringLiteral("cannot create the lock file %1.lock: No space left on device");
 }
 
 void TestSids::fullFileSystem() {
-    QFETCH(QByteArray, size);
+    QFETCH(QString, size);
     QFETCH(int, exitCode);
-    QFETCH(int, requests);
-    QFETCH(QByteArray, said);
+    QFETCH(QString, said);
     const QString small = dir.filePath(QStringLiteral("small"));
     QVERIFY(QDir().mkpath(small));
     if (::geteuid() != 0 ||
-        QProcess::execute(QStringLiteral("mount"),
-                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                           QStringLiteral("size=") + QString::fromLatin1(size),
-                           QStringLiteral("tmpfs"), small}) != 0)
+        QProcess::execute(
+            QStringLiteral("mount"),
+            QStringLiteral("-t tmpfs -o size=%1 tmpfs").arg(size).split(QLatin1Char(' '))
+                << small) != 0)
         QSKIP("needs to mount a small file system (root)");
     const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
     QVERIFY(windowtest::writeFile(small + QStringLiteral("/filler"), QByteArray(4096, 'x')));
@@ -411,11 +376,9 @@ void TestSids::fullFileSystem() {
     Database database;
     const Run run = decode(station(database), First + Second);
     QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(database.requests.size(), requests);
-    QCOMPARE(run.err.count(said), 1);
-    QVERIFY2(run.err.contains(": No space left on device"), run.err);
-    if (exitCode == 3)
-        QVERIFY2(run.err.contains("SiDS: 1 sent, 0 rejected, 1 unsent"), run.err);
+    QCOMPARE(database.requests.size(), exitCode == 3 ? 1 : 0);
+    QCOMPARE(run.err.count(said.arg(journal).toLocal8Bit()), 1);
+    QCOMPARE(run.err.contains("SiDS: 1 sent, 0 rejected, 1 unsent"), exitCode == 3);
 }
 
 void TestSids::windowForwardsWhatItFollows() {

@@ -83,6 +83,8 @@ void SidsUploader::startNext() {
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QStringLiteral("application/x-www-form-urlencoded"));
     request.setHeader(QNetworkRequest::ContentLengthHeader, fields.size());
+    // The body is read from OnceBody as it is sent, not copied into a buffer
+    // Qt could rewind.
     request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
     // A redirect is the station's URL gone wrong: following it would send a
     // GET without the frame (301, 302) or the frame to a host not chosen.
@@ -141,18 +143,17 @@ void SidsUploader::judge(QNetworkReply *reply) {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const Item &item = queue_.front();
     const QString time = QString::fromLatin1(isoUtcTime(item.time));
-    const QString answer =
-        QStringLiteral("%1 %2").arg(status).arg(
-            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+    const QString answer = QStringLiteral("%1 %2").arg(status).arg(
+        reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
     if (status >= 300 && status < 400) {
         ++rejected_;
         const QByteArray location = reply->rawHeader("Location");
-        emit message(QStringLiteral("frame of %1 not delivered: the database answered %2, "
-                                    "Location: %3; redirects are not followed, correct the "
-                                    "SiDS URL")
-                         .arg(time, answer,
-                              location.isEmpty() ? QStringLiteral("(none)")
-                                                 : QString::fromUtf8(location)));
+        emit message(
+            QStringLiteral("frame of %1 not delivered: the database answered %2, "
+                           "Location: %3; redirects are not followed, correct the "
+                           "SiDS URL")
+                .arg(time, answer,
+                     location.isEmpty() ? QStringLiteral("(none)") : QString::fromUtf8(location)));
         done();
         return;
     }
@@ -166,7 +167,11 @@ void SidsUploader::judge(QNetworkReply *reply) {
                          .arg(status)
                          .arg(QString::fromUtf8(answer_.left(4096)).left(200)));
     } else {
-        retryLater(status ? QStringLiteral("answer %1").arg(status) : reply->errorString());
+        // ContentReSendError: Qt would have sent the request again (see OnceBody).
+        retryLater(status ? QStringLiteral("answer %1").arg(status)
+                   : reply->error() == QNetworkReply::ContentReSendError
+                       ? QStringLiteral("connection closed before the answer")
+                       : reply->errorString());
         return;
     }
     QString error;
@@ -175,11 +180,12 @@ void SidsUploader::judge(QNetworkReply *reply) {
         stopped_ = true;
         queue_.pop_front();
         emit countsChanged(counts());
-        emit stopped(QStringLiteral("cannot write the journal: %1; nothing more is sent. The "
-                                    "frame of %2 was %3 but is not recorded: a later run sends "
-                                    "it again")
-                         .arg(error, time,
-                              delivered ? QStringLiteral("delivered") : QStringLiteral("rejected")));
+        emit stopped(
+            QStringLiteral("cannot write the journal: %1; nothing more is sent. The "
+                           "frame of %2 was %3 but is not recorded: a later run sends "
+                           "it again")
+                .arg(error, time,
+                     delivered ? QStringLiteral("delivered") : QStringLiteral("rejected")));
         return;
     }
     done();

@@ -52,7 +52,7 @@ void FollowSession::share(const TelemetryHistory &history, int first, int count)
         return;
     for (int line = first; line < first + count; ++line) {
         const LineVerdict verdict = history.lineVerdict(line);
-        if (verdict.kind == LineVerdict::Kind::Frame && verdict.time)
+        if (sidsVerdict(verdict) == SidsVerdict::Share)
             QMetaObject::invokeMethod(uploader_,
                                       [uploader = uploader_, frame = *verdict.frame,
                                        time = *verdict.time] { uploader->send(frame, time); });
@@ -85,6 +85,14 @@ void FollowSession::startSharing() {
                                         .arg(c.sent)
                                         .arg(c.waiting)
                                         .arg(c.rejected));
+    });
+    // A journal that cannot be written: nothing more is sent; the frames
+    // still waiting are sent by a later run over the log.
+    connect(uploader_, &SidsUploader::stopped, this, [this](const QString &why) {
+        stopSharing();
+        emit status(followStatus_ + QLatin1String("; sharing stopped: ") + why);
+        emit failed(QStringLiteral("Frames are no longer shared with the telemetry database: %1")
+                        .arg(why));
     });
     sharingThread_->start();
 }

@@ -15,7 +15,6 @@ namespace cwgen {
 namespace {
 constexpr double Pi = 3.14159265358979323846;
 constexpr double NoiseBandHz = 2500;
-constexpr double FadingRate = 100; // fading samples per second, interpolated between
 
 // Separate random streams for timing, noise and fading, so that changing one
 // setting leaves the others' numbers as they were.
@@ -169,18 +168,37 @@ bool Generator::plan(const Settings &settings, const QStringList &texts) {
     noiseSigma_ = sigmaPerA * amplitude_;
 
     if (settings.fadingSeconds > 0) {
-        // A complex Gaussian process low-passed by one pole at 1 / period;
-        // the recursion keeps its power at 1, so the stated SNR is the average.
+        // Complex white Gaussian noise through a Gaussian low-pass whose
+        // spectrum has a standard deviation of 1 / period (the Gaussian
+        // Doppler spectrum of ionospheric channel models); the magnitude is
+        // Rayleigh distributed. The filter's taps have energy 1, so the
+        // power averages 1 and the stated SNR is the average. It is made at
+        // a slow rate, about 11 points per filter sigma, and interpolated.
+        const double sigmaSeconds = settings.fadingSeconds / (2 * std::sqrt(2.0) * Pi);
+        fadingRate_ = 100 / std::max(1.0, settings.fadingSeconds);
+        const double sigmaPoints = sigmaSeconds * fadingRate_;
+        const int reach = int(std::ceil(4 * sigmaPoints));
+        std::vector<double> taps(std::size_t(2 * reach + 1));
+        double energy = 0;
+        for (int k = -reach; k <= reach; ++k) {
+            const double h = std::exp(-0.5 * (k / sigmaPoints) * (k / sigmaPoints));
+            taps[std::size_t(k + reach)] = h;
+            energy += h * h;
+        }
+        for (double &h : taps)
+            h /= std::sqrt(energy);
         std::mt19937_64 random = stream(settings.seed, 3);
         std::normal_distribution<double> half(0, std::sqrt(0.5));
-        const double a = std::exp(-2 * Pi / (settings.fadingSeconds * FadingRate));
-        const double b = std::sqrt(1 - a * a);
-        const std::size_t count = std::size_t(std::ceil(t * FadingRate)) + 2;
+        const std::size_t count = std::size_t(std::ceil(t * fadingRate_)) + 2;
+        std::vector<std::complex<double>> white(count + taps.size());
+        for (std::complex<double> &w : white)
+            w = {half(random), half(random)};
         fading_.resize(count);
-        std::complex<double> y(half(random), half(random));
         for (std::size_t i = 0; i < count; ++i) {
+            std::complex<double> y;
+            for (std::size_t k = 0; k < taps.size(); ++k)
+                y += taps[k] * white[i + k];
             fading_[i] = std::complex<float>(y);
-            y = a * y + b * std::complex<double>(half(random), half(random));
         }
     }
     rewind();
@@ -201,7 +219,7 @@ double Generator::frequencyAt(double seconds) const {
 double Generator::gainAt(double seconds) const {
     if (fading_.empty())
         return 1;
-    const double x = std::clamp(seconds * FadingRate, 0.0, double(fading_.size() - 2));
+    const double x = std::clamp(seconds * fadingRate_, 0.0, double(fading_.size() - 2));
     const std::size_t i = std::size_t(x);
     const float f = float(x - double(i));
     return std::abs(fading_[i] * (1 - f) + fading_[i + 1] * f);

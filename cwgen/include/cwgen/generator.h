@@ -104,7 +104,8 @@ private:
     std::vector<Transmission> transmissions_;
     std::vector<Element> onElements_; // key-down stretches of all transmissions
     std::vector<int> onTransmission_; // the transmission of each of them
-    std::vector<std::complex<float>> fading_; // fading process at FadingRate
+    std::vector<std::complex<float>> fading_; // fading process, fadingRate_ points a second
+    double fadingRate_ = 0;
     std::int64_t frameCount_ = 0;
     double amplitude_ = 0;
     double noiseSigma_ = 0;

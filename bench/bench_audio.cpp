@@ -68,7 +68,7 @@ class Multimon {
 public:
     explicit Multimon(double rate) {
         const QString pipeline =
-            QStringLiteral("sox -V1 -t raw -r %1 -e floating-point -b 32 -c 1 - "
+            QStringLiteral("sox -V1 -R -t raw -r %1 -e floating-point -b 32 -c 1 - "
                            "-t raw -r 22050 -e signed-integer -b 16 -c 1 - "
                            "| multimon-ng -q -t raw -a MORSE_CW -")
                 .arg(rate);
@@ -78,7 +78,8 @@ public:
     void write(const float *samples, std::int64_t count) {
         if (!ok_)
             return;
-        process_.write(reinterpret_cast<const char *>(samples), qint64(count) * 4);
+        if (process_.write(reinterpret_cast<const char *>(samples), qint64(count) * 4) < 0)
+            ok_ = false;
         while (ok_ && process_.bytesToWrite() > (1 << 20))
             ok_ = process_.waitForBytesWritten(60000);
     }
@@ -264,6 +265,7 @@ int main(int argc, char *argv[]) {
     const Case cases[] = {
         {"+10 dB", 10, -1},
         {"+5 dB", 5, -1},
+        {"0 dB", 0, -1},
         {"-6 dB", -6, 0.99},
         {"-8 dB", -8, 0.95},
         {"-10 dB", -10, 0.80},

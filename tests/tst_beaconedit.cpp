@@ -32,7 +32,7 @@ class TestBeaconEdit : public QObject {
     Q_OBJECT
 private slots:
     void init();
-    void cleanup() { delete edit_; }
+    void cleanup() { delete window_; }
     void find_data();
     void find();
     void findBar();
@@ -43,14 +43,18 @@ private slots:
     void doubleClickSelectsWord();
 
 private:
+    QWidget *window_ = nullptr;
     BeaconEdit *edit_ = nullptr;
 };
 
 void TestBeaconEdit::init() {
-    edit_ = new BeaconEdit;
+    // The box and a control after it, where the focus could go.
+    window_ = new QWidget;
+    edit_ = new BeaconEdit(window_);
     edit_->resize(400, 200);
-    edit_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(edit_));
+    (new QLineEdit(window_))->move(0, 210);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
     edit_->setFocus();
 }
 

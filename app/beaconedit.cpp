@@ -286,6 +286,8 @@ void BeaconEdit::setLines(std::vector<QString> lines) {
 }
 
 int BeaconEdit::appendLines(const QStringList &lines) {
+    if (lines.isEmpty())
+        return document_->appendLines(lines);
     const TextPosition end = document_->end();
     const bool cursorAtEnd = cursor_ == end && anchor_ == end;
     const bool endInView = end.line < firstVisibleLine() + visibleLines();

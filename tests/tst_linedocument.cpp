@@ -1,35 +1,11 @@
 // The text of the beacon box without a window: edits, undo and redo checked
-// against a plain string that is edited the same way, received lines, find.
+// against a plain string edited the same way, and received lines. Find is
+// tested through the box's find bar (tst_beaconedit).
 
 #include "textdoc/linedocument.h"
 
 #include <QRandomGenerator>
 #include <QTest>
-
-namespace {
-
-// The model's line breaks: every break the decoder knows becomes LF.
-QString withLf(QString text) {
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
-        .replace(u'\r', u'\n')
-        .replace(u'\u2028', u'\n')
-        .replace(u'\u2029', u'\n');
-}
-
-TextPosition positionIn(const QString &text, int offset) {
-    const QStringView before = QStringView(text).left(offset);
-    const int line = int(before.count(u'\n'));
-    return {line, int(offset - (before.lastIndexOf(u'\n') + 1))};
-}
-
-std::vector<QString> linesOf(const LineDocument &document) {
-    std::vector<QString> lines;
-    for (int i = 0; i < document.lineCount(); ++i)
-        lines.push_back(document.line(i));
-    return lines;
-}
-
-} // namespace
 
 class TestLineDocument : public QObject {
     Q_OBJECT
@@ -38,8 +14,6 @@ private slots:
     void randomEdits();
     void receivedLinesStay_data();
     void receivedLinesStay();
-    void find_data();
-    void find();
 };
 
 void TestLineDocument::randomEdits_data() {
@@ -48,59 +22,47 @@ void TestLineDocument::randomEdits_data() {
         QTest::addRow("seed %u", seed) << seed;
 }
 
-// Undo history of the model: whole texts, and where the typing that made
-// each one ended (-1: not typing), so that a key right after it merges.
+// The model keeps every text of the undo history, and where the typing that
+// made each one ended (-1: no typing), so that a key right there merges.
 void TestLineDocument::randomEdits() {
     QFETCH(quint32, seed);
     QRandomGenerator random(seed);
     LineDocument document;
-    std::vector<QString> mirror = linesOf(document);
+    QStringList mirror{QString()}; // kept by the change signal's ranges
     connect(&document, &LineDocument::linesChanged, this, [&](int first, int removed, int added) {
-        mirror.erase(mirror.begin() + first, mirror.begin() + first + removed);
+        mirror.remove(first, removed);
         for (int i = 0; i < added; ++i)
-            mirror.insert(mirror.begin() + first + i, document.line(first + i));
+            mirror.insert(first + i, document.line(first + i));
     });
     std::vector<QString> states{QString()};
     std::vector<int> typedEnds{-1};
-    int done = 0;
-    int clean = 0;
-    const QString pastes[] = {QStringLiteral("S KADRIN"), QStringLiteral("x\ny"),
-                              QStringLiteral("\r\n"), QStringLiteral("a\rb\u2028c\u2029"),
-                              QString()};
+    int done = 0, clean = 0;
+    const QString pastes[] = {"S KADRIN", "x\ny", "\r\n", "a\rb\u2028c\u2029", ""};
+    const QString lf[] = {"S KADRIN", "x\ny", "\n", "a\nb\nc\n", ""};
     for (int step = 0; step < 400; ++step) {
-        const QString &text = states[size_t(done)];
+        const QString text = states[size_t(done)];
         const int action = random.bounded(10);
-        if (action < 5) { // a typed character, mostly where the last one ended
-            const int at = typedEnds[size_t(done)] >= 0 && random.bounded(4)
-                               ? typedEnds[size_t(done)]
-                               : random.bounded(int(text.size()) + 1);
+        const int typedEnd = typedEnds[size_t(done)];
+        int from = typedEnd >= 0 && random.bounded(4) ? typedEnd : random.bounded(int(text.size()) + 1);
+        int to = from, paste = -1;
+        if (action >= 5 && action < 7) { // a paste over a range: never merges
+            to += random.bounded(int(text.size()) - from + 1);
+            paste = random.bounded(5);
+        }
+        if (action < 7) {
             const QString key(QChar(u'a' + random.bounded(26)));
-            document.replace(positionIn(text, at), positionIn(text, at), key,
-                             LineDocument::Edit::Typing);
-            QString next = text;
-            next.insert(at, key);
-            const bool merge = done > 0 && done != clean && typedEnds[size_t(done)] == at;
-            // What was undone is gone; a merge replaces the last step.
-            done -= merge;
-            states.resize(size_t(++done));
-            typedEnds.resize(size_t(done));
-            if (clean >= done)
-                clean = -1;
-            states.push_back(next);
-            typedEnds.push_back(at + 1);
-        } else if (action < 7) { // a paste over a range: never merges
-            const int from = random.bounded(int(text.size()) + 1);
-            const int to = from + random.bounded(int(text.size()) - from + 1);
-            const QString paste = pastes[random.bounded(5)];
-            document.replace(positionIn(text, from), positionIn(text, to), paste);
-            const QString next = QString(text).replace(from, to - from, withLf(paste));
-            if (to > from || !paste.isEmpty()) {
+            document.replace(document.positionOf(from), document.positionOf(to),
+                             paste < 0 ? key : pastes[paste],
+                             paste < 0 ? LineDocument::Edit::Typing : LineDocument::Edit::Paste);
+            if (to > from || paste != 4) {
+                const bool merge = paste < 0 && done > 0 && done != clean && typedEnd == from;
+                done -= merge; // what was undone is gone; a merge replaces the last step
                 states.resize(size_t(++done));
                 typedEnds.resize(size_t(done));
                 if (clean >= done)
                     clean = -1;
-                states.push_back(next);
-                typedEnds.push_back(-1);
+                states.push_back(QString(text).replace(from, to - from, paste < 0 ? key : lf[paste]));
+                typedEnds.push_back(paste < 0 ? from + 1 : -1);
             }
         } else if (action == 7) {
             document.undo();
@@ -113,90 +75,40 @@ void TestLineDocument::randomEdits() {
             clean = done;
         }
         QCOMPARE(document.toPlainText(), states[size_t(done)]);
+        QCOMPARE(mirror.join(u'\n'), states[size_t(done)]);
         QCOMPARE(document.isModified(), done != clean);
-        QVERIFY(mirror == linesOf(document));
     }
 }
 
 void TestLineDocument::receivedLinesStay_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("undoFirst");
-    QTest::addColumn<QString>("received");
-    QTest::addColumn<QString>("undone");
-    QTest::addColumn<QString>("redone");
+    QTest::addColumn<QStringList>("texts"); // received, undone, redone
     QTest::addRow("a typed line, then lines received")
-        << "abc\n" << false << "abc\nR1\nR2\n" << "R1\nR2\n" << "abc\nR1\nR2\n";
+        << "abc\n" << false << QStringList{"abc\nR1\nR2\n", "R1\nR2\n", "abc\nR1\nR2\n"};
     QTest::addRow("typed on the last line, then lines received")
-        << "ab" << false << "ab\nR1\nR2" << "\nR1\nR2" << "ab\nR1\nR2";
+        << "ab" << false << QStringList{"ab\nR1\nR2", "\nR1\nR2", "ab\nR1\nR2"};
     QTest::addRow("undone, lines received, redone after them")
-        << "x" << true << "R1\nR2\n" << "R1\nR2\n" << "R1\nR2\nx";
+        << "x" << true << QStringList{"R1\nR2\n", "R1\nR2\n", "R1\nR2\nx"};
 }
 
 // Lines appended as received are not undone, and undo and redo of what was
-// typed before them do not change them.
+// typed before them leave them as they are.
 void TestLineDocument::receivedLinesStay() {
     QFETCH(QString, typed);
     QFETCH(bool, undoFirst);
-    QFETCH(QString, received);
-    QFETCH(QString, undone);
-    QFETCH(QString, redone);
+    QFETCH(QStringList, texts);
     LineDocument document;
     for (QChar c : typed)
         document.replace(document.end(), document.end(), QString(c), LineDocument::Edit::Typing);
     if (undoFirst)
         document.undo();
     document.appendLines({QStringLiteral("R1"), QStringLiteral("R2")});
-    QCOMPARE(document.toPlainText(), received);
+    QCOMPARE(document.toPlainText(), texts[0]);
     document.undo();
-    QCOMPARE(document.toPlainText(), undone);
+    QCOMPARE(document.toPlainText(), texts[1]);
     document.redo();
-    QCOMPARE(document.toPlainText(), redone);
-}
-
-void TestLineDocument::find_data() {
-    QTest::addColumn<QString>("needle");
-    QTest::addColumn<int>("fromLine");
-    QTest::addColumn<int>("fromColumn");
-    QTest::addColumn<bool>("backwards");
-    QTest::addColumn<bool>("matchCase");
-    QTest::addColumn<int>("line");
-    QTest::addColumn<int>("column");
-    QTest::addColumn<bool>("wrapped");
-    // Text: "S KADRIN 2467" / "no frame" / "s kadrin 8ACD" / "Kadrin"
-    QTest::addRow("next, any case") << "kadrin" << 0 << 3 << false << false << 2 << 2 << false;
-    QTest::addRow("at the start position") << "kadrin" << 0 << 2 << false << false << 0 << 2 << false;
-    QTest::addRow("next, case matched") << "KADRIN" << 0 << 3 << false << true << 0 << 2 << true;
-    QTest::addRow("wraps to the top") << "kadrin" << 3 << 1 << false << false << 0 << 2 << true;
-    QTest::addRow("previous") << "KADRIN" << 3 << 0 << true << false << 2 << 2 << false;
-    QTest::addRow("previous in the line") << "a" << 0 << 5 << true << false << 0 << 3 << false;
-    QTest::addRow("previous wraps to the end") << "drin" << 0 << 4 << true << false << 3 << 2 << true;
-    QTest::addRow("only in the start line, before")
-        << "2467" << 0 << 12 << false << false << 0 << 9 << true;
-    QTest::addRow("no match") << "kadrim" << 0 << 0 << false << false << -1 << 0 << true;
-    QTest::addRow("folded letters") << "FRAMe" << 0 << 0 << false << false << 1 << 3 << false;
-}
-
-void TestLineDocument::find() {
-    QFETCH(QString, needle);
-    QFETCH(int, fromLine);
-    QFETCH(int, fromColumn);
-    QFETCH(bool, backwards);
-    QFETCH(bool, matchCase);
-    QFETCH(int, line);
-    QFETCH(int, column);
-    QFETCH(bool, wrapped);
-    LineDocument document;
-    document.setLines({QStringLiteral("S KADRIN 2467"), QStringLiteral("no frame"),
-                       QStringLiteral("s kadrin 8ACD"), QStringLiteral("Kadrin")});
-    bool went = false;
-    const TextPosition found =
-        document.find(needle, {fromLine, fromColumn}, backwards,
-                      matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive, &went);
-    QCOMPARE(found.line, line);
-    if (line >= 0) {
-        QCOMPARE(found.column, column);
-        QCOMPARE(went, wrapped);
-    }
+    QCOMPARE(document.toPlainText(), texts[2]);
 }
 
 QTEST_GUILESS_MAIN(TestLineDocument)

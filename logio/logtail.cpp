@@ -38,7 +38,7 @@ void LogTail::setPollInterval(int ms) {
 }
 
 bool LogTail::open() {
-    invalidUtf8_ = saidWaiting_ = false;
+    invalidUtf8_ = saidWaiting_ = otherFileSeen_ = false;
     quiet_.start();
     return reader_->open(name_);
 }
@@ -77,7 +77,7 @@ bool LogTail::lookAtName() {
     if (::stat(name_.constData(), &info) != 0)
         return true; // gone for the moment (being rotated): the old file is read on
     if (reader_->isOpenFile(info)) {
-        saidWaiting_ = false;
+        saidWaiting_ = otherFileSeen_ = false;
         return true;
     }
     if (S_ISDIR(info.st_mode)) {
@@ -89,7 +89,12 @@ bool LogTail::lookAtName() {
         return true;
     }
     // Another file under the name. The writer may not have reopened the
-    // name yet and still append to the old file.
+    // name yet and still append to the old file: the grace time counts from
+    // when the new file was seen or the old one last grew, whichever is later.
+    if (!otherFileSeen_) {
+        otherFileSeen_ = true;
+        quiet_.start();
+    }
     if (info.st_size == 0 && quiet_.elapsed() < graceMs_)
         return true;
     auto next = std::make_unique<LogReader>();
@@ -102,7 +107,7 @@ bool LogTail::lookAtName() {
     reader_->finish(sink_);
     invalidUtf8_ = invalidUtf8_ || reader_->sawInvalidUtf8();
     reader_ = std::move(next);
-    saidWaiting_ = false;
+    saidWaiting_ = otherFileSeen_ = false;
     quiet_.start();
     sink_.restarted(LogReader::Restart::Replaced);
     return true; // the new file is read by the next look

@@ -89,9 +89,10 @@ private:
     std::unique_ptr<LogReader> reader_;
     int graceMs_;
     qint64 sliceSize_ = LogReader::BlockSize;
-    QElapsedTimer quiet_; // since bytes last arrived
+    QElapsedTimer quiet_; // since bytes last arrived or another file was seen
     bool invalidUtf8_ = false;
     bool saidWaiting_ = false;
+    bool otherFileSeen_ = false; // the name names another file than the one read
     bool following_ = false;
     bool readOnQueued_ = false;
     QFileSystemWatcher watcher_;

@@ -81,33 +81,35 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QString>("script"); // $LOG is the log, new.txt the writer's new content
     QTest::addColumn<int>("graceMs");
+    // Whether the tail looks while the writer works, or only at what it left.
+    QTest::addColumn<bool>("looksMeanwhile");
     QTest::addColumn<QStringList>("expected");
 
     const QStringList a100 = numbered("a", 1, 100);
     const QStringList old20 = numbered("old", 1, 20);
     QTest::newRow("truncated to empty, refilled with more")
-        << textOf(a100) << QStringLiteral("cat new400.txt > \"$LOG\"") << 1000
+        << textOf(a100) << QStringLiteral("cat new400.txt > \"$LOG\"") << 1000 << false
         << a100 + QStringList{QStringLiteral("<truncated|rewritten>")} + numbered("b", 1, 400);
     QTest::newRow("rewritten in place, same size")
-        << textOf(a100) << QStringLiteral("cat new100.txt 1<> \"$LOG\"") << 1000
+        << textOf(a100) << QStringLiteral("cat new100.txt 1<> \"$LOG\"") << 1000 << false
         << a100 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 1, 100);
     QTest::newRow("shortened by one byte: the last line waits for its end")
-        << QByteArray("a 1\na 2\n") << QStringLiteral("truncate -s -1 \"$LOG\"") << 1000
+        << QByteArray("a 1\na 2\n") << QStringLiteral("truncate -s -1 \"$LOG\"") << 1000 << true
         << QStringList{QStringLiteral("a 1"), QStringLiteral("a 2"), QStringLiteral("<truncated>"),
                        QStringLiteral("a 1"), QStringLiteral("a 2")};
     QTest::newRow("renamed away, writer goes on in the old file, then reopens")
         << QByteArray() << QStringLiteral("exec 3>>\"$LOG\"; mv \"$LOG\" \"$LOG.1\"; : > \"$LOG\"\n") +
                                OldLinesToFd3 + QStringLiteral("exec 3>>\"$LOG\"; echo 'new 1' >&3")
-        << 1000 << old20 + QStringList{QStringLiteral("<replaced>"), QStringLiteral("new 1")};
+        << 1000 << true << old20 + QStringList{QStringLiteral("<replaced>"), QStringLiteral("new 1")};
     QTest::newRow("renamed away, new file stays empty: switch after the grace time")
         << QByteArray()
         << QStringLiteral("exec 3>>\"$LOG\"; mv \"$LOG\" \"$LOG.1\"; : > \"$LOG\"\n") + OldLinesToFd3
-        << 400 << old20 + QStringList{QStringLiteral("<replaced>")};
+        << 400 << true << old20 + QStringList{QStringLiteral("<replaced>")};
     QTest::newRow("replaced by a directory for a while")
         << QByteArray("old 1\n")
         << QStringLiteral("mv \"$LOG\" \"$LOG.1\"; mkdir \"$LOG\"; sleep 0.3; rmdir \"$LOG\"; "
                           "echo 'new 1' > \"$LOG\"")
-        << 1000
+        << 1000 << true
         << QStringList{QStringLiteral("old 1"), QStringLiteral("<is a directory now>"),
                        QStringLiteral("<replaced>"), QStringLiteral("new 1")};
 }
@@ -116,6 +118,7 @@ void TestLogTail::followsWhatTheWriterDoes() {
     QFETCH(QByteArray, before);
     QFETCH(QString, script);
     QFETCH(int, graceMs);
+    QFETCH(bool, looksMeanwhile);
     QFETCH(QStringList, expected);
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("pass.log"));
@@ -129,7 +132,6 @@ void TestLogTail::followsWhatTheWriterDoes() {
     tail.setGraceTime(graceMs);
     QVERIFY(tail.open());
     QVERIFY(tail.look());
-    tail.follow();
 
     QProcess writer;
     writer.setWorkingDirectory(dir.path());
@@ -137,8 +139,12 @@ void TestLogTail::followsWhatTheWriterDoes() {
     environment.insert(QStringLiteral("LOG"), log);
     writer.setProcessEnvironment(environment);
     writer.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    if (looksMeanwhile)
+        tail.follow();
     QVERIFY(QTest::qWaitFor([&] { return writer.state() == QProcess::NotRunning; }, 5000));
     QCOMPARE(writer.exitCode(), 0);
+    if (!looksMeanwhile)
+        tail.follow();
     // Everything arrives while following; the unfinished last line counts.
     const auto seen = [&] {
         return recorder.current.isEmpty() ? recorder.lines

@@ -95,7 +95,7 @@ LogReader::Content LogReader::content() const {
                now == bytes;
     };
     return holds(head_, 0) && holds(tail_, offset_ - tail_.size()) ? Content::Kept
-                                                                  : Content::Changed;
+                                                                   : Content::Changed;
 }
 
 bool LogReader::rewind() {

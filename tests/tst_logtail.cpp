@@ -98,12 +98,15 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
         << QStringList{QStringLiteral("a 1"), QStringLiteral("a 2"), QStringLiteral("<truncated>"),
                        QStringLiteral("a 1"), QStringLiteral("a 2")};
     QTest::newRow("renamed away, writer goes on in the old file, then reopens")
-        << QByteArray() << QStringLiteral("exec 3>>\"$LOG\"; mv \"$LOG\" \"$LOG.1\"; : > \"$LOG\"\n") +
-                               OldLinesToFd3 + QStringLiteral("exec 3>>\"$LOG\"; echo 'new 1' >&3")
-        << 1000 << true << old20 + QStringList{QStringLiteral("<replaced>"), QStringLiteral("new 1")};
+        << QByteArray()
+        << QStringLiteral("exec 3>>\"$LOG\"; mv \"$LOG\" \"$LOG.1\"; : > \"$LOG\"\n") +
+               OldLinesToFd3 + QStringLiteral("exec 3>>\"$LOG\"; echo 'new 1' >&3")
+        << 1000 << true
+        << old20 + QStringList{QStringLiteral("<replaced>"), QStringLiteral("new 1")};
     QTest::newRow("renamed away, new file stays empty: switch after the grace time")
         << QByteArray()
-        << QStringLiteral("exec 3>>\"$LOG\"; mv \"$LOG\" \"$LOG.1\"; : > \"$LOG\"\n") + OldLinesToFd3
+        << QStringLiteral("exec 3>>\"$LOG\"; mv \"$LOG\" \"$LOG.1\"; : > \"$LOG\"\n") +
+               OldLinesToFd3
         << 400 << true << old20 + QStringList{QStringLiteral("<replaced>")};
     QTest::newRow("replaced by a directory for a while")
         << QByteArray("old 1\n")
@@ -162,7 +165,8 @@ void TestLogTail::lineBreakAcrossBlocks_data() {
     const QString first(LogReader::BlockSize - 1, QLatin1Char('x'));
     QTest::addColumn<QByteArray>("after");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("CR | LF") << QByteArray("\nnext\n") << QStringList{first, QStringLiteral("next")};
+    QTest::newRow("CR | LF") << QByteArray("\nnext\n")
+                             << QStringList{first, QStringLiteral("next")};
     QTest::newRow("CR | CR") << QByteArray("\rnext\n")
                              << QStringList{first, QString(), QStringLiteral("next")};
 }

@@ -77,6 +77,7 @@ private:
 };
 
 void TestLogWindow::init() {
+    qputenv("KADRIN_FOLLOW_POLL_MS", "50"); // Follow Log looks at the log this often
     window = std::make_unique<Form1>(Configuration{QStringLiteral("/tmp/"), true});
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -141,7 +142,7 @@ void TestLogWindow::followsAGrowingLog() {
     QTRY_COMPARE(label("Label2"), QStringLiteral("3/3"));
 
     writer(path, "SKADRIN4JJCC");
-    QTest::qWait(1200);                // longer than the follower waits between looks
+    QTest::qWait(300);                 // longer than the follower waits between looks
     QCOMPARE(text2()->lineCount(), 6); // the half line waits
     writer(path, "ZZCA1238DC24FFF\n");
     QTRY_COMPARE(label("Label2"), QStringLiteral("4/4"));

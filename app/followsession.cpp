@@ -21,11 +21,13 @@ LoadedLog FollowSession::start(const QString &path) {
     connect(following.get(), &LogFollowing::linesArrived, this, &FollowSession::linesArrived);
     connect(following.get(), &LogFollowing::fileRestarted, this,
             [this, path](LogReader::Restart why) {
+                static const char *const whys[] = {"truncated", "replaced", "rewritten"};
                 emit status(QStringLiteral("Following %1 (%2; read again from its start)")
-                                .arg(path, why == LogReader::Restart::Truncated
-                                               ? QLatin1String("truncated")
-                                               : QLatin1String("replaced")));
+                                .arg(path, QLatin1String(whys[int(why)])));
             });
+    connect(following.get(), &LogFollowing::waitingForLog, this, [this, path](const QString &why) {
+        emit status(QStringLiteral("Following %1 (%2)").arg(path, why));
+    });
     connect(following.get(), &LogFollowing::failed, this, [this, path](const QString &error) {
         stop();
         emit failed(QStringLiteral("%1: %2").arg(path, error));
@@ -40,7 +42,12 @@ LoadedLog FollowSession::start(const QString &path) {
 void FollowSession::stop() {
     if (!following_)
         return;
+    // What came last, an unfinished last line too, belongs to the text; it
+    // is not shared (a later kadrin-decode --sids run over the log sends it).
     stopSharing();
+    const QStringList last = following_->finish();
+    if (!last.isEmpty())
+        emit linesArrived(last);
     const QString path = following_->path();
     following_.reset();
     emit activeChanged(false);
@@ -91,8 +98,8 @@ void FollowSession::startSharing() {
     connect(uploader_, &SidsUploader::stopped, this, [this](const QString &why) {
         stopSharing();
         emit status(followStatus_ + QLatin1String("; sharing stopped: ") + why);
-        emit failed(QStringLiteral("Frames are no longer shared with the telemetry database: %1")
-                        .arg(why));
+        emit failed(
+            QStringLiteral("Frames are no longer shared with the telemetry database: %1").arg(why));
     });
     sharingThread_->start();
 }

@@ -55,8 +55,8 @@ public:
         }
         const auto &rows = field->levels->rows;
         const double missing = std::numeric_limits<double>::quiet_NaN();
-        for (const Levels &levels : levels_) {
-            const int level = levels[size_t(channel - 1)];
+        for (const Entry &entry : records_) {
+            const int level = entry.levels[size_t(channel - 1)];
             onValue(level < 0 ? missing : rows[size_t(level)].value);
         }
     }
@@ -73,8 +73,13 @@ private:
     using Levels = std::array<qint8, 14>;
     static Levels levelsOf(const BeaconFrame &frame);
 
+    // A record, what the chart reads of it, and its line: spliced as one.
+    struct Entry {
+        std::unique_ptr<TelemetryRecord> record; // stays in place while entries move
+        Levels levels;
+        int line; // ascending over the entries
+    };
+
     std::vector<LineInfo> lines_;
-    std::vector<std::unique_ptr<TelemetryRecord>> records_; // in text order
-    std::vector<Levels> levels_;                            // of each record
-    std::vector<int> recordLines_;                          // the line of each record, ascending
+    std::vector<Entry> records_; // in text order
 };

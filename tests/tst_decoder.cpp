@@ -1,7 +1,9 @@
 // The beacon format: which lines are frames and why the others are not, the
-// line rule, the times lines start with, and the decided table rows.
+// line rule (whole and in pieces), the times lines start with, and the
+// writers of CSV and JSON fields.
 
 #include "decoder/decodeframe.h"
+#include "decoder/frameoutput.h"
 #include "decoder/lines.h"
 #include "decoder/linescanner.h"
 #include "decoder/utctime.h"
@@ -30,6 +32,8 @@ private slots:
     void times();
     void timeFormatAgreesWithQDateTime();
     void channelsWithoutValue();
+    void fieldWriters_data();
+    void fieldWriters();
 };
 
 // Rows the sample log does not carry (its golden outputs show the others:
@@ -48,6 +52,8 @@ void TestDecoder::verdicts_data() {
                                   << QString();
     QTest::newRow("1 symbol") << QStringLiteral("SKADRIN2")
                               << QStringLiteral("near miss: 1 symbol, 20 needed") << QString();
+    QTest::newRow("0 symbols") << QStringLiteral("SKADRIN")
+                               << QStringLiteral("near miss: 0 symbols, 20 needed") << QString();
     QTest::newRow("name earlier, 26 from there")
         << QStringLiteral("KADRINSKADRIN") + QString(13, QLatin1Char('2'))
         << QStringLiteral(
@@ -93,13 +99,25 @@ void TestDecoder::lineRule_data() {
     QTest::newRow("ends with a break") << QStringLiteral("a\r\n") << QStringList{a, QString()};
 }
 
-// (The fuzz target checks that text in pieces splits the same way.)
+// The whole text, and the same text in two pieces cut at every place: a CR
+// ending one piece and an LF starting the next are one line break.
 void TestDecoder::lineRule() {
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
     QStringList found;
     forEachLine(text, [&](QStringView line) { found.append(line.toString()); });
     QCOMPARE(found, lines);
+    for (qsizetype cut = 0; cut <= text.size(); ++cut) {
+        LineSplitter splitter;
+        QStringList pieces{QString()};
+        for (const QString &piece : {text.left(cut), text.mid(cut)})
+            splitter.feed(
+                piece, [&](QStringView part) { pieces.last() += part; },
+                [&] { pieces.append(QString()); });
+        if (text.isEmpty())
+            pieces.clear();
+        QVERIFY2(pieces == lines, qPrintable(QStringLiteral("cut after %1").arg(cut)));
+    }
 }
 
 // The sample log carries the plain forms, the receive log, a fraction and
@@ -114,11 +132,21 @@ void TestDecoder::times_data() {
                                   << QStringLiteral("2026-12-05T21:07:53Z");
     QTest::newRow("leap day") << QStringLiteral("2024-02-29 23:59:59") + frame
                               << QStringLiteral("2024-02-29T23:59:59Z");
+    QTest::newRow("leap day in 2000") << QStringLiteral("2000-02-29 12:00:00") + frame
+                                      << QStringLiteral("2000-02-29T12:00:00Z");
     QTest::newRow("no leap day in 2100")
         << QStringLiteral("2100-02-29 00:00:00") + frame << QString();
     QTest::newRow("no hour 24") << QStringLiteral("2026-12-05 24:00:00") + frame << QString();
     QTest::newRow("an offset is no UTC")
         << QStringLiteral("2026-12-05 21:07:53+01:00") + frame << QString();
+    QTest::newRow("a digit after the seconds")
+        << QStringLiteral("2026-12-05 21:07:531") + frame << QString();
+    QTest::newRow("a digit after the minutes")
+        << QStringLiteral("2026-12-05 21:071") + frame << QString();
+    QTest::newRow("a fraction without digits")
+        << QStringLiteral("2026-12-05 21:07:53.") + frame << QString();
+    QTest::newRow("receive log without its Z")
+        << QStringLiteral("RX (2026-12-05 21:07): ") + frame << QString();
     QTest::newRow("broken seconds") << QStringLiteral("2026-12-05 21:07:5") + frame << QString();
     QTest::newRow("not at the start")
         << QStringLiteral("QX0ZZ 2026-12-05 21:07:53") + frame << QString();
@@ -153,6 +181,64 @@ void TestDecoder::channelsWithoutValue() {
         QVERIFY2(std::isnan(decoded.values[size_t(channel)]), qPrintable(QString::number(channel)));
     for (int channel = 15; channel < ChannelCount; ++channel)
         QCOMPARE(decoded.values[size_t(channel)], 0.0);
+}
+
+// The field writers of the CSV and JSON forms, and the channel values' text.
+void TestDecoder::fieldWriters_data() {
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QByteArray>("written");
+    const QString csv = QStringLiteral("csv");
+    const QString json = QStringLiteral("json");
+    const QString decimal = QStringLiteral("decimal");
+    QTest::newRow("csv plain") << csv << QStringLiteral("sun tracking") << 0.0
+                               << QByteArray("sun tracking");
+    QTest::newRow("csv blanks kept") << csv << QStringLiteral("idle  ") << 0.0
+                                     << QByteArray("idle  ");
+    QTest::newRow("csv comma") << csv << QStringLiteral("a,b") << 0.0 << QByteArray("\"a,b\"");
+    QTest::newRow("csv quote doubled") << csv << QStringLiteral("a\"b") << 0.0
+                                       << QByteArray("\"a\"\"b\"");
+    QTest::newRow("csv lone CR") << csv << QStringLiteral("a\rb") << 0.0
+                                 << QByteArray("\"a\rb\"");
+    QTest::newRow("csv LF") << csv << QStringLiteral("a\nb") << 0.0 << QByteArray("\"a\nb\"");
+    QTest::newRow("json quote and backslash") << json << QStringLiteral("a\"b\\c") << 0.0
+                                              << QByteArray("\"a\\\"b\\\\c\"");
+    QTest::newRow("json tab and LF") << json << QStringLiteral("\t\n") << 0.0
+                                     << QByteArray("\"\\t\\n\"");
+    QTest::newRow("json control") << json << QStringLiteral("\x01\x1f") << 0.0
+                                  << QByteArray("\"\\u0001\\u001f\"");
+    QTest::newRow("json U+0080") << json << QStringLiteral("\u0080") << 0.0
+                                 << QByteArray("\"\xc2\x80\"");
+    QTest::newRow("json U+009F") << json << QStringLiteral("\u009f") << 0.0
+                                 << QByteArray("\"\xc2\x9f\"");
+    QTest::newRow("json e acute") << json << QStringLiteral("\u00e9") << 0.0
+                                  << QByteArray("\"\xc3\xa9\"");
+    QTest::newRow("json U+2028") << json << QStringLiteral("\u2028") << 0.0
+                                 << QByteArray("\"\xe2\x80\xa8\"");
+    QTest::newRow("json outside the BMP") << json << QStringLiteral("\U0001F6F0") << 0.0
+                                          << QByteArray("\"\xf0\x9f\x9b\xb0\"");
+    QTest::newRow("json lone surrogate") << json << QString(QChar(0xd800)) << 0.0
+                                         << QByteArray("\"\\ud800\"");
+    QTest::newRow("decimal whole") << decimal << QString() << 2958.0 << QByteArray("2958");
+    QTest::newRow("decimal zero") << decimal << QString() << 0.0 << QByteArray("0");
+    QTest::newRow("decimal half") << decimal << QString() << -0.5 << QByteArray("-0.5");
+    QTest::newRow("decimal hundredths") << decimal << QString() << -25.15
+                                        << QByteArray("-25.15");
+    QTest::newRow("decimal tenths") << decimal << QString() << 29.7 << QByteArray("29.7");
+}
+
+void TestDecoder::fieldWriters() {
+    QFETCH(QString, writer);
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    QFETCH(QByteArray, written);
+    if (writer == QLatin1String("csv"))
+        QCOMPARE(csvField(text.toUtf8()), written);
+    else if (writer == QLatin1String("json"))
+        QCOMPARE(jsonString(text), written);
+    else
+        QCOMPARE(shortestDecimal(value), written);
 }
 
 QTEST_APPLESS_MAIN(TestDecoder)

@@ -85,11 +85,11 @@ using JsonCell = FixedText<64>;
 struct FieldTexts {
     int position = 0;
     int rowCount = 0;
-    std::array<Cell, 16> csv;                   // ",<value or row text>", CSV-quoted
-    std::array<JsonCell, 16> jsonStatement;     // ",<report line>" as a JSON string
-    std::array<JsonCell, 128> jsonUnknown;      // the same for each ASCII symbol without row
-    std::array<JsonCell, 16> jsonValue;         // ",<name>":<number or string>
-    JsonCell jsonNull;                          // ",<name>":null
+    std::array<Cell, 16> csv;               // ",<value or row text>", CSV-quoted
+    std::array<JsonCell, 16> jsonStatement; // ",<report line>" as a JSON string
+    std::array<JsonCell, 128> jsonUnknown;  // the same for each ASCII symbol without row
+    std::array<JsonCell, 16> jsonValue;     // ",<name>":<number or string>
+    JsonCell jsonNull;                      // ",<name>":null
 };
 
 const std::array<FieldTexts, FieldCount> &fieldTexts() {
@@ -112,7 +112,8 @@ const std::array<FieldTexts, FieldCount> &fieldTexts() {
             for (int level = 0; level < field.rowCount(); ++level) {
                 frame.set(field.position, char32_t(SymbolAlphabet[size_t(level)]));
                 const FieldReading reading = readField(frame, field);
-                t.jsonStatement[size_t(level)] = JsonCell::of(',' + jsonString(reading.statement()));
+                t.jsonStatement[size_t(level)] =
+                    JsonCell::of(',' + jsonString(reading.statement()));
                 if (field.isNumeric()) {
                     const QByteArray number = shortestDecimal(reading.value());
                     t.csv[size_t(level)] = Cell::of(',' + number);

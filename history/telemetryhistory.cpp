@@ -24,8 +24,7 @@ TelemetryHistory::Change TelemetryHistory::replaceLines(int first, int removed, 
         const LineVerdict verdict = scanner.finish();
         infos[size_t(i)] = {verdict.kind, verdict.miss, verdict.symbols};
         if (verdict.isFrame())
-            records.push_back({std::make_unique<TelemetryRecord>(*verdict.frame, verdict.time),
-                               levelsOf(*verdict.frame), first + i});
+            records.emplace_back(verdict, first + i);
     }
 
     const auto byLine = [](const Entry &entry, int line) { return entry.line < line; };
@@ -56,13 +55,17 @@ TelemetryHistory::Change TelemetryHistory::replaceLines(int first, int removed, 
     return {int(recordIndex) + 1, int(removedRecords), int(records.size())};
 }
 
-TelemetryHistory::Levels TelemetryHistory::levelsOf(const BeaconFrame &frame) {
-    Levels levels;
-    for (int channel = 1; channel <= int(levels.size()); ++channel) {
+TelemetryHistory::Entry::Entry(const LineVerdict &verdict, int atLine)
+    : record(std::make_unique<TelemetryRecord>(*verdict.frame, verdict.time)), line(atLine) {
+    static_assert(sizeof(Entry) == 24);
+    for (int channel = 1; channel <= 14; ++channel) {
         const FrameField *field = fieldOfChannel(channel);
-        levels[size_t(channel - 1)] = qint8(fieldLevel(*field, frame.at(field->position)));
+        const int level = fieldLevel(*field, verdict.frame->at(field->position));
+        if (level >= 0) {
+            levels |= quint64(level) << (4 * (channel - 1));
+            known |= quint16(1 << (channel - 1));
+        }
     }
-    return levels;
 }
 
 const TelemetryRecord &TelemetryHistory::record(int index) const {

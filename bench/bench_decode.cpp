@@ -86,16 +86,23 @@ Timed timeCommand(const QString &command, int runs) {
 void benchCli(int frames) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
-    if (!beaconlog::writeLog(path, frames))
+    const QString timedPath = dir.filePath(QStringLiteral("timed.txt"));
+    if (!beaconlog::writeLog(path, frames) || !beaconlog::writeLog(timedPath, frames, true)) {
+        std::printf("  ERROR: cannot write the logs in %s\n", qPrintable(dir.path()));
         return;
+    }
     const QString program = QStringLiteral(KADRIN_DECODE_PATH);
     // grep stops at the first match when its output is /dev/null: a pipe.
     const double grep =
         timeCommand(QStringLiteral("grep -c KADRIN '%1' | cat >/dev/null").arg(path), 5).ms;
-    const Timed csv =
-        timeCommand(QStringLiteral("'%1' --csv '%2' >/dev/null").arg(program, path), 5);
-    const Timed json =
-        timeCommand(QStringLiteral("'%1' --json '%2' >/dev/null").arg(program, path), 5);
+    const auto run = [&](const char *option, const QString &log) {
+        return timeCommand(
+            QStringLiteral("'%1' %2 '%3' >/dev/null").arg(program, QLatin1String(option), log), 5);
+    };
+    const Timed csv = run("--csv", path);
+    const Timed json = run("--json", path);
+    const Timed timedCsv = run("--csv", timedPath);
+    const Timed timedJson = run("--json", timedPath);
     row(QStringLiteral("kadrin-decode --csv: %1 frame lines").arg(frames), csv.ms,
         QStringLiteral("%1 x grep -c (%2 ms), output to /dev/null")
             .arg(csv.ms / grep, 0, 'f', 1)
@@ -103,6 +110,11 @@ void benchCli(int frames) {
         csv.childPeakMiB);
     row(QStringLiteral("kadrin-decode --json: %1 frame lines").arg(frames), json.ms,
         QStringLiteral("%1 x --csv").arg(json.ms / csv.ms, 0, 'f', 2), json.childPeakMiB);
+    row(QStringLiteral("kadrin-decode --csv: %1 timed frame lines").arg(frames), timedCsv.ms,
+        QStringLiteral("each line starts with its UTC time"), timedCsv.childPeakMiB);
+    row(QStringLiteral("kadrin-decode --json: %1 timed frame lines").arg(frames), timedJson.ms,
+        QStringLiteral("%1 x --csv of the same lines").arg(timedJson.ms / timedCsv.ms, 0, 'f', 2),
+        timedJson.childPeakMiB);
     // Endless input without a line break, and a line of a gigabyte of blanks.
     const Timed zero = timeCommand(
         QStringLiteral("head -c 500000000 /dev/zero | '%1' >/dev/null").arg(program), 1);

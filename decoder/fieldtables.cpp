@@ -47,13 +47,13 @@ const LevelTable SolarPanelTemperatureLevels = {{{{"<= -40 C", -45},
                                                   {"10 .. 19 C", 14.5},
                                                   {"20 .. 29 C", 24.5},
                                                   {"30 .. 39 C", 34.5},
-                                                  {"40 .. 49 C", 44.5},
+                                                  {"40 .. 49 C", 49.5},
                                                   {"50 .. 59 C", 54.5},
                                                   {"60 .. 69 C", 64.5},
                                                   {"70 .. 79 C", 74.5},
                                                   {"80 .. 89 C", 84.5},
                                                   {"90 .. 99 C", 94.5},
-                                                  {">= 100 C", 105}}}};
+                                                  {">= 99 C", 105}}}};
 
 // The processor table has no row for 40 to 46 C.
 const LevelTable McuTemperatureLevels = {{{{"<= -40 C", -45},

@@ -61,12 +61,12 @@ QByteArray jsonString(QStringView text) {
 namespace {
 
 // A short text kept in place, copied with one fixed-size move.
-struct Cell {
-    char text[31] = {};
+template <int Capacity> struct FixedText {
+    char text[Capacity - 1] = {};
     quint8 size = 0;
 
-    static Cell of(const QByteArray &bytes) {
-        Cell cell;
+    static FixedText of(const QByteArray &bytes) {
+        FixedText cell;
         Q_ASSERT(bytes.size() <= qsizetype(sizeof cell.text));
         std::memcpy(cell.text, bytes.constData(), size_t(bytes.size()));
         cell.size = quint8(bytes.size());
@@ -77,16 +77,19 @@ struct Cell {
         return to + size;
     }
 };
+using Cell = FixedText<32>;
+// The longest JSON piece, ",\"Battery Voltage Cell 1: 3001 mV .. 3085 mV\"", has 45 bytes.
+using JsonCell = FixedText<64>;
 
 // The texts of every field and row, made once: the tables are constant.
 struct FieldTexts {
     int position = 0;
     int rowCount = 0;
-    std::array<Cell, 16> csv;                 // ",<value or row text>", CSV-quoted
-    std::array<QByteArray, 16> jsonStatement; // ",<report line>" as a JSON string
-    std::array<QByteArray, 128> jsonUnknown;  // the same for each ASCII symbol without row
-    std::array<QByteArray, 16> jsonValue;     // "<name>":<number or string>
-    QByteArray jsonNull;                      // "<name>":null
+    std::array<Cell, 16> csv;               // ",<value or row text>", CSV-quoted
+    std::array<JsonCell, 16> jsonStatement; // ",<report line>" as a JSON string
+    std::array<JsonCell, 128> jsonUnknown;  // the same for each ASCII symbol without row
+    std::array<JsonCell, 16> jsonValue;     // ",<name>":<number or string>
+    JsonCell jsonNull;                      // ",<name>":null
 };
 
 const std::array<FieldTexts, FieldCount> &fieldTexts() {
@@ -98,26 +101,28 @@ const std::array<FieldTexts, FieldCount> &fieldTexts() {
             FieldTexts &t = all[size_t(f)];
             t.position = field.position;
             t.rowCount = field.rowCount();
-            const QByteArray name = jsonString(QString::fromLatin1(field.prefix)) + ':';
-            t.jsonNull = name + "null";
+            const QByteArray name = ',' + jsonString(QString::fromLatin1(field.prefix)) + ':';
+            t.jsonNull = JsonCell::of(name + "null");
             for (char32_t symbol = 0; symbol < 128; ++symbol) {
                 frame.set(field.position, symbol);
                 const FieldReading reading = readField(frame, field);
                 if (!reading.known())
-                    t.jsonUnknown[symbol] = ',' + jsonString(reading.statement());
+                    t.jsonUnknown[symbol] = JsonCell::of(',' + jsonString(reading.statement()));
             }
             for (int level = 0; level < field.rowCount(); ++level) {
                 frame.set(field.position, char32_t(SymbolAlphabet[size_t(level)]));
                 const FieldReading reading = readField(frame, field);
-                t.jsonStatement[size_t(level)] = ',' + jsonString(reading.statement());
+                t.jsonStatement[size_t(level)] =
+                    JsonCell::of(',' + jsonString(reading.statement()));
                 if (field.isNumeric()) {
                     const QByteArray number = shortestDecimal(reading.value());
                     t.csv[size_t(level)] = Cell::of(',' + number);
-                    t.jsonValue[size_t(level)] = name + number;
+                    t.jsonValue[size_t(level)] = JsonCell::of(name + number);
                 } else {
                     const QByteArray text = field.rowText(level);
                     t.csv[size_t(level)] = Cell::of(',' + csvField(text));
-                    t.jsonValue[size_t(level)] = name + jsonString(QString::fromLatin1(text));
+                    t.jsonValue[size_t(level)] =
+                        JsonCell::of(name + jsonString(QString::fromLatin1(text)));
                 }
             }
         }
@@ -147,22 +152,6 @@ bool plainAscii(const BeaconFrame &frame, char *out) {
         out[i] = char(c);
     }
     return true;
-}
-
-void appendTime(OutputBuffer &out, const std::optional<qint64> &time, bool quoted) {
-    if (!time) {
-        if (quoted)
-            out += "null";
-        return;
-    }
-    char text[22];
-    text[0] = '"';
-    writeIsoUtcTime(*time, text + 1);
-    text[21] = '"';
-    if (quoted)
-        out.append(text, 22);
-    else
-        out.append(text + 1, 20);
 }
 
 } // namespace
@@ -282,27 +271,46 @@ void FrameWriter::writeJson(OutputBuffer &out, const LineVerdict &verdict, qint6
         out += ",\"report\":[";
         out += jsonString(reportHeader(frame));
     }
+    // The pieces are written straight into the buffer, as for CSV; the
+    // values' object opens with the first piece's comma replaced.
     const auto levels = levelsOf(frame);
+    char *to = out.reserve(2 * FieldCount * qsizetype(sizeof(JsonCell)) + 64);
     for (int f = 0; f < FieldCount; ++f) {
-        const char32_t symbol = frame.at(texts[size_t(f)].position);
-        if (levels[size_t(f)] >= 0) {
-            out += texts[size_t(f)].jsonStatement[size_t(levels[size_t(f)])];
+        const FieldTexts &field = texts[size_t(f)];
+        const char32_t symbol = frame.at(field.position);
+        const int level = levels[size_t(f)];
+        if (level >= 0) {
+            to = field.jsonStatement[size_t(level)].put(to);
         } else if (symbol < 128) {
-            out += texts[size_t(f)].jsonUnknown[symbol];
+            to = field.jsonUnknown[symbol].put(to);
         } else {
+            out.commit(to);
             out += ',';
             out += jsonString(readField(frame, FrameFields[size_t(f)]).statement());
+            to = out.reserve(2 * FieldCount * qsizetype(sizeof(JsonCell)) + 64);
         }
     }
-    out += "],\"values\":{";
+    std::memcpy(to, "],\"values\":", 11);
+    to += 11;
+    char *const valuesStart = to;
     for (int f = 0; f < FieldCount; ++f) {
-        if (f > 0)
-            out += ',';
+        const FieldTexts &field = texts[size_t(f)];
         const int level = levels[size_t(f)];
-        out += level >= 0 ? texts[size_t(f)].jsonValue[size_t(level)] : texts[size_t(f)].jsonNull;
+        to = (level >= 0 ? field.jsonValue[size_t(level)] : field.jsonNull).put(to);
     }
-    out += "},\"time\":";
-    appendTime(out, verdict.time, true);
+    *valuesStart = '{';
+    std::memcpy(to, "},\"time\":", 9);
+    to += 9;
+    if (verdict.time) {
+        *to++ = '"';
+        writeIsoUtcTime(*verdict.time, to);
+        to += 20;
+        *to++ = '"';
+    } else {
+        std::memcpy(to, "null", 4);
+        to += 4;
+    }
+    out.commit(to);
     out += ",\"file\":";
     out += sourceJson_;
     out += ",\"line\":";

@@ -17,31 +17,27 @@ TelemetryHistory::Change TelemetryHistory::replaceLines(int first, int removed, 
     removed = std::clamp(removed, 0, lineCount() - first);
 
     std::vector<LineInfo> infos(size_t(std::max(count, 0)));
-    std::vector<std::unique_ptr<TelemetryRecord>> records;
-    std::vector<Levels> levels;
-    std::vector<int> recordLines;
+    std::vector<Entry> records;
     LineScanner scanner;
     for (int i = 0; i < count; ++i) {
         scanner.add(newLine(i));
         const LineVerdict verdict = scanner.finish();
         infos[size_t(i)] = {verdict.kind, verdict.miss, verdict.symbols};
-        if (verdict.isFrame()) {
-            records.push_back(std::make_unique<TelemetryRecord>(*verdict.frame, verdict.time));
-            levels.push_back(levelsOf(*verdict.frame));
-            recordLines.push_back(first + i);
-        }
+        if (verdict.isFrame())
+            records.emplace_back(verdict, first + i);
     }
 
-    const auto firstRecord = std::lower_bound(recordLines_.begin(), recordLines_.end(), first);
-    const auto endRecord = std::lower_bound(firstRecord, recordLines_.end(), first + removed);
-    const auto recordIndex = firstRecord - recordLines_.begin();
+    const auto byLine = [](const Entry &entry, int line) { return entry.line < line; };
+    const auto firstRecord = std::lower_bound(records_.begin(), records_.end(), first, byLine);
+    const auto endRecord = std::lower_bound(firstRecord, records_.end(), first + removed, byLine);
+    const auto recordIndex = firstRecord - records_.begin();
     const auto removedRecords = endRecord - firstRecord;
 
     // Later records move with their lines.
     const int shift = count - removed;
     if (shift != 0)
-        for (auto it = endRecord; it != recordLines_.end(); ++it)
-            *it += shift;
+        for (auto it = endRecord; it != records_.end(); ++it)
+            it->line += shift;
 
     auto splice = [](auto &target, qsizetype at, qsizetype gone, auto &&replacement) {
         const qsizetype common = std::min<qsizetype>(gone, qsizetype(replacement.size()));
@@ -55,26 +51,28 @@ TelemetryHistory::Change TelemetryHistory::replaceLines(int first, int removed, 
     };
     splice(lines_, first, removed, infos);
     splice(records_, recordIndex, removedRecords, records);
-    splice(levels_, recordIndex, removedRecords, levels);
-    splice(recordLines_, recordIndex, removedRecords, recordLines);
 
     return {int(recordIndex) + 1, int(removedRecords), int(records.size())};
 }
 
-TelemetryHistory::Levels TelemetryHistory::levelsOf(const BeaconFrame &frame) {
-    Levels levels;
-    for (int channel = 1; channel <= int(levels.size()); ++channel) {
+TelemetryHistory::Entry::Entry(const LineVerdict &verdict, int atLine)
+    : record(std::make_unique<TelemetryRecord>(*verdict.frame, verdict.time)), line(atLine) {
+    static_assert(sizeof(Entry) == 24);
+    for (int channel = 1; channel <= 14; ++channel) {
         const FrameField *field = fieldOfChannel(channel);
-        levels[size_t(channel - 1)] = qint8(fieldLevel(*field, frame.at(field->position)));
+        const int level = fieldLevel(*field, verdict.frame->at(field->position));
+        if (level >= 0) {
+            levels |= quint64(level) << (4 * (channel - 1));
+            known |= quint16(1 << (channel - 1));
+        }
     }
-    return levels;
 }
 
 const TelemetryRecord &TelemetryHistory::record(int index) const {
     static const TelemetryRecord neverWritten;
     if (index < 1 || index > recordCount())
         return neverWritten;
-    return *records_[size_t(index - 1)];
+    return *records_[size_t(index - 1)].record;
 }
 
 LineVerdict TelemetryHistory::lineVerdict(int line) const {
@@ -94,8 +92,9 @@ LineVerdict TelemetryHistory::lineVerdict(int line) const {
 }
 
 int TelemetryHistory::recordOfLine(int line) const {
-    const auto it = std::lower_bound(recordLines_.begin(), recordLines_.end(), line);
-    if (it == recordLines_.end() || *it != line)
+    const auto it = std::lower_bound(records_.begin(), records_.end(), line,
+                                     [](const Entry &entry, int at) { return entry.line < at; });
+    if (it == records_.end() || it->line != line)
         return 0;
-    return int(it - recordLines_.begin()) + 1;
+    return int(it - records_.begin()) + 1;
 }

@@ -1,7 +1,9 @@
 // The beacon format: which lines are frames and why the others are not, the
-// line rule, the times lines start with, and the decided table rows.
+// line rule (whole and in pieces), the times lines start with, and the
+// writers of CSV and JSON fields.
 
 #include "decoder/decodeframe.h"
+#include "decoder/frameoutput.h"
 #include "decoder/lines.h"
 #include "decoder/linescanner.h"
 #include "decoder/utctime.h"
@@ -30,6 +32,9 @@ private slots:
     void times();
     void timeFormatAgreesWithQDateTime();
     void channelsWithoutValue();
+    void fieldWriters_data();
+    void fieldWriters();
+    void channelValueText();
 };
 
 // Rows the sample log does not carry (its golden outputs show the others:
@@ -42,12 +47,13 @@ void TestDecoder::verdicts_data() {
 
     const QString clean = QStringLiteral("KADRIN") + Twenty2;
     const QString frame = QStringLiteral("frame 1");
-    QTest::newRow("clean") << QStringLiteral("SKADRIN") + Twenty2 << frame << clean;
     QTest::newRow("trailing tab") << QStringLiteral("SKADRIN") + Twenty2 + QStringLiteral("\t")
                                   << QStringLiteral("near miss: text after the 20th symbol")
                                   << QString();
     QTest::newRow("1 symbol") << QStringLiteral("SKADRIN2")
                               << QStringLiteral("near miss: 1 symbol, 20 needed") << QString();
+    QTest::newRow("0 symbols") << QStringLiteral("SKADRIN")
+                               << QStringLiteral("near miss: 0 symbols, 20 needed") << QString();
     QTest::newRow("name earlier, 26 from there")
         << QStringLiteral("KADRINSKADRIN") + QString(13, QLatin1Char('2'))
         << QStringLiteral(
@@ -93,13 +99,25 @@ void TestDecoder::lineRule_data() {
     QTest::newRow("ends with a break") << QStringLiteral("a\r\n") << QStringList{a, QString()};
 }
 
-// (The fuzz target checks that text in pieces splits the same way.)
+// The whole text, and the same text in two pieces cut at every place: a CR
+// ending one piece and an LF starting the next are one line break.
 void TestDecoder::lineRule() {
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
     QStringList found;
     forEachLine(text, [&](QStringView line) { found.append(line.toString()); });
     QCOMPARE(found, lines);
+    for (qsizetype cut = 0; cut <= text.size(); ++cut) {
+        LineSplitter splitter;
+        QStringList pieces{QString()};
+        for (const QString &piece : {text.left(cut), text.mid(cut)})
+            splitter.feed(
+                piece, [&](QStringView part) { pieces.last() += part; },
+                [&] { pieces.append(QString()); });
+        if (text.isEmpty())
+            pieces.clear();
+        QVERIFY2(pieces == lines, qPrintable(QStringLiteral("cut after %1").arg(cut)));
+    }
 }
 
 // The sample log carries the plain forms, the receive log, a fraction and
@@ -114,11 +132,21 @@ void TestDecoder::times_data() {
                                   << QStringLiteral("2026-12-05T21:07:53Z");
     QTest::newRow("leap day") << QStringLiteral("2024-02-29 23:59:59") + frame
                               << QStringLiteral("2024-02-29T23:59:59Z");
+    QTest::newRow("leap day in 2000")
+        << QStringLiteral("2000-02-29 12:00:00") + frame << QStringLiteral("2000-02-29T12:00:00Z");
     QTest::newRow("no leap day in 2100")
         << QStringLiteral("2100-02-29 00:00:00") + frame << QString();
     QTest::newRow("no hour 24") << QStringLiteral("2026-12-05 24:00:00") + frame << QString();
     QTest::newRow("an offset is no UTC")
         << QStringLiteral("2026-12-05 21:07:53+01:00") + frame << QString();
+    QTest::newRow("a digit after the seconds")
+        << QStringLiteral("2026-12-05 21:07:531") + frame << QString();
+    QTest::newRow("a digit after the minutes")
+        << QStringLiteral("2026-12-05 21:071") + frame << QString();
+    QTest::newRow("a fraction without digits")
+        << QStringLiteral("2026-12-05 21:07:53.") + frame << QString();
+    QTest::newRow("receive log without its Z")
+        << QStringLiteral("RX (2026-12-05 21:07): ") + frame << QString();
     QTest::newRow("broken seconds") << QStringLiteral("2026-12-05 21:07:5") + frame << QString();
     QTest::newRow("not at the start")
         << QStringLiteral("QX0ZZ 2026-12-05 21:07:53") + frame << QString();
@@ -153,6 +181,51 @@ void TestDecoder::channelsWithoutValue() {
         QVERIFY2(std::isnan(decoded.values[size_t(channel)]), qPrintable(QString::number(channel)));
     for (int channel = 15; channel < ChannelCount; ++channel)
         QCOMPARE(decoded.values[size_t(channel)], 0.0);
+}
+
+// The field writers of the CSV and JSON forms, each row one text in both.
+void TestDecoder::fieldWriters_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QByteArray>("json");
+    QTest::newRow("plain, blanks kept")
+        << QStringLiteral("idle  ") << QByteArray("idle  ") << QByteArray("\"idle  \"");
+    QTest::newRow("comma") << QStringLiteral("a,b") << QByteArray("\"a,b\"")
+                           << QByteArray("\"a,b\"");
+    QTest::newRow("quote") << QStringLiteral("a\"b") << QByteArray("\"a\"\"b\"")
+                           << QByteArray("\"a\\\"b\"");
+    QTest::newRow("lone CR") << QStringLiteral("a\rb") << QByteArray("\"a\rb\"")
+                             << QByteArray("\"a\\rb\"");
+    QTest::newRow("LF") << QStringLiteral("a\nb") << QByteArray("\"a\nb\"")
+                        << QByteArray("\"a\\nb\"");
+    QTest::newRow("backslash, tab, controls")
+        << QStringLiteral("\\\t\x01\x1f") << QByteArray("\\\t\x01\x1f")
+        << QByteArray("\"\\\\\\t\\u0001\\u001f\"");
+    QTest::newRow("U+0080 to U+009F")
+        << QStringLiteral("\u0080\u009f") << QByteArray("\xc2\x80\xc2\x9f")
+        << QByteArray("\"\xc2\x80\xc2\x9f\"");
+    QTest::newRow("e acute, U+2028, outside the BMP")
+        << QStringLiteral("\u00e9\u2028\U0001F6F0")
+        << QByteArray("\xc3\xa9\xe2\x80\xa8\xf0\x9f\x9b\xb0")
+        << QByteArray("\"\xc3\xa9\xe2\x80\xa8\xf0\x9f\x9b\xb0\"");
+    QTest::newRow("lone surrogate")
+        << QString(QChar(0xd800)) << QByteArray() << QByteArray("\"\\ud800\"");
+}
+
+void TestDecoder::fieldWriters() {
+    QFETCH(QString, text);
+    QFETCH(QByteArray, csv);
+    QFETCH(QByteArray, json);
+    if (!csv.isNull()) // a CSV field is given UTF-8: it never holds a lone surrogate
+        QCOMPARE(csvField(text.toUtf8()), csv);
+    QCOMPARE(jsonString(text), json);
+}
+
+// The channel values' text: the shortest that reads back.
+void TestDecoder::channelValueText() {
+    QCOMPARE(shortestDecimal(2958) + ' ' + shortestDecimal(0) + ' ' + shortestDecimal(-0.5) + ' ' +
+                 shortestDecimal(-25.15) + ' ' + shortestDecimal(29.7),
+             QByteArray("2958 0 -0.5 -25.15 29.7"));
 }
 
 QTEST_APPLESS_MAIN(TestDecoder)

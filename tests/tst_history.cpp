@@ -159,6 +159,17 @@ void TestHistory::barsPerPixelColumn() {
     QCOMPARE(bars.values[1], 11.45);
     QCOMPARE(bars.nearKeys, (QVector<double>{bars.keys[1], bars.keys[88]}));
     QCOMPARE(bars.nearValues, (QVector<double>{2.25, 2.25}));
+
+    // 10 records in 4 columns of 2.5 records each: a column ends after record
+    // 2.5, 5, 7.5 and 10 rounded half up, so the columns hold records 1-3,
+    // 4-5, 6-8 and 9-10. Battery voltage levels 0 to 9, one a record.
+    QStringList lines;
+    for (QChar symbol : QStringLiteral("24678ACDFG"))
+        lines.append(QStringLiteral("SKADRIN2") + symbol + QString(18, QLatin1Char('2')));
+    const ChartBars edges = chartBars(historyOf(lines), 1, 4);
+    QCOMPARE(edges.keys, (QVector<double>{1.75, 4.25, 6.75, 9.25}));
+    QCOMPARE(edges.values, (QVector<double>{3128, 3299, 3556, 3728}));
+    QCOMPARE(edges.nearValues, (QVector<double>{2958, 3214, 3385, 3642}));
 }
 
 // A bar's length is its value: 0 is always on the axis, and every value is.

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <algorithm>
-
 // The record browser's range after a decode pass: 1 to the number of
 // frames, or 0 to 0 when there is none.
 struct BrowserRange {
@@ -13,8 +11,6 @@ struct BrowserRange {
     static BrowserRange afterPass(int recordCount) {
         return recordCount > 0 ? BrowserRange{1, recordCount} : BrowserRange{0, 0};
     }
-    // The position kept where it still fits, else moved to the nearest end.
-    int clamp(int position) const { return std::clamp(position, minimum, maximum); }
 };
 
 // The position label beside the browser: "3/12".

@@ -55,8 +55,8 @@ public:
         }
         const auto &rows = field->levels->rows;
         const double missing = std::numeric_limits<double>::quiet_NaN();
-        for (const Levels &levels : levels_) {
-            const int level = levels[size_t(channel - 1)];
+        for (const Entry &entry : records_) {
+            const int level = entry.level(channel);
             onValue(level < 0 ? missing : rows[size_t(level)].value);
         }
     }
@@ -69,12 +69,21 @@ private:
         quint8 symbols = 0;
     };
 
-    // The level of each numeric channel (1 to 14) of a record; -1: none.
-    using Levels = std::array<qint8, 14>;
-    static Levels levelsOf(const BeaconFrame &frame);
+    // A record, the levels of its numeric channels (what the chart reads)
+    // and its line, spliced as one: 24 bytes beside the record.
+    struct Entry {
+        std::unique_ptr<TelemetryRecord> record; // stays in place while entries move
+        quint64 levels = 0;                      // four bits a channel, channel 1 lowest
+        int line = 0;                            // ascending over the entries
+        quint16 known = 0;                       // a bit a channel: its symbol has a row
+
+        Entry(const LineVerdict &verdict, int atLine);
+        // The row of a channel's table (1 to 14), -1 for none.
+        int level(int channel) const {
+            return known >> (channel - 1) & 1 ? int(levels >> (4 * (channel - 1)) & 15) : -1;
+        }
+    };
 
     std::vector<LineInfo> lines_;
-    std::vector<std::unique_ptr<TelemetryRecord>> records_; // in text order
-    std::vector<Levels> levels_;                            // of each record
-    std::vector<int> recordLines_;                          // the line of each record, ascending
+    std::vector<Entry> records_; // in text order
 };

@@ -92,7 +92,7 @@ void TestHistory::editsMatchAFullPass() {
     QStringList text;
     TelemetryHistory store;
     store.decodeText(QString());
-    for (int step = 0; step < 3000; ++step) {
+    for (int step = 0; step < 600; ++step) {
         const int lines = int(text.size());
         int first = 0;
         switch (random.bounded(3)) { // at the start, in the middle, at the end
@@ -106,7 +106,7 @@ void TestHistory::editsMatchAFullPass() {
             first = lines;
         }
         const int removed = random.bounded(std::min(lines - first, 4) + 1);
-        const int added = random.bounded(10) == 0 ? random.bounded(150) : random.bounded(4);
+        const int added = random.bounded(10) == 0 ? random.bounded(400) : random.bounded(4);
         QStringList fresh;
         for (int i = 0; i < added; ++i)
             fresh.append(randomLine(random));

@@ -235,13 +235,9 @@ void TestLogWindow::asksBeforeTextIsLost() {
 // text unsaved.
 void TestLogWindow::failedSaveKeepsTheOldFile() {
     const QString small = dir.filePath(QStringLiteral("small"));
-    QVERIFY(QDir().mkpath(small));
-    if (::geteuid() != 0 ||
-        QProcess::execute(QStringLiteral("mount"),
-                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), small}) != 0)
+    if (!mountSmallDisk(small, QStringLiteral("64k")))
         QSKIP("needs to mount a small file system (root)");
-    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+    const auto unmount = unmountWhenDone(small);
     const QString path = small + QStringLiteral("/pass.log");
     QVERIFY(writeFile(path, Log));
     text2()->setPlainText(QString::fromUtf8(Log).repeated(2000)); // far more than fits

@@ -170,13 +170,9 @@ void TestScreenshot::cannotBeWritten() {
 // A full disk is named as such, not as an unknown error.
 void TestScreenshot::diskFull() {
     const QString dir = sandbox.filePath(QStringLiteral("small"));
-    QVERIFY(QDir().mkpath(dir));
-    if (::geteuid() != 0 ||
-        QProcess::execute(QStringLiteral("mount"),
-                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), dir}) != 0)
+    if (!mountSmallDisk(dir, QStringLiteral("64k")))
         QSKIP("needs to mount a small file system (root)");
-    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {dir}); });
+    const auto unmount = unmountWhenDone(dir);
     openWindow(dir + QLatin1Char('/'));
     expectFailure(shot(dir + QLatin1Char('/')), QStringLiteral("No space left on device"));
     QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList());

@@ -363,14 +363,9 @@ void TestSids::fullFileSystem() {
     QFETCH(int, exitCode);
     QFETCH(QString, said);
     const QString small = dir.filePath(QStringLiteral("small"));
-    QVERIFY(QDir().mkpath(small));
-    if (::geteuid() != 0 ||
-        QProcess::execute(
-            QStringLiteral("mount"),
-            QStringLiteral("-t tmpfs -o size=%1 tmpfs").arg(size).split(QLatin1Char(' '))
-                << small) != 0)
+    if (!windowtest::mountSmallDisk(small, size))
         QSKIP("needs to mount a small file system (root)");
-    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+    const auto unmount = windowtest::unmountWhenDone(small);
     QVERIFY(windowtest::writeFile(small + QStringLiteral("/filler"), QByteArray(4096, 'x')));
     journal = small + QStringLiteral("/journal.txt");
     Database database;

@@ -4,6 +4,9 @@
 // operator would, and reading its status line.
 
 #include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +15,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+#include <unistd.h>
 
 namespace windowtest {
 
@@ -96,6 +101,18 @@ inline void answerDialog(const QString &path) {
 inline QString statusText(const QWidget *window) {
     const auto *label = window->findChild<QLabel *>(QStringLiteral("Label3"));
     return label->toolTip().isEmpty() ? label->text() : label->toolTip();
+}
+
+// Mounts a file system of this size ("64k") on folder, for tests of a full
+// disk; false where that cannot be done (not root). Unmounted by the guard.
+inline bool mountSmallDisk(const QString &folder, const QString &size) {
+    return ::geteuid() == 0 && QDir().mkpath(folder) &&
+           QProcess::execute(QStringLiteral("mount"),
+                             {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                              QStringLiteral("size=") + size, QStringLiteral("tmpfs"), folder}) == 0;
+}
+inline auto unmountWhenDone(const QString &folder) {
+    return qScopeGuard([folder] { QProcess::execute(QStringLiteral("umount"), {folder}); });
 }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes) {

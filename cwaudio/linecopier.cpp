@@ -1,0 +1,675 @@
+#include "cwaudio/linecopier.h"
+
+#include "cwaudio/morse.h"
+#include "decoder/symbolalphabet.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+// A transmission is copied on a lattice of ticks, a quarter of a dot each.
+// Every tick gets the log-likelihood ratio of key down against key up, from
+// its baseband sum projected on the carrier phase of its neighbourhood, so
+// the evidence of a whole element adds up coherently. A segmental Viterbi
+// pass over the ticks (marks of about 1 or 3 dots, gaps of 1, 3, 7 or more)
+// gives the speed, the timing and the generic text; a forward-backward pass
+// restricted to the beacon's 16 symbols gives each symbol's posterior.
+
+namespace {
+
+using Complex = std::complex<double>;
+constexpr double Impossible = -1e300;
+constexpr int TicksPerDot = 4;
+
+double logAdd(double a, double b) {
+    if (a < b)
+        std::swap(a, b);
+    if (b <= Impossible)
+        return a;
+    return a + std::log1p(std::exp(b - a));
+}
+
+double gauss(double x, double mean, double sd) {
+    const double u = (x - mean) / sd;
+    return std::exp(-0.5 * u * u) / (sd * 2.5066282746310002);
+}
+
+struct Ticks {
+    std::vector<Complex> sum; // baseband summed over each tick
+    std::vector<int> samples; // samples in each tick
+    std::vector<int> first;   // first sample of each tick
+    std::vector<double> inPhase, quadrature;
+    std::vector<double> cumulative; // running sum of the log-likelihood ratios, size + 1
+    double amplitude = 0; // key-down amplitude of one baseband sample
+    double noise = 0;     // variance of one sample's real part
+    int size() const { return int(sum.size()); }
+};
+
+Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick) {
+    Ticks ticks;
+    const int count = int(double(z.size()) / tick);
+    ticks.sum.resize(size_t(count));
+    ticks.samples.resize(size_t(count));
+    ticks.first.resize(size_t(count));
+    for (int t = 0; t < count; ++t) {
+        const int begin = int(std::lround(t * tick));
+        const int end = std::min(int(z.size()), int(std::lround((t + 1) * tick)));
+        Complex s;
+        for (int i = begin; i < end; ++i)
+            s += Complex(z[size_t(i)]);
+        ticks.sum[size_t(t)] = s;
+        ticks.samples[size_t(t)] = std::max(1, end - begin);
+        ticks.first[size_t(t)] = begin;
+    }
+    return ticks;
+}
+
+// Projects each tick on the carrier phase of the ticks around it (itself
+// left out, so its noise does not bias the reference), weighted by how
+// likely each neighbour is key down.
+void project(Ticks &ticks, int reach, const std::vector<double> *weight) {
+    const int n = ticks.size();
+    std::vector<Complex> running(static_cast<size_t>(n) + 1);
+    for (int t = 0; t < n; ++t)
+        running[size_t(t) + 1] =
+            running[size_t(t)] + ticks.sum[size_t(t)] * (weight ? (*weight)[size_t(t)] : 1.0);
+    ticks.inPhase.assign(size_t(n), 0);
+    ticks.quadrature.assign(size_t(n), 0);
+    for (int t = 0; t < n; ++t) {
+        const int lo = std::max(0, t - reach), hi = std::min(n, t + reach + 1);
+        const Complex own = ticks.sum[size_t(t)] * (weight ? (*weight)[size_t(t)] : 1.0);
+        const Complex reference = running[size_t(hi)] - running[size_t(lo)] - own;
+        const double magnitude = std::abs(reference);
+        if (magnitude <= 0)
+            continue;
+        const Complex projected = ticks.sum[size_t(t)] * std::conj(reference) / magnitude;
+        ticks.inPhase[size_t(t)] = projected.real();
+        ticks.quadrature[size_t(t)] = projected.imag();
+    }
+}
+
+// Noise from the quadrature part (no signal there), amplitude from a
+// two-component mixture of the in-phase part.
+void estimateLevels(Ticks &ticks) {
+    const int n = ticks.size();
+    if (n == 0)
+        return;
+    std::vector<double> q(static_cast<size_t>(n));
+    for (int t = 0; t < n; ++t)
+        q[size_t(t)] = std::abs(ticks.quadrature[size_t(t)]) / std::sqrt(ticks.samples[size_t(t)]);
+    std::nth_element(q.begin(), q.begin() + n / 2, q.end());
+    const double sd = std::max(q[size_t(n / 2)] / 0.6745, 1e-12);
+    ticks.noise = sd * sd;
+
+    std::vector<double> normalized(static_cast<size_t>(n));
+    for (int t = 0; t < n; ++t)
+        normalized[size_t(t)] = ticks.inPhase[size_t(t)] / ticks.samples[size_t(t)];
+    std::vector<double> sorted = normalized;
+    std::nth_element(sorted.begin(), sorted.begin() + n * 9 / 10, sorted.end());
+    double amplitude = std::max(sorted[size_t(n * 9 / 10)], 1e-12);
+    double share = 0.4;
+    for (int round = 0; round < 12; ++round) {
+        double weighted = 0, weights = 0, total = 0;
+        for (int t = 0; t < n; ++t) {
+            const double c = ticks.inPhase[size_t(t)];
+            const double m = ticks.samples[size_t(t)];
+            const double variance = ticks.noise * m;
+            const double on = share * std::exp(-(c - amplitude * m) * (c - amplitude * m) /
+                                               (2 * variance));
+            const double off = (1 - share) * std::exp(-c * c / (2 * variance));
+            const double r = on + off > 0 ? on / (on + off) : (c > amplitude * m / 2 ? 1 : 0);
+            weighted += r * c;
+            weights += r * m;
+            total += r;
+        }
+        if (weights <= 0)
+            break;
+        amplitude = std::max(weighted / weights, 1e-12);
+        share = std::clamp(total / n, 0.02, 0.98);
+    }
+    ticks.amplitude = amplitude;
+}
+
+// Log-likelihood ratios of key down, with the amplitude at each tick when
+// given (fading), else the line's.
+void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude) {
+    const int n = ticks.size();
+    ticks.cumulative.assign(size_t(n) + 1, 0);
+    for (int t = 0; t < n; ++t) {
+        const double a = localAmplitude ? (*localAmplitude)[size_t(t)] : ticks.amplitude;
+        const double m = ticks.samples[size_t(t)];
+        const double llr = (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * ticks.noise);
+        ticks.cumulative[size_t(t) + 1] = ticks.cumulative[size_t(t)] + llr;
+    }
+}
+
+struct Mark {
+    int start = 0; // ticks
+    int end = 0;
+};
+
+struct Segmentation {
+    double score = Impossible;
+    std::vector<Mark> marks;
+};
+
+// Durations in ticks, a dot being four: priors of marks and gaps.
+struct TimingPriors {
+    static constexpr int MarkMin = 2, MarkMax = 18, GapMin = 2, GapMax = 48;
+    double mark[MarkMax + 1];
+    double gap[GapMax + 1];
+    double longGap;
+    TimingPriors() {
+        for (int d = MarkMin; d <= MarkMax; ++d)
+            mark[d] = std::log(0.55 * gauss(d, 4, 1.0) + 0.45 * gauss(d, 12, 2.0) + 1e-4);
+        for (int d = GapMin; d <= GapMax; ++d)
+            gap[d] = std::log(0.5 * gauss(d, 4, 1.0) + 0.3 * gauss(d, 12, 2.0) +
+                              0.15 * gauss(d, 28, 4.0) + 1e-4);
+        longGap = std::log(0.05 / 400);
+    }
+};
+
+Segmentation segment(const std::vector<double> &cumulative) {
+    static const TimingPriors priors;
+    const int n = int(cumulative.size()) - 1;
+    std::vector<double> markEnd(static_cast<size_t>(n) + 1, Impossible), gapEnd(size_t(n) + 1, 0);
+    std::vector<int> markFrom(static_cast<size_t>(n) + 1, -1), gapFrom(size_t(n) + 1, -1);
+    double longBest = Impossible;
+    int longFrom = -1;
+    for (int t = 0; t <= n; ++t) {
+        const int old = t - TimingPriors::GapMax - 1;
+        if (old >= 0 && markEnd[size_t(old)] > longBest) {
+            longBest = markEnd[size_t(old)];
+            longFrom = old;
+        }
+        // A gap ending here: after a mark, or the line's leading silence (0).
+        double best = 0;
+        int from = -1;
+        for (int d = TimingPriors::GapMin; d <= TimingPriors::GapMax && d <= t; ++d) {
+            const double v = markEnd[size_t(t - d)] + priors.gap[d];
+            if (v > best) {
+                best = v;
+                from = t - d;
+            }
+        }
+        if (longBest + priors.longGap > best) {
+            best = longBest + priors.longGap;
+            from = longFrom;
+        }
+        gapEnd[size_t(t)] = best;
+        gapFrom[size_t(t)] = from;
+        double mark = Impossible;
+        int markStart = -1;
+        for (int d = TimingPriors::MarkMin; d <= TimingPriors::MarkMax && d <= t; ++d) {
+            const double v = gapEnd[size_t(t - d)] + cumulative[size_t(t)] -
+                             cumulative[size_t(t - d)] + priors.mark[d];
+            if (v > mark) {
+                mark = v;
+                markStart = t - d;
+            }
+        }
+        markEnd[size_t(t)] = mark;
+        markFrom[size_t(t)] = markStart;
+    }
+    Segmentation result;
+    result.score = 0;
+    int end = -1;
+    for (int t = 0; t <= n; ++t) {
+        if (markEnd[size_t(t)] > result.score) {
+            result.score = markEnd[size_t(t)];
+            end = t;
+        }
+    }
+    while (end >= 0) {
+        const int start = markFrom[size_t(end)];
+        result.marks.push_back({start, end});
+        end = gapFrom[size_t(start)];
+    }
+    std::reverse(result.marks.begin(), result.marks.end());
+    return result;
+}
+
+bool isDash(const Mark &mark) { return mark.end - mark.start >= 2 * TicksPerDot; }
+
+// Nominal dots of a gap in ticks: 1, 3 or 7; 0 for a longer pause.
+int gapDots(int ticks) {
+    if (ticks < 2 * TicksPerDot)
+        return 1;
+    if (ticks < 5 * TicksPerDot)
+        return 3;
+    if (ticks <= 11 * TicksPerDot)
+        return 7;
+    return 0;
+}
+
+// How much longer the elements are than the lattice says, and their spread.
+void timingFit(const Segmentation &segmentation, double *ratio, double *spread) {
+    double actual = 0, nominal = 0;
+    std::vector<std::pair<double, double>> pairs;
+    const auto &marks = segmentation.marks;
+    for (size_t i = 0; i < marks.size(); ++i) {
+        const int d = marks[i].end - marks[i].start;
+        pairs.push_back({double(d), isDash(marks[i]) ? 3.0 : 1.0});
+        if (i + 1 < marks.size()) {
+            const int g = marks[i + 1].start - marks[i].end;
+            if (const int dots = gapDots(g))
+                pairs.push_back({double(g), double(dots)});
+        }
+    }
+    for (const auto &[a, b] : pairs) {
+        actual += a;
+        nominal += b * TicksPerDot;
+    }
+    *ratio = nominal > 0 ? actual / nominal : 1;
+    double square = 0;
+    int count = 0;
+    for (const auto &[a, b] : pairs) {
+        if (b == 1) {
+            const double rel = a / (b * TicksPerDot * *ratio) - 1;
+            square += rel * rel;
+            ++count;
+        }
+    }
+    *spread = count > 1 ? std::sqrt(square / count) : 0;
+}
+
+struct Word {
+    QString text;
+    int start = 0, end = 0; // ticks of its first key down and last key up
+};
+
+std::vector<Word> words(const Segmentation &segmentation) {
+    std::vector<Word> result;
+    const auto &marks = segmentation.marks;
+    QString pattern;
+    for (size_t i = 0; i < marks.size(); ++i) {
+        if (result.empty() || (i > 0 && marks[i].start - marks[i - 1].end >= 5 * TicksPerDot))
+            result.push_back({QString(), marks[i].start, marks[i].end});
+        pattern += isDash(marks[i]) ? '-' : '.';
+        const bool letterEnds =
+            i + 1 == marks.size() || marks[i + 1].start - marks[i].end >= 2 * TicksPerDot;
+        if (letterEnds) {
+            const QString text = morseText(pattern);
+            result.back().text += text.isEmpty() ? QStringLiteral("#") : text;
+            result.back().end = marks[i].end;
+            pattern.clear();
+        }
+    }
+    return result;
+}
+
+int editDistance(const QString &a, const QString &b) {
+    std::vector<int> row(size_t(b.size()) + 1);
+    for (int j = 0; j <= b.size(); ++j)
+        row[size_t(j)] = j;
+    for (int i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const int up = row[size_t(j)];
+            row[size_t(j)] = std::min({up + 1, row[size_t(j) - 1] + 1,
+                                       diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[size_t(b.size())];
+}
+
+// The 20 symbols after the name: a forward-backward pass over symbol slots.
+// A slot holds one of the 16 symbols and its letter gap (none after the
+// last), stretched or shrunk as a whole by the timing's uncertainty.
+struct SymbolTemplate {
+    std::vector<std::pair<int, int>> marks; // in dots from the symbol's start
+    int keyed = 0;                          // dots to its last key up
+};
+
+const std::vector<SymbolTemplate> &symbolTemplates() {
+    static const std::vector<SymbolTemplate> templates = [] {
+        std::vector<SymbolTemplate> list;
+        for (char symbol : SymbolAlphabet) {
+            SymbolTemplate t;
+            int at = 0;
+            for (QChar element : morsePattern(QChar::fromLatin1(symbol))) {
+                const int length = element == '-' ? 3 : 1;
+                t.marks.push_back({at, at + length});
+                at += length + 1;
+            }
+            t.keyed = at - 1;
+            list.push_back(t);
+        }
+        return list;
+    }();
+    return templates;
+}
+
+constexpr int SymbolSlots = 20;
+
+struct SlotResult {
+    bool ok = false;
+    QString symbols;
+    int unsure = 0;
+};
+
+SlotResult beaconSymbols(const std::vector<double> &cumulative, int startTick, double spread,
+                         double confidence) {
+    const int n = int(cumulative.size()) - 1;
+    const auto &templates = symbolTemplates();
+    const int symbols = int(templates.size());
+    const double symbolPrior = -std::log(double(symbols));
+
+    // For each symbol and slot kind (with or without its letter gap), the
+    // durations allowed, their log prior and the mark edges at each.
+    struct Stretch {
+        int length;
+        double prior;
+        std::vector<std::pair<int, int>> edges;
+    };
+    std::vector<std::vector<Stretch>> stretches[2];
+    for (int last = 0; last < 2; ++last) {
+        for (const SymbolTemplate &t : templates) {
+            const int dots = t.keyed + (last ? 0 : 3);
+            const double nominal = dots * TicksPerDot;
+            const double sd = 0.6 + nominal * (0.01 + 0.6 * spread);
+            const int reach = int(std::ceil(2.5 * sd));
+            std::vector<Stretch> list;
+            double norm = Impossible;
+            for (int delta = -reach; delta <= reach; ++delta) {
+                Stretch s;
+                s.length = int(nominal) + delta;
+                s.prior = -0.5 * (delta / sd) * (delta / sd);
+                norm = logAdd(norm, s.prior);
+                const double scale = s.length / nominal;
+                for (const auto &[a, b] : t.marks)
+                    s.edges.push_back({int(std::lround(a * TicksPerDot * scale)),
+                                       int(std::lround(b * TicksPerDot * scale))});
+                list.push_back(std::move(s));
+            }
+            for (Stretch &s : list)
+                s.prior -= norm;
+            stretches[last].push_back(std::move(list));
+        }
+    }
+    auto evidence = [&](const Stretch &s, int t0) {
+        double sum = 0;
+        for (const auto &[a, b] : s.edges)
+            sum += cumulative[size_t(t0 + b)] - cumulative[size_t(t0 + a)];
+        return sum;
+    };
+
+    const int window = 2 * TicksPerDot;
+    std::vector<std::vector<double>> forward(SymbolSlots + 1,
+                                             std::vector<double>(size_t(n) + 1, Impossible));
+    for (int t = std::max(0, startTick - window); t <= std::min(n, startTick + window); ++t)
+        forward[0][size_t(t)] = -std::log(2.0 * window + 1);
+    std::vector<std::vector<int>> active(SymbolSlots);
+    // Slot starts are pruned by how far they fall behind the best; paths
+    // that end later have claimed more key-down, so each is measured against
+    // the most any path could have gained up to its end.
+    std::vector<double> bound(static_cast<size_t>(n) + 1, 0);
+    for (int t = 0; t < n; ++t)
+        bound[size_t(t) + 1] =
+            bound[size_t(t)] + std::max(0.0, cumulative[size_t(t) + 1] - cumulative[size_t(t)]);
+    constexpr double Beam = 40;
+    for (int k = 0; k < SymbolSlots; ++k) {
+        const auto &from = forward[size_t(k)];
+        double best = Impossible;
+        for (int t0 = 0; t0 <= n; ++t0)
+            if (from[size_t(t0)] > Impossible)
+                best = std::max(best, from[size_t(t0)] - bound[size_t(t0)]);
+        if (best <= Impossible)
+            return {};
+        const auto &kinds = stretches[k == SymbolSlots - 1 ? 1 : 0];
+        for (int t0 = 0; t0 <= n; ++t0) {
+            if (from[size_t(t0)] <= Impossible || from[size_t(t0)] - bound[size_t(t0)] < best - Beam)
+                continue;
+            active[size_t(k)].push_back(t0);
+            for (int s = 0; s < symbols; ++s) {
+                for (const Stretch &st : kinds[size_t(s)]) {
+                    const int t1 = t0 + st.length;
+                    if (t1 > n)
+                        continue;
+                    double &to = forward[size_t(k) + 1][size_t(t1)];
+                    to = logAdd(to, from[size_t(t0)] + evidence(st, t0) + st.prior + symbolPrior);
+                }
+            }
+        }
+    }
+    double total = Impossible;
+    for (double v : forward[SymbolSlots])
+        total = logAdd(total, v);
+    if (total <= Impossible)
+        return {};
+
+    SlotResult result;
+    result.ok = true;
+    result.symbols.fill(QChar('#'), SymbolSlots);
+    std::vector<double> backward(static_cast<size_t>(n) + 1, 0), before(size_t(n) + 1);
+    for (int k = SymbolSlots - 1; k >= 0; --k) {
+        const auto &kinds = stretches[k == SymbolSlots - 1 ? 1 : 0];
+        std::fill(before.begin(), before.end(), Impossible);
+        std::vector<double> posterior(size_t(symbols), Impossible);
+        for (int t0 : active[size_t(k)]) {
+            double acc = Impossible;
+            for (int s = 0; s < symbols; ++s) {
+                for (const Stretch &st : kinds[size_t(s)]) {
+                    const int t1 = t0 + st.length;
+                    if (t1 > n || backward[size_t(t1)] <= Impossible)
+                        continue;
+                    const double v = evidence(st, t0) + st.prior + symbolPrior + backward[size_t(t1)];
+                    acc = logAdd(acc, v);
+                    posterior[size_t(s)] = logAdd(posterior[size_t(s)], forward[size_t(k)][size_t(t0)] + v);
+                }
+            }
+            before[size_t(t0)] = acc;
+        }
+        if (getenv("KDEBUG")) {
+            int bt = -1; double bv = Impossible;
+            for (int t0 : active[size_t(k)]) if (forward[size_t(k)][size_t(t0)] + before[size_t(t0)] > bv) { bv = forward[size_t(k)][size_t(t0)] + before[size_t(t0)]; bt = t0; }
+            fprintf(stderr, "slot %d: start %d (%zu active)", k, bt, active[size_t(k)].size());
+            for (int s = 0; s < symbols; ++s) if (std::exp(posterior[size_t(s)] - total) > 0.01) fprintf(stderr, " %c=%.3f", SymbolAlphabet[size_t(s)], std::exp(posterior[size_t(s)] - total));
+            fprintf(stderr, "\n");
+        }
+        std::swap(backward, before);
+        int bestSymbol = int(std::max_element(posterior.begin(), posterior.end()) - posterior.begin());
+        if (std::exp(posterior[size_t(bestSymbol)] - total) >= confidence)
+            result.symbols[k] = QChar::fromLatin1(SymbolAlphabet[size_t(bestSymbol)]);
+        else
+            ++result.unsure;
+    }
+    return result;
+}
+
+struct Pass {
+    Ticks ticks;
+    Segmentation segmentation;
+    double tick = 0; // samples
+};
+
+Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick) {
+    Pass pass;
+    pass.tick = tick;
+    pass.ticks = makeTicks(z, tick);
+    const int reach = std::max(2, int(std::lround(0.1 * rate / tick)));
+    project(pass.ticks, reach, nullptr);
+    estimateLevels(pass.ticks);
+    likelihoods(pass.ticks, nullptr);
+    pass.segmentation = segment(pass.ticks.cumulative);
+    return pass;
+}
+
+// Key down and key up on a fine lattice (5 ms), a switch costing a few nats.
+double speedFromDurations(const std::vector<std::complex<float>> &z, double rate) {
+    const double tick = std::max(1.0, 0.005 * rate);
+    Ticks ticks = makeTicks(z, tick);
+    const int reach = std::max(2, int(std::lround(0.08 * rate / tick)));
+    project(ticks, reach, nullptr);
+    estimateLevels(ticks);
+    likelihoods(ticks, nullptr);
+    const int n = ticks.size();
+    constexpr double SwitchCost = 4;
+    std::vector<unsigned char> fromOn(static_cast<size_t>(n)), fromOff(static_cast<size_t>(n));
+    double on = Impossible, off = 0;
+    for (int t = 0; t < n; ++t) {
+        const double llr = ticks.cumulative[size_t(t) + 1] - ticks.cumulative[size_t(t)];
+        const double onStay = on, onEnter = off - SwitchCost;
+        const double offStay = off, offEnter = on - SwitchCost;
+        fromOn[size_t(t)] = onStay >= onEnter;   // was on before
+        fromOff[size_t(t)] = offEnter > offStay; // was on before
+        on = std::max(onStay, onEnter) + llr;
+        off = std::max(offStay, offEnter);
+    }
+    std::vector<unsigned char> down(static_cast<size_t>(n));
+    bool state = on > off;
+    for (int t = n - 1; t >= 0; --t) {
+        down[size_t(t)] = state;
+        state = state ? fromOn[size_t(t)] : fromOff[size_t(t)];
+    }
+    // Runs, with the evidence of each mark.
+    std::vector<std::pair<double, bool>> runs; // seconds, key down; only between sure marks
+    std::vector<double> evidence;
+    int start = 0;
+    for (int t = 1; t <= n; ++t) {
+        if (t == n || down[size_t(t)] != down[size_t(start)]) {
+            runs.push_back({(t - start) * tick / rate, bool(down[size_t(start)])});
+            evidence.push_back(ticks.cumulative[size_t(t)] - ticks.cumulative[size_t(start)]);
+            start = t;
+        }
+    }
+    std::vector<std::pair<double, bool>> sure;
+    for (size_t i = 1; i + 1 < runs.size(); ++i) {
+        if (runs[i].second ? evidence[i] > 8
+                           : evidence[i - 1] > 8 && evidence[i + 1] > 8 && runs[i].first < 1.2)
+            sure.push_back(runs[i]);
+    }
+    double bestDot = 0.06, bestCost = 1e300;
+    for (double dot = 1.2 / 42; dot <= 1.2 / 7.5; dot *= 1.01) {
+        double cost = 0;
+        for (const auto &[seconds, isMark] : sure) {
+            double e = std::min(std::abs(std::log(seconds / dot)), std::abs(std::log(seconds / (3 * dot))));
+            if (!isMark)
+                e = std::min(e, std::abs(std::log(seconds / (7 * dot))));
+            cost += std::min(e * e, 0.3);
+        }
+        if (cost < bestCost) {
+            bestCost = cost;
+            bestDot = dot;
+        }
+    }
+    if (getenv("KDEBUG")) fprintf(stderr, "speed: %zu sure runs, dot %.4f\n", sure.size(), bestDot);
+    return bestDot;
+}
+
+} // namespace
+
+LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
+                  const LineCopierSettings &settings) {
+    LineCopy copy;
+    if (z.size() < size_t(rate))
+        return copy;
+
+    // The speed: from the durations of the marks and gaps a fine two-state
+    // pass finds, the dot length that puts them nearest 1, 3 and 7 dots;
+    // then fitted to the elements the dot lattice finds.
+    Pass best = runPass(z, rate, speedFromDurations(z, rate) * rate / TicksPerDot);
+    double spread = 0;
+    for (int round = 0; round < 2; ++round) {
+        double ratio = 1;
+        timingFit(best.segmentation, &ratio, &spread);
+        if (std::abs(ratio - 1) < 0.002)
+            break;
+        best = runPass(z, rate, best.tick * ratio);
+    }
+    if (best.segmentation.marks.empty())
+        return copy;
+
+    // Second look: the phase reference from the key-down ticks only, and the
+    // amplitude followed through fading.
+    Ticks &ticks = best.ticks;
+    const int n = ticks.size();
+    std::vector<double> down(size_t(n), 0);
+    for (const Mark &m : best.segmentation.marks)
+        std::fill(down.begin() + m.start, down.begin() + m.end, 1.0);
+    const int reach = std::max(2, int(std::lround(0.1 * rate / best.tick)));
+    project(ticks, reach, &down);
+    const double noise = ticks.noise;
+    estimateLevels(ticks);
+    ticks.noise = noise;
+    std::vector<double> local(static_cast<size_t>(n));
+    {
+        const int span = std::max(4, int(std::lround(0.4 * rate / best.tick)));
+        std::vector<double> sumC(static_cast<size_t>(n) + 1), sumM(size_t(n) + 1);
+        for (int t = 0; t < n; ++t) {
+            sumC[size_t(t) + 1] = sumC[size_t(t)] + down[size_t(t)] * ticks.inPhase[size_t(t)];
+            sumM[size_t(t) + 1] = sumM[size_t(t)] + down[size_t(t)] * ticks.samples[size_t(t)];
+        }
+        const double prior = 8 * best.tick; // samples of the line's amplitude mixed in
+        for (int t = 0; t < n; ++t) {
+            const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
+            const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
+            const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
+            local[size_t(t)] = std::max((c + ticks.amplitude * prior) / (m + prior),
+                                        0.05 * ticks.amplitude);
+        }
+    }
+    likelihoods(ticks, &local);
+    best.segmentation = segment(ticks.cumulative);
+    if (best.segmentation.marks.empty())
+        return copy;
+
+    const double dot = best.tick * TicksPerDot / rate;
+    if (getenv("KDEBUG")) fprintf(stderr, "line: dot %.4f spread %.3f amp %.4g noise %.4g score %.1f marks %zu\n", dot, spread, ticks.amplitude, noise, best.segmentation.score, best.segmentation.marks.size());
+    copy.dotSeconds = dot;
+    copy.snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
+    copy.firstElement = ticks.first[size_t(best.segmentation.marks.front().start)] / rate;
+
+    const std::vector<Word> all = words(best.segmentation);
+    if (getenv("KDEBUG")) for (auto &m : best.segmentation.marks) fprintf(stderr, "%d-%d ", m.start, m.end);
+    if (getenv("KDEBUG")) fprintf(stderr, "\n");
+    QStringList texts;
+    for (const Word &w : all)
+        texts << w.text;
+    copy.text = texts.join(' ');
+
+    // The beacon: a word (or two run together) that reads nearly "KADRIN",
+    // with text after it.
+    int nameAt = -1, nameWords = 0, nameDistance = 3;
+    bool nameHasS = false;
+    for (int i = 0; i + 1 < int(all.size()); ++i) {
+        for (int span = 1; span <= 2 && i + span < int(all.size()); ++span) {
+            QString joined;
+            for (int j = i; j < i + span; ++j)
+                joined += all[size_t(j)].text;
+            const int plain = editDistance(joined, QStringLiteral("KADRIN"));
+            const int withS = editDistance(joined, QStringLiteral("SKADRIN"));
+            const int d = std::min(plain, withS);
+            if (d < nameDistance || (d == nameDistance && nameAt >= 0)) {
+                nameAt = i;
+                nameWords = span;
+                nameDistance = d;
+                nameHasS = withS < plain;
+            }
+        }
+    }
+    if (nameAt < 0)
+        return copy;
+    const Word &nameEnd = all[size_t(nameAt + nameWords - 1)];
+    const SlotResult found =
+        beaconSymbols(ticks.cumulative, nameEnd.end + 7 * TicksPerDot, spread,
+                      settings.symbolConfidence);
+    if (!found.ok || found.unsure > SymbolSlots / 2)
+        return copy;
+    // Words before the name (and its S) are handed on as a line of their own.
+    int prefixEnd = nameAt;
+    if (!nameHasS && nameAt > 0 && all[size_t(nameAt - 1)].text.size() <= 2)
+        --prefixEnd;
+    QStringList before;
+    for (int i = 0; i < prefixEnd; ++i)
+        before << all[size_t(i)].text;
+    copy.before = before.join(' ');
+    copy.text = QStringLiteral("S KADRIN ") + found.symbols;
+    copy.beacon = true;
+    copy.unsure = found.unsure;
+    return copy;
+}

@@ -32,7 +32,7 @@ constexpr int SpectraSummed = 8;
 constexpr double AcquireRatio = 3.0, KeepRatio = 2.2;
 constexpr double PreRollSeconds = 3.0;     // audio kept before the tone is found
 constexpr double LinePreRollSeconds = 1.0; // baseband kept before a key-down
-constexpr double LinePostRollSeconds = 0.4;
+constexpr double LinePostRollSeconds = 1.2;
 constexpr double ActivityWindowSeconds = 0.08;
 constexpr double ActivityThreshold = 14; // sum power over its noise mean
 constexpr double LongestLineSeconds = 360;
@@ -241,9 +241,21 @@ void CwCopier::State::analyse() {
         for (int b = lo; b <= hi; ++b)
             if (smooth[size_t(b)] > smooth[size_t(peak)])
                 peak = b;
-        const double ratio = lo <= hi ? smooth[size_t(peak)] / floor : 0;
-        const bool sure = tone ? ratio >= KeepRatio
-                               : ratio >= AcquireRatio && int(spectra.size()) == SpectraSummed;
+        double ratio = lo <= hi ? smooth[size_t(peak)] / floor : 0;
+        bool sure = tone ? ratio >= KeepRatio
+                         : ratio >= AcquireRatio && int(spectra.size()) == SpectraSummed;
+        if (tone && !sure) {
+            // Lost where it was: a tone clearly present elsewhere (the
+            // receiver retuned, a drift that started again) is taken up.
+            int far = 1;
+            for (int b = 1; b <= bins - 2; ++b)
+                if (smooth[size_t(b)] > smooth[size_t(far)])
+                    far = b;
+            if (smooth[size_t(far)] / floor >= AcquireRatio) {
+                peak = far;
+                sure = true;
+            }
+        }
         if (sure) {
             int b = peak;
             for (int d = -1; d <= 1; d += 2)
@@ -336,9 +348,9 @@ void CwCopier::State::basebandSample(std::complex<float> z) {
         if (active)
             lastActive = index;
         const double pause = (index - lastActive) / basebandRate;
-        const double limit = 14 * dotSeconds + ActivityWindowSeconds + LinePostRollSeconds;
+        const double limit = 14 * dotSeconds + ActivityWindowSeconds;
         if (pause > limit || (index - lineFirst) / basebandRate > LongestLineSeconds)
-            endLine(lastActive + qint64(LinePostRollSeconds * basebandRate));
+            endLine(lastActive + qint64(std::min(LinePostRollSeconds, limit) * basebandRate));
         return;
     }
     preRoll.push_back(z);
@@ -429,6 +441,10 @@ void CwCopier::finish() {
         s.mixTo(s.workBase + qint64(s.work.size()), true);
     if (s.inLine)
         s.endLine(s.basebandAt - 1);
+}
+
+void CwCopier::setSymbolConfidence(double probability) {
+    state_->lineSettings.symbolConfidence = probability;
 }
 
 CopyFigures CwCopier::figures() const {

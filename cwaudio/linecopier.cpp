@@ -157,17 +157,19 @@ struct Segmentation {
 
 // Durations in ticks, a dot being four: priors of marks and gaps.
 struct TimingPriors {
-    static constexpr int MarkMin = 2, MarkMax = 18, GapMin = 2, GapMax = 48;
+    static constexpr int MarkMin = TicksPerDot / 2, MarkMax = TicksPerDot * 9 / 2;
+    static constexpr int GapMin = TicksPerDot / 2, GapMax = TicksPerDot * 12;
     double mark[MarkMax + 1];
     double gap[GapMax + 1];
     double longGap;
     TimingPriors() {
+        constexpr double u = TicksPerDot;
         for (int d = MarkMin; d <= MarkMax; ++d)
-            mark[d] = std::log(0.55 * gauss(d, 4, 1.0) + 0.45 * gauss(d, 12, 2.0) + 1e-4);
+            mark[d] = std::log(u * (0.55 * gauss(d, u, u / 4) + 0.45 * gauss(d, 3 * u, u / 2)) + 1e-4);
         for (int d = GapMin; d <= GapMax; ++d)
-            gap[d] = std::log(0.5 * gauss(d, 4, 1.0) + 0.3 * gauss(d, 12, 2.0) +
-                              0.15 * gauss(d, 28, 4.0) + 1e-4);
-        longGap = std::log(0.05 / 400);
+            gap[d] = std::log(u * (0.5 * gauss(d, u, u / 4) + 0.3 * gauss(d, 3 * u, u / 2) +
+                                   0.15 * gauss(d, 7 * u, u)) + 1e-4);
+        longGap = std::log(0.05 / 100);
     }
 };
 
@@ -254,7 +256,7 @@ void timingFit(const Segmentation &segmentation, double *ratio, double *spread) 
         pairs.push_back({double(d), isDash(marks[i]) ? 3.0 : 1.0});
         if (i + 1 < marks.size()) {
             const int g = marks[i + 1].start - marks[i].end;
-            if (const int dots = gapDots(g))
+            if (const int dots = gapDots(g); dots == 1 || dots == 3)
                 pairs.push_back({double(g), double(dots)});
         }
     }
@@ -263,10 +265,12 @@ void timingFit(const Segmentation &segmentation, double *ratio, double *spread) 
         nominal += b * TicksPerDot;
     }
     *ratio = nominal > 0 ? actual / nominal : 1;
+    // The spread from the dashes: long enough for the lattice's rounding
+    // and the noise at the edges to matter little.
     double square = 0;
     int count = 0;
     for (const auto &[a, b] : pairs) {
-        if (b == 1) {
+        if (b == 3) {
             const double rel = a / (b * TicksPerDot * *ratio) - 1;
             square += rel * rel;
             ++count;
@@ -275,29 +279,41 @@ void timingFit(const Segmentation &segmentation, double *ratio, double *spread) 
     *spread = count > 1 ? std::sqrt(square / count) : 0;
 }
 
-struct Word {
+struct Letter {
     QString text;
     int start = 0, end = 0; // ticks of its first key down and last key up
+    int word = 0;
 };
 
-std::vector<Word> words(const Segmentation &segmentation) {
-    std::vector<Word> result;
+std::vector<Letter> letters(const Segmentation &segmentation) {
+    std::vector<Letter> result;
     const auto &marks = segmentation.marks;
     QString pattern;
+    int word = 0, start = 0;
     for (size_t i = 0; i < marks.size(); ++i) {
-        if (result.empty() || (i > 0 && marks[i].start - marks[i - 1].end >= 5 * TicksPerDot))
-            result.push_back({QString(), marks[i].start, marks[i].end});
+        if (pattern.isEmpty())
+            start = marks[i].start;
         pattern += isDash(marks[i]) ? '-' : '.';
-        const bool letterEnds =
-            i + 1 == marks.size() || marks[i + 1].start - marks[i].end >= 2 * TicksPerDot;
-        if (letterEnds) {
+        const int gap = i + 1 < marks.size() ? marks[i + 1].start - marks[i].end : 1 << 30;
+        if (gap >= 2 * TicksPerDot) {
             const QString text = morseText(pattern);
-            result.back().text += text.isEmpty() ? QStringLiteral("#") : text;
-            result.back().end = marks[i].end;
+            result.push_back({text.isEmpty() ? QStringLiteral("#") : text, start, marks[i].end, word});
             pattern.clear();
+            if (gap >= 5 * TicksPerDot)
+                ++word;
         }
     }
     return result;
+}
+
+QString wordsOf(const std::vector<Letter> &list, int from, int to) {
+    QString text;
+    for (int i = from; i < to; ++i) {
+        if (i > from && list[size_t(i)].word != list[size_t(i) - 1].word)
+            text += ' ';
+        text += list[size_t(i)].text;
+    }
+    return text;
 }
 
 int editDistance(const QString &a, const QString &b) {
@@ -325,23 +341,60 @@ struct SymbolTemplate {
     int keyed = 0;                          // dots to its last key up
 };
 
+// Letters keyed one after another with letter gaps.
+SymbolTemplate templateOf(const QStringList &patterns) {
+    SymbolTemplate t;
+    int at = 0;
+    for (const QString &pattern : patterns) {
+        for (QChar element : pattern) {
+            const int length = element == '-' ? 3 : 1;
+            t.marks.push_back({at, at + length});
+            at += length + 1;
+        }
+        at += 2;
+    }
+    t.keyed = at - 3;
+    return t;
+}
+
 const std::vector<SymbolTemplate> &symbolTemplates() {
     static const std::vector<SymbolTemplate> templates = [] {
         std::vector<SymbolTemplate> list;
-        for (char symbol : SymbolAlphabet) {
-            SymbolTemplate t;
-            int at = 0;
-            for (QChar element : morsePattern(QChar::fromLatin1(symbol))) {
-                const int length = element == '-' ? 3 : 1;
-                t.marks.push_back({at, at + length});
-                at += length + 1;
-            }
-            t.keyed = at - 1;
-            list.push_back(t);
-        }
+        for (char symbol : SymbolAlphabet)
+            list.push_back(templateOf({morsePattern(QChar::fromLatin1(symbol))}));
         return list;
     }();
     return templates;
+}
+
+// A template stretched or shrunk as a whole, with the prior of each length.
+struct Stretch {
+    int length;
+    double prior;
+    std::vector<std::pair<int, int>> edges;
+};
+
+std::vector<Stretch> stretchesOf(const SymbolTemplate &t, int trailingDots, double spread) {
+    const double nominal = (t.keyed + trailingDots) * TicksPerDot;
+    // A keyed symbol's length varies by about a third of its elements' spread.
+    const double sd = 0.6 + nominal * (0.005 + 0.36 * std::max(0.0, spread - 0.04));
+    const int reach = int(std::ceil(2.5 * sd));
+    std::vector<Stretch> list;
+    double norm = Impossible;
+    for (int delta = -reach; delta <= reach; ++delta) {
+        Stretch s;
+        s.length = int(nominal) + delta;
+        s.prior = -0.5 * (delta / sd) * (delta / sd);
+        norm = logAdd(norm, s.prior);
+        const double scale = s.length / nominal;
+        for (const auto &[a, b] : t.marks)
+            s.edges.push_back({int(std::lround(a * TicksPerDot * scale)),
+                               int(std::lround(b * TicksPerDot * scale))});
+        list.push_back(std::move(s));
+    }
+    for (Stretch &s : list)
+        s.prior -= norm;
+    return list;
 }
 
 constexpr int SymbolSlots = 20;
@@ -352,7 +405,8 @@ struct SlotResult {
     int unsure = 0;
 };
 
-SlotResult beaconSymbols(const std::vector<double> &cumulative, int startTick, double spread,
+SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
+                         int nameTick, double spread,
                          double confidence) {
     const int n = int(cumulative.size()) - 1;
     const auto &templates = symbolTemplates();
@@ -361,36 +415,10 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, int startTick, d
 
     // For each symbol and slot kind (with or without its letter gap), the
     // durations allowed, their log prior and the mark edges at each.
-    struct Stretch {
-        int length;
-        double prior;
-        std::vector<std::pair<int, int>> edges;
-    };
     std::vector<std::vector<Stretch>> stretches[2];
-    for (int last = 0; last < 2; ++last) {
-        for (const SymbolTemplate &t : templates) {
-            const int dots = t.keyed + (last ? 0 : 3);
-            const double nominal = dots * TicksPerDot;
-            const double sd = 0.6 + nominal * (0.01 + 0.6 * spread);
-            const int reach = int(std::ceil(2.5 * sd));
-            std::vector<Stretch> list;
-            double norm = Impossible;
-            for (int delta = -reach; delta <= reach; ++delta) {
-                Stretch s;
-                s.length = int(nominal) + delta;
-                s.prior = -0.5 * (delta / sd) * (delta / sd);
-                norm = logAdd(norm, s.prior);
-                const double scale = s.length / nominal;
-                for (const auto &[a, b] : t.marks)
-                    s.edges.push_back({int(std::lround(a * TicksPerDot * scale)),
-                                       int(std::lround(b * TicksPerDot * scale))});
-                list.push_back(std::move(s));
-            }
-            for (Stretch &s : list)
-                s.prior -= norm;
-            stretches[last].push_back(std::move(list));
-        }
-    }
+    for (int last = 0; last < 2; ++last)
+        for (const SymbolTemplate &t : templates)
+            stretches[last].push_back(stretchesOf(t, last ? 0 : 3, spread));
     auto evidence = [&](const Stretch &s, int t0) {
         double sum = 0;
         for (const auto &[a, b] : s.edges)
@@ -398,20 +426,32 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, int startTick, d
         return sum;
     };
 
-    const int window = 2 * TicksPerDot;
+    // The name and its word gap, starting near where the letters put it,
+    // give where the first symbol may start.
+    static const SymbolTemplate name = templateOf({QStringLiteral("-.-"), QStringLiteral(".-"),
+                                                   QStringLiteral("-.."), QStringLiteral(".-."),
+                                                   QStringLiteral(".."), QStringLiteral("-.")});
+    const int window = 10 * TicksPerDot;
     std::vector<std::vector<double>> forward(SymbolSlots + 1,
-                                             std::vector<double>(size_t(n) + 1, Impossible));
-    for (int t = std::max(0, startTick - window); t <= std::min(n, startTick + window); ++t)
-        forward[0][size_t(t)] = -std::log(2.0 * window + 1);
+                                             std::vector<double>(static_cast<size_t>(n) + 1, Impossible));
+    for (const Stretch &st : stretchesOf(name, 7, spread)) {
+        for (int t = std::max(0, nameTick - window); t <= std::min(n, nameTick + window); ++t) {
+            if (t + st.length > n)
+                continue;
+            double &to = forward[0][size_t(t + st.length)];
+            to = logAdd(to, evidence(st, t) + st.prior - std::log(2.0 * window + 1));
+        }
+    }
     std::vector<std::vector<int>> active(SymbolSlots);
+    if (getenv("KDEBUG")) { int bt = int(std::max_element(forward[0].begin(), forward[0].end()) - forward[0].begin()); fprintf(stderr, "name at %d, symbols from %d\n", nameTick, bt); }
     // Slot starts are pruned by how far they fall behind the best; paths
     // that end later have claimed more key-down, so each is measured against
-    // the most any path could have gained up to its end.
+    // what the free segmentation claimed up to its end.
     std::vector<double> bound(static_cast<size_t>(n) + 1, 0);
     for (int t = 0; t < n; ++t)
-        bound[size_t(t) + 1] =
-            bound[size_t(t)] + std::max(0.0, cumulative[size_t(t) + 1] - cumulative[size_t(t)]);
-    constexpr double Beam = 40;
+        bound[size_t(t) + 1] = bound[size_t(t)] +
+                               (keyDown[size_t(t)] ? cumulative[size_t(t) + 1] - cumulative[size_t(t)] : 0);
+    static const double Beam = getenv("KBEAM") ? atof(getenv("KBEAM")) : 40;
     for (int k = 0; k < SymbolSlots; ++k) {
         const auto &from = forward[size_t(k)];
         double best = Impossible;
@@ -588,7 +628,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // amplitude followed through fading.
     Ticks &ticks = best.ticks;
     const int n = ticks.size();
-    std::vector<double> down(size_t(n), 0);
+    std::vector<double> down(static_cast<size_t>(n), 0.25);
     for (const Mark &m : best.segmentation.marks)
         std::fill(down.begin() + m.start, down.begin() + m.end, 1.0);
     const int reach = std::max(2, int(std::lround(0.1 * rate / best.tick)));
@@ -596,24 +636,33 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     const double noise = ticks.noise;
     estimateLevels(ticks);
     ticks.noise = noise;
+    // The amplitude through fading: the line's, scaled by the square root of
+    // the signal power near each tick over the power of the whole keyed span.
     std::vector<double> local(static_cast<size_t>(n));
     {
         const int span = std::max(4, int(std::lround(0.4 * rate / best.tick)));
-        std::vector<double> sumC(static_cast<size_t>(n) + 1), sumM(size_t(n) + 1);
+        std::vector<double> power(static_cast<size_t>(n) + 1), weight(static_cast<size_t>(n) + 1);
         for (int t = 0; t < n; ++t) {
-            sumC[size_t(t) + 1] = sumC[size_t(t)] + down[size_t(t)] * ticks.inPhase[size_t(t)];
-            sumM[size_t(t) + 1] = sumM[size_t(t)] + down[size_t(t)] * ticks.samples[size_t(t)];
+            const double c = ticks.inPhase[size_t(t)], m = ticks.samples[size_t(t)];
+            power[size_t(t) + 1] = power[size_t(t)] + c * c - m * noise;
+            weight[size_t(t) + 1] = weight[size_t(t)] + m * m;
         }
-        const double prior = 8 * best.tick; // samples of the line's amplitude mixed in
+        const int first = best.segmentation.marks.front().start;
+        const int last = best.segmentation.marks.back().end;
+        const double whole = (power[size_t(last)] - power[size_t(first)]) /
+                             std::max(1.0, weight[size_t(last)] - weight[size_t(first)]);
         for (int t = 0; t < n; ++t) {
             const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
-            const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
-            const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
-            local[size_t(t)] = std::max((c + ticks.amplitude * prior) / (m + prior),
-                                        0.05 * ticks.amplitude);
+            const double near = (power[size_t(hi)] - power[size_t(lo)]) /
+                                std::max(1.0, weight[size_t(hi)] - weight[size_t(lo)]);
+            const double scale = whole > 0 ? std::sqrt(std::max(near, 0.0) / whole) : 1.0;
+            local[size_t(t)] = ticks.amplitude * std::clamp(scale, 0.1, 3.0);
         }
     }
-    likelihoods(ticks, &local);
+    // Below 0 dB the local estimate is too noisy to help (and fading is not
+    // what limits copy there).
+    const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
+    likelihoods(ticks, snrDb > 0 ? &local : nullptr);
     best.segmentation = segment(ticks.cumulative);
     if (best.segmentation.marks.empty())
         return copy;
@@ -621,53 +670,52 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     const double dot = best.tick * TicksPerDot / rate;
     if (getenv("KDEBUG")) fprintf(stderr, "line: dot %.4f spread %.3f amp %.4g noise %.4g score %.1f marks %zu\n", dot, spread, ticks.amplitude, noise, best.segmentation.score, best.segmentation.marks.size());
     copy.dotSeconds = dot;
-    copy.snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
+    copy.snrDb = snrDb;
     copy.firstElement = ticks.first[size_t(best.segmentation.marks.front().start)] / rate;
 
-    const std::vector<Word> all = words(best.segmentation);
-    if (getenv("KDEBUG")) for (auto &m : best.segmentation.marks) fprintf(stderr, "%d-%d ", m.start, m.end);
-    if (getenv("KDEBUG")) fprintf(stderr, "\n");
-    QStringList texts;
-    for (const Word &w : all)
-        texts << w.text;
-    copy.text = texts.join(' ');
+    const std::vector<Letter> all = letters(best.segmentation);
+    std::vector<bool> keyDown(static_cast<size_t>(n), false);
+    for (const Mark &m : best.segmentation.marks)
+        std::fill(keyDown.begin() + m.start, keyDown.begin() + m.end, true);
+    const int count = int(all.size());
+    copy.text = wordsOf(all, 0, count);
 
-    // The beacon: a word (or two run together) that reads nearly "KADRIN",
-    // with text after it.
-    int nameAt = -1, nameWords = 0, nameDistance = 3;
-    bool nameHasS = false;
-    for (int i = 0; i + 1 < int(all.size()); ++i) {
-        for (int span = 1; span <= 2 && i + span < int(all.size()); ++span) {
-            QString joined;
-            for (int j = i; j < i + span; ++j)
-                joined += all[size_t(j)].text;
-            const int plain = editDistance(joined, QStringLiteral("KADRIN"));
-            const int withS = editDistance(joined, QStringLiteral("SKADRIN"));
-            const int d = std::min(plain, withS);
-            if (d < nameDistance || (d == nameDistance && nameAt >= 0)) {
+    // The beacon: letters that read nearly "KADRIN" (word gaps in the noise
+    // or lost do not matter), with letters after them.
+    int nameAt = -1, nameDistance = 3;
+    for (int i = 0; i < count; ++i) {
+        QString joined;
+        for (int length = 1; length <= 8 && i + length + 4 < count; ++length) {
+            joined += all[size_t(i + length - 1)].text;
+            if (length < 4)
+                continue;
+            const int d = editDistance(joined, QStringLiteral("KADRIN"));
+            if (d < nameDistance) {
                 nameAt = i;
-                nameWords = span;
                 nameDistance = d;
-                nameHasS = withS < plain;
             }
         }
     }
     if (nameAt < 0)
         return copy;
-    const Word &nameEnd = all[size_t(nameAt + nameWords - 1)];
     const SlotResult found =
-        beaconSymbols(ticks.cumulative, nameEnd.end + 7 * TicksPerDot, spread,
+        beaconSymbols(ticks.cumulative, keyDown, all[size_t(nameAt)].start, spread,
                       settings.symbolConfidence);
     if (!found.ok || found.unsure > SymbolSlots / 2)
         return copy;
-    // Words before the name (and its S) are handed on as a line of their own.
-    int prefixEnd = nameAt;
-    if (!nameHasS && nameAt > 0 && all[size_t(nameAt - 1)].text.size() <= 2)
-        --prefixEnd;
-    QStringList before;
-    for (int i = 0; i < prefixEnd; ++i)
-        before << all[size_t(i)].text;
-    copy.before = before.join(' ');
+    // Whole words before the name, but for the S in front of it, are handed
+    // on as a line of their own.
+    int frontEnd = nameAt;
+    while (frontEnd > 0 && all[size_t(frontEnd) - 1].word == all[size_t(nameAt)].word)
+        --frontEnd;
+    if (frontEnd == nameAt && frontEnd > 0) {
+        int s = frontEnd - 1;
+        while (s > 0 && all[size_t(s) - 1].word == all[size_t(frontEnd) - 1].word)
+            --s;
+        if (frontEnd - s <= 2)
+            frontEnd = s;
+    }
+    copy.before = wordsOf(all, 0, frontEnd);
     copy.text = QStringLiteral("S KADRIN ") + found.symbols;
     copy.beacon = true;
     copy.unsure = found.unsure;

@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench bench-deps clean
 
 all: build
 
@@ -22,12 +22,18 @@ run: build
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
+# What only the benchmarks use: multimon-ng and sox, to compare copiers.
+bench-deps:
+	@./scripts/install-deps.sh multimon-ng sox
+
+bench: build bench-deps
 	@echo "Machine: $$(nproc) cores, $$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 	@echo "| measurement | median | detail | peak memory |"
 	@echo "|---|---:|---|---:|"
 	@$(BUILD_DIR)/bench/kadrin-bench-decode
 	@$(BUILD_DIR)/bench/kadrin-bench-window 2>/dev/null
+	@echo
+	@$(BUILD_DIR)/bench/kadrin-bench-audio
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,0 +1,41 @@
+#pragma once
+
+// The reference the copier is measured against: a decoder told what no
+// copier knows, the exact tone (drift included), amplitude (fading included),
+// noise level, speed, jitter and where each character begins and ends.
+// Within that window it lays the keying of each of the 16 frame symbols,
+// stretched to fill it, and chooses the most likely one. With hand keying
+// (jitter) each inner key edge may move, and the symbol is chosen with its
+// most likely timing, the likelihood of the lengths included.
+//
+// The phase is unknown for each element: per key-down stretch the samples are
+// correlated with the tone and the likelihood of "tone there" over "no tone"
+// with a uniformly random phase is ln I0(2 mu |z| / s2) - mu^2 / s2 (z the
+// correlation, mu its expected size, s2 its noise power). The generator's
+// sine keeps its phase across elements, so a coherent decoder could do
+// better; a real transmitter's phase is not known to the receiver and
+// drifts with the tone, so phase-unknown per element is the bound a copier
+// can approach.
+
+#include "cwgen/generator.h"
+
+#include <QString>
+
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+class IdealDecoder {
+public:
+    explicit IdealDecoder(const cwgen::Generator &generator);
+
+    // The 20 symbols of a frame transmission, from the samples
+    // samples[0..count) that begin at the recording's sample firstSample and
+    // hold the whole transmission.
+    QString frameSymbols(const cwgen::Transmission &frame, const float *samples,
+                         std::int64_t firstSample, std::int64_t count);
+
+private:
+    const cwgen::Generator &generator_;
+    std::vector<std::complex<double>> sums_; // running sums of the samples moved to 0 Hz
+};

@@ -1,6 +1,7 @@
 #include "cwaudio/audiofile.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <sndfile.h>
 
@@ -28,6 +29,17 @@ bool AudioFile::open(const QByteArray &path) {
     frames_ = info.frames;
     if (channels_ < 1 || frames_ <= 0) {
         error_ = QStringLiteral("holds no audio");
+        return false;
+    }
+    // A WAV cut short still opens; its header says how long it should be.
+    char log[4096] = {};
+    sf_command(file_, SFC_GET_LOG_INFO, log, sizeof log);
+    const QRegularExpressionMatch cut =
+        QRegularExpression(QStringLiteral(R"(data : (\d+) \(should be (\d+)\))"))
+            .match(QString::fromLatin1(log));
+    if (cut.hasMatch() && cut.captured(1).toLongLong() > cut.captured(2).toLongLong()) {
+        error_ = QStringLiteral("truncated: it holds %1 of the %2 bytes of audio its header gives")
+                     .arg(cut.captured(2), cut.captured(1));
         return false;
     }
     if (sampleRate_ < LowestRate || sampleRate_ > HighestRate) {

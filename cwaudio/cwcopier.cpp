@@ -103,6 +103,7 @@ struct CwCopier::State {
     double lastSure = 0; // seconds
     Knot before, after;
     double noiseVariance = 0; // per working sample
+    std::deque<double> floors;
 
     // Mixer.
     qint64 mixAt = 0;
@@ -205,7 +206,12 @@ void CwCopier::State::spectrum(const float *samples) {
     std::vector<float> sorted = power;
     std::nth_element(sorted.begin(), sorted.begin() + qsizetype(sorted.size() / 2), sorted.end());
     const double variance = sorted[sorted.size() / 2] / (std::log(2.0) * windowPower);
-    noiseVariance = noiseVariance > 0 ? 0.9 * noiseVariance + 0.1 * variance : variance;
+    // The lowest floor of the last second or so: a burst of noise does not
+    // raise it for long.
+    floors.push_back(variance);
+    if (int(floors.size()) > SpectraSummed)
+        floors.pop_front();
+    noiseVariance = *std::min_element(floors.begin(), floors.end());
     spectra.push_back(std::move(power));
     if (int(spectra.size()) > SpectraSummed)
         spectra.pop_front();

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 // A transmission is copied on a lattice of ticks, a quarter of a dot each.
 // Every tick gets the log-likelihood ratio of key down against key up, from
@@ -133,14 +132,25 @@ void estimateLevels(Ticks &ticks) {
 }
 
 // Log-likelihood ratios of key down, with the amplitude at each tick when
-// given (fading), else the line's.
-void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude) {
+// given (fading), else the line's; the noise is the line's, or more where
+// the quadrature part says a burst of noise came (span ticks either side).
+void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int span) {
     const int n = ticks.size();
     ticks.cumulative.assign(size_t(n) + 1, 0);
+    std::vector<double> quadrature(static_cast<size_t>(n) + 1), weight(static_cast<size_t>(n) + 1);
+    for (int t = 0; t < n; ++t) {
+        const double q = ticks.quadrature[size_t(t)];
+        quadrature[size_t(t) + 1] = quadrature[size_t(t)] + q * q;
+        weight[size_t(t) + 1] = weight[size_t(t)] + (q != 0 ? ticks.samples[size_t(t)] : 0);
+    }
     for (int t = 0; t < n; ++t) {
         const double a = localAmplitude ? (*localAmplitude)[size_t(t)] : ticks.amplitude;
         const double m = ticks.samples[size_t(t)];
-        const double llr = (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * ticks.noise);
+        const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
+        const double w = weight[size_t(hi)] - weight[size_t(lo)];
+        const double near = w > 0 ? (quadrature[size_t(hi)] - quadrature[size_t(lo)]) / w : 0.0;
+        const double noise = near > 2.5 * ticks.noise ? near : ticks.noise;
+        const double llr = (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * noise);
         ticks.cumulative[size_t(t) + 1] = ticks.cumulative[size_t(t)] + llr;
     }
 }
@@ -406,19 +416,33 @@ struct SlotResult {
 };
 
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
-                         int nameTick, double spread,
+                         int nameTick, int nameEnd, int symbolTick, double spread,
                          double confidence) {
     const int n = int(cumulative.size()) - 1;
     const auto &templates = symbolTemplates();
-    const int symbols = int(templates.size());
-    const double symbolPrior = -std::log(double(symbols));
+    // Each slot holds one of the 16 symbols or, rarely, nothing heard for
+    // the length of one (a symbol lost in a fade or a burst of noise): that
+    // keeps a lost symbol from being read as the noise's best guess.
+    const int real = int(templates.size());
+    const int symbols = 2 * real;
+    constexpr double Lost = 1e-4;
+    std::vector<double> symbolPrior(static_cast<size_t>(symbols));
+    for (int s = 0; s < symbols; ++s)
+        symbolPrior[size_t(s)] = std::log((s < real ? 1 - Lost : Lost) / real);
 
     // For each symbol and slot kind (with or without its letter gap), the
     // durations allowed, their log prior and the mark edges at each.
     std::vector<std::vector<Stretch>> stretches[2];
-    for (int last = 0; last < 2; ++last)
+    for (int last = 0; last < 2; ++last) {
         for (const SymbolTemplate &t : templates)
             stretches[last].push_back(stretchesOf(t, last ? 0 : 3, spread));
+        for (int s = 0; s < real; ++s) {
+            std::vector<Stretch> silent = stretches[last][size_t(s)];
+            for (Stretch &st : silent)
+                st.edges.clear();
+            stretches[last].push_back(std::move(silent));
+        }
+    }
     auto evidence = [&](const Stretch &s, int t0) {
         double sum = 0;
         for (const auto &[a, b] : s.edges)
@@ -426,6 +450,13 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         return sum;
     };
 
+    // Slot starts are pruned by how far they fall behind the best; paths
+    // that end later have claimed more key-down, so each is measured against
+    // what the free segmentation claimed up to its end.
+    std::vector<double> bound(static_cast<size_t>(n) + 1, 0);
+    for (int t = 0; t < n; ++t)
+        bound[size_t(t) + 1] = bound[size_t(t)] +
+                               (keyDown[size_t(t)] ? cumulative[size_t(t) + 1] - cumulative[size_t(t)] : 0);
     // The name and its word gap, starting near where the letters put it,
     // give where the first symbol may start.
     static const SymbolTemplate name = templateOf({QStringLiteral("-.-"), QStringLiteral(".-"),
@@ -439,19 +470,31 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             if (t + st.length > n)
                 continue;
             double &to = forward[0][size_t(t + st.length)];
-            to = logAdd(to, evidence(st, t) + st.prior - std::log(2.0 * window + 1));
+            to = logAdd(to, evidence(st, t) + st.prior - std::log(2.0 * window + 1) - std::log(2.0));
         }
     }
+    // Or where the letters after the name begin, with the evidence the free
+    // segmentation claimed for the name: a name keyed wrong (a letter longer
+    // or shorter) shifts the symbols against the template.
+    const int near = 3 * TicksPerDot;
+    for (int t = std::max(0, symbolTick - near); t <= std::min(n, symbolTick + near); ++t)
+        forward[0][size_t(t)] = logAdd(forward[0][size_t(t)],
+                                       bound[size_t(std::min(t, nameEnd))] -
+                                           std::log(2.0 * near + 1) - std::log(2.0));
     std::vector<std::vector<int>> active(SymbolSlots);
-    if (getenv("KDEBUG")) { int bt = int(std::max_element(forward[0].begin(), forward[0].end()) - forward[0].begin()); fprintf(stderr, "name at %d, symbols from %d\n", nameTick, bt); }
-    // Slot starts are pruned by how far they fall behind the best; paths
-    // that end later have claimed more key-down, so each is measured against
-    // what the free segmentation claimed up to its end.
-    std::vector<double> bound(static_cast<size_t>(n) + 1, 0);
-    for (int t = 0; t < n; ++t)
-        bound[size_t(t) + 1] = bound[size_t(t)] +
-                               (keyDown[size_t(t)] ? cumulative[size_t(t) + 1] - cumulative[size_t(t)] : 0);
-    static const double Beam = getenv("KBEAM") ? atof(getenv("KBEAM")) : 40;
+    // The beam grows with the evidence of a dot: where the key seems up for
+    // a whole symbol, the right path falls behind by many dots' worth until
+    // the symbols after it pull it back.
+    double dotEvidence = 0;
+    int downTicks = 0;
+    for (int t = 0; t < n; ++t) {
+        if (keyDown[size_t(t)]) {
+            dotEvidence += cumulative[size_t(t) + 1] - cumulative[size_t(t)];
+            ++downTicks;
+        }
+    }
+    dotEvidence = downTicks > 0 ? std::max(0.0, dotEvidence / downTicks) * TicksPerDot : 0;
+    const double Beam = 40 + 6 * dotEvidence;
     for (int k = 0; k < SymbolSlots; ++k) {
         const auto &from = forward[size_t(k)];
         double best = Impossible;
@@ -471,7 +514,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
                     if (t1 > n)
                         continue;
                     double &to = forward[size_t(k) + 1][size_t(t1)];
-                    to = logAdd(to, from[size_t(t0)] + evidence(st, t0) + st.prior + symbolPrior);
+                    to = logAdd(to, from[size_t(t0)] + evidence(st, t0) + st.prior + symbolPrior[size_t(s)]);
                 }
             }
         }
@@ -497,22 +540,16 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
                     const int t1 = t0 + st.length;
                     if (t1 > n || backward[size_t(t1)] <= Impossible)
                         continue;
-                    const double v = evidence(st, t0) + st.prior + symbolPrior + backward[size_t(t1)];
+                    const double v = evidence(st, t0) + st.prior + symbolPrior[size_t(s)] + backward[size_t(t1)];
                     acc = logAdd(acc, v);
                     posterior[size_t(s)] = logAdd(posterior[size_t(s)], forward[size_t(k)][size_t(t0)] + v);
                 }
             }
             before[size_t(t0)] = acc;
         }
-        if (getenv("KDEBUG")) {
-            int bt = -1; double bv = Impossible;
-            for (int t0 : active[size_t(k)]) if (forward[size_t(k)][size_t(t0)] + before[size_t(t0)] > bv) { bv = forward[size_t(k)][size_t(t0)] + before[size_t(t0)]; bt = t0; }
-            fprintf(stderr, "slot %d: start %d (%zu active)", k, bt, active[size_t(k)].size());
-            for (int s = 0; s < symbols; ++s) if (std::exp(posterior[size_t(s)] - total) > 0.01) fprintf(stderr, " %c=%.3f", SymbolAlphabet[size_t(s)], std::exp(posterior[size_t(s)] - total));
-            fprintf(stderr, "\n");
-        }
         std::swap(backward, before);
-        int bestSymbol = int(std::max_element(posterior.begin(), posterior.end()) - posterior.begin());
+        const int bestSymbol =
+            int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
         if (std::exp(posterior[size_t(bestSymbol)] - total) >= confidence)
             result.symbols[k] = QChar::fromLatin1(SymbolAlphabet[size_t(bestSymbol)]);
         else
@@ -534,7 +571,7 @@ Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick
     const int reach = std::max(2, int(std::lround(0.1 * rate / tick)));
     project(pass.ticks, reach, nullptr);
     estimateLevels(pass.ticks);
-    likelihoods(pass.ticks, nullptr);
+    likelihoods(pass.ticks, nullptr, std::max(2, int(std::lround(0.08 * rate / tick))));
     pass.segmentation = segment(pass.ticks.cumulative);
     return pass;
 }
@@ -546,7 +583,7 @@ double speedFromDurations(const std::vector<std::complex<float>> &z, double rate
     const int reach = std::max(2, int(std::lround(0.08 * rate / tick)));
     project(ticks, reach, nullptr);
     estimateLevels(ticks);
-    likelihoods(ticks, nullptr);
+    likelihoods(ticks, nullptr, std::max(2, int(std::lround(0.08 * rate / tick))));
     const int n = ticks.size();
     constexpr double SwitchCost = 4;
     std::vector<unsigned char> fromOn(static_cast<size_t>(n)), fromOff(static_cast<size_t>(n));
@@ -597,7 +634,6 @@ double speedFromDurations(const std::vector<std::complex<float>> &z, double rate
             bestDot = dot;
         }
     }
-    if (getenv("KDEBUG")) fprintf(stderr, "speed: %zu sure runs, dot %.4f\n", sure.size(), bestDot);
     return bestDot;
 }
 
@@ -628,7 +664,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // amplitude followed through fading.
     Ticks &ticks = best.ticks;
     const int n = ticks.size();
-    std::vector<double> down(static_cast<size_t>(n), 0.25);
+    std::vector<double> down(static_cast<size_t>(n), 0.25); // weights of the phase reference
     for (const Mark &m : best.segmentation.marks)
         std::fill(down.begin() + m.start, down.begin() + m.end, 1.0);
     const int reach = std::max(2, int(std::lround(0.1 * rate / best.tick)));
@@ -636,39 +672,35 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     const double noise = ticks.noise;
     estimateLevels(ticks);
     ticks.noise = noise;
-    // The amplitude through fading: the line's, scaled by the square root of
-    // the signal power near each tick over the power of the whole keyed span.
+    // The amplitude through fading: the mean in-phase part of the key-down
+    // ticks near each tick, drawn towards the line's where they are few.
     std::vector<double> local(static_cast<size_t>(n));
     {
         const int span = std::max(4, int(std::lround(0.4 * rate / best.tick)));
-        std::vector<double> power(static_cast<size_t>(n) + 1), weight(static_cast<size_t>(n) + 1);
+        std::vector<double> sumC(static_cast<size_t>(n) + 1), sumM(static_cast<size_t>(n) + 1);
         for (int t = 0; t < n; ++t) {
-            const double c = ticks.inPhase[size_t(t)], m = ticks.samples[size_t(t)];
-            power[size_t(t) + 1] = power[size_t(t)] + c * c - m * noise;
-            weight[size_t(t) + 1] = weight[size_t(t)] + m * m;
+            const bool on = down[size_t(t)] == 1.0;
+            sumC[size_t(t) + 1] = sumC[size_t(t)] + (on ? ticks.inPhase[size_t(t)] : 0);
+            sumM[size_t(t) + 1] = sumM[size_t(t)] + (on ? ticks.samples[size_t(t)] : 0);
         }
-        const int first = best.segmentation.marks.front().start;
-        const int last = best.segmentation.marks.back().end;
-        const double whole = (power[size_t(last)] - power[size_t(first)]) /
-                             std::max(1.0, weight[size_t(last)] - weight[size_t(first)]);
+        const double prior = 2 * best.tick; // samples of the line's amplitude mixed in
         for (int t = 0; t < n; ++t) {
             const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
-            const double near = (power[size_t(hi)] - power[size_t(lo)]) /
-                                std::max(1.0, weight[size_t(hi)] - weight[size_t(lo)]);
-            const double scale = whole > 0 ? std::sqrt(std::max(near, 0.0) / whole) : 1.0;
-            local[size_t(t)] = ticks.amplitude * std::clamp(scale, 0.1, 3.0);
+            const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
+            const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
+            local[size_t(t)] =
+                std::max((c + ticks.amplitude * prior) / (m + prior), 0.02 * ticks.amplitude);
         }
     }
     // Below 0 dB the local estimate is too noisy to help (and fading is not
     // what limits copy there).
     const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
-    likelihoods(ticks, snrDb > 0 ? &local : nullptr);
+    likelihoods(ticks, snrDb > 0 ? &local : nullptr, std::max(2, int(std::lround(0.08 * rate / best.tick))));
     best.segmentation = segment(ticks.cumulative);
     if (best.segmentation.marks.empty())
         return copy;
 
     const double dot = best.tick * TicksPerDot / rate;
-    if (getenv("KDEBUG")) fprintf(stderr, "line: dot %.4f spread %.3f amp %.4g noise %.4g score %.1f marks %zu\n", dot, spread, ticks.amplitude, noise, best.segmentation.score, best.segmentation.marks.size());
     copy.dotSeconds = dot;
     copy.snrDb = snrDb;
     copy.firstElement = ticks.first[size_t(best.segmentation.marks.front().start)] / rate;
@@ -682,7 +714,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
 
     // The beacon: letters that read nearly "KADRIN" (word gaps in the noise
     // or lost do not matter), with letters after them.
-    int nameAt = -1, nameDistance = 3;
+    int nameAt = -1, nameLength = 0, nameDistance = 3;
     for (int i = 0; i < count; ++i) {
         QString joined;
         for (int length = 1; length <= 8 && i + length + 4 < count; ++length) {
@@ -690,8 +722,10 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             if (length < 4)
                 continue;
             const int d = editDistance(joined, QStringLiteral("KADRIN"));
-            if (d < nameDistance) {
+            if (d < nameDistance ||
+                (d == nameDistance && i == nameAt && std::abs(length - 6) < std::abs(nameLength - 6))) {
                 nameAt = i;
+                nameLength = length;
                 nameDistance = d;
             }
         }
@@ -699,7 +733,9 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     if (nameAt < 0)
         return copy;
     const SlotResult found =
-        beaconSymbols(ticks.cumulative, keyDown, all[size_t(nameAt)].start, spread,
+        beaconSymbols(ticks.cumulative, keyDown, all[size_t(nameAt)].start,
+                      all[size_t(nameAt + nameLength - 1)].end,
+                      all[size_t(nameAt + nameLength)].start, spread,
                       settings.symbolConfidence);
     if (!found.ok || found.unsure > SymbolSlots / 2)
         return copy;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 // A transmission is copied on a lattice of ticks, a quarter of a dot each.
 // Every tick gets the log-likelihood ratio of key down against key up, from
@@ -407,6 +408,77 @@ std::vector<Stretch> stretchesOf(const SymbolTemplate &t, int trailingDots, doub
     return list;
 }
 
+// A template's elements (marks, the gaps between them, the trailing gap
+// last), each lasting its own time around its nominal length: hand keying.
+struct ElementTiming {
+    std::vector<bool> mark;
+    std::vector<int> low;
+    std::vector<std::vector<double>> prior; // log, durations from low on
+    int longest = 0;
+};
+
+ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter) {
+    std::vector<std::pair<int, bool>> units;
+    for (size_t i = 0; i < t.marks.size(); ++i) {
+        units.push_back({t.marks[i].second - t.marks[i].first, true});
+        if (i + 1 < t.marks.size())
+            units.push_back({t.marks[i + 1].first - t.marks[i].second, false});
+    }
+    if (trailingDots > 0)
+        units.push_back({trailingDots, false});
+    ElementTiming e;
+    for (const auto &[dots, isMark] : units) {
+        const int nominal = dots * TicksPerDot;
+        const double sd = std::max(0.5, jitter * nominal);
+        const int reach = int(std::ceil(2.5 * sd));
+        const int low = std::max(1, nominal - reach);
+        std::vector<double> prior;
+        double norm = Impossible;
+        for (int d = low; d <= nominal + reach; ++d) {
+            prior.push_back(-0.5 * ((d - nominal) / sd) * ((d - nominal) / sd));
+            norm = logAdd(norm, prior.back());
+        }
+        for (double &v : prior)
+            v -= norm;
+        e.mark.push_back(isMark);
+        e.low.push_back(low);
+        e.longest += nominal + reach;
+        e.prior.push_back(std::move(prior));
+    }
+    return e;
+}
+
+// Sums over every timing of the elements from t0 the evidence of its marks
+// and its prior, for each tick the template may end at.
+void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulative, int t0,
+                     bool evidence, std::vector<std::pair<int, double>> &out) {
+    const int n = int(cumulative.size()) - 1;
+    std::vector<double> current(static_cast<size_t>(e.longest) + 1, Impossible), next = current;
+    current[0] = 0;
+    int lo = 0, hi = 0;
+    for (size_t i = 0; i < e.mark.size(); ++i) {
+        const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
+        std::fill(next.begin() + lo + low, next.begin() + std::min(e.longest, hi + high) + 1, Impossible);
+        for (int p = lo; p <= hi; ++p) {
+            if (current[size_t(p)] <= Impossible)
+                continue;
+            for (int d = low; d <= high && t0 + p + d <= n; ++d) {
+                double v = current[size_t(p)] + e.prior[i][size_t(d - low)];
+                if (evidence && e.mark[i])
+                    v += cumulative[size_t(t0 + p + d)] - cumulative[size_t(t0 + p)];
+                next[size_t(p + d)] = logAdd(next[size_t(p + d)], v);
+            }
+        }
+        lo += low;
+        hi = std::min(e.longest, hi + high);
+        std::swap(current, next);
+    }
+    out.clear();
+    for (int p = lo; p <= hi; ++p)
+        if (current[size_t(p)] > Impossible)
+            out.push_back({t0 + p, current[size_t(p)]});
+}
+
 constexpr int SymbolSlots = 20;
 
 struct SlotResult {
@@ -430,24 +502,42 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     for (int s = 0; s < symbols; ++s)
         symbolPrior[size_t(s)] = std::log((s < real ? 1 - Lost : Lost) / real);
 
-    // For each symbol and slot kind (with or without its letter gap), the
-    // durations allowed, their log prior and the mark edges at each.
+    // What a slot (with or without its letter gap) holding a symbol starting
+    // at a tick may end at, with the evidence and the prior of each end.
+    // Machine keying: each symbol stretched or shrunk as a whole; hand
+    // keying (a wide spread of the dashes): every element on its own.
+    const bool hand = spread > 0.08;
     std::vector<std::vector<Stretch>> stretches[2];
+    std::vector<ElementTiming> timings[2];
     for (int last = 0; last < 2; ++last) {
-        for (const SymbolTemplate &t : templates)
+        for (const SymbolTemplate &t : templates) {
             stretches[last].push_back(stretchesOf(t, last ? 0 : 3, spread));
-        for (int s = 0; s < real; ++s) {
-            std::vector<Stretch> silent = stretches[last][size_t(s)];
-            for (Stretch &st : silent)
-                st.edges.clear();
-            stretches[last].push_back(std::move(silent));
+            timings[last].push_back(timingOf(t, last ? 0 : 3, spread));
         }
     }
-    auto evidence = [&](const Stretch &s, int t0) {
+    auto evidence = [&](const Stretch &st, int t0) {
         double sum = 0;
-        for (const auto &[a, b] : s.edges)
+        for (const auto &[a, b] : st.edges)
             sum += cumulative[size_t(t0 + b)] - cumulative[size_t(t0 + a)];
         return sum;
+    };
+    std::unordered_map<qint64, std::vector<std::pair<int, double>>> cache;
+    auto ends = [&](int s, bool last, int t0) -> const std::vector<std::pair<int, double>> & {
+        auto &out = cache[(qint64(t0) * 2 + last) * symbols + s];
+        if (!out.empty())
+            return out;
+        const int symbol = s % real;
+        const bool heard = s < real;
+        if (hand) {
+            elementOutcomes(timings[last][size_t(symbol)], cumulative, t0, heard, out);
+        } else {
+            for (const Stretch &st : stretches[last][size_t(symbol)])
+                if (t0 + st.length <= n)
+                    out.push_back({t0 + st.length, st.prior + (heard ? evidence(st, t0) : 0.0)});
+        }
+        if (out.empty())
+            out.push_back({-1, Impossible});
+        return out;
     };
 
     // Slot starts are pruned by how far they fall behind the best; paths
@@ -465,12 +555,21 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     const int window = 10 * TicksPerDot;
     std::vector<std::vector<double>> forward(SymbolSlots + 1,
                                              std::vector<double>(static_cast<size_t>(n) + 1, Impossible));
-    for (const Stretch &st : stretchesOf(name, 7, spread)) {
-        for (int t = std::max(0, nameTick - window); t <= std::min(n, nameTick + window); ++t) {
-            if (t + st.length > n)
-                continue;
-            double &to = forward[0][size_t(t + st.length)];
-            to = logAdd(to, evidence(st, t) + st.prior - std::log(2.0 * window + 1) - std::log(2.0));
+    const std::vector<Stretch> nameStretches = stretchesOf(name, 7, spread);
+    const ElementTiming nameTiming = timingOf(name, 7, spread);
+    std::vector<std::pair<int, double>> nameEnds;
+    for (int t = std::max(0, nameTick - window); t <= std::min(n, nameTick + window); ++t) {
+        nameEnds.clear();
+        if (hand) {
+            elementOutcomes(nameTiming, cumulative, t, true, nameEnds);
+        } else {
+            for (const Stretch &st : nameStretches)
+                if (t + st.length <= n)
+                    nameEnds.push_back({t + st.length, st.prior + evidence(st, t)});
+        }
+        for (const auto &[end, v] : nameEnds) {
+            double &to = forward[0][size_t(end)];
+            to = logAdd(to, v - std::log(2.0 * window + 1) - std::log(2.0));
         }
     }
     // Or where the letters after the name begin, with the evidence the free
@@ -503,18 +602,17 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
                 best = std::max(best, from[size_t(t0)] - bound[size_t(t0)]);
         if (best <= Impossible)
             return {};
-        const auto &kinds = stretches[k == SymbolSlots - 1 ? 1 : 0];
+        const bool last = k == SymbolSlots - 1;
         for (int t0 = 0; t0 <= n; ++t0) {
             if (from[size_t(t0)] <= Impossible || from[size_t(t0)] - bound[size_t(t0)] < best - Beam)
                 continue;
             active[size_t(k)].push_back(t0);
             for (int s = 0; s < symbols; ++s) {
-                for (const Stretch &st : kinds[size_t(s)]) {
-                    const int t1 = t0 + st.length;
-                    if (t1 > n)
+                for (const auto &[t1, v] : ends(s, last, t0)) {
+                    if (t1 < 0)
                         continue;
                     double &to = forward[size_t(k) + 1][size_t(t1)];
-                    to = logAdd(to, from[size_t(t0)] + evidence(st, t0) + st.prior + symbolPrior[size_t(s)]);
+                    to = logAdd(to, from[size_t(t0)] + v + symbolPrior[size_t(s)]);
                 }
             }
         }
@@ -530,17 +628,16 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     result.symbols.fill(QChar('#'), SymbolSlots);
     std::vector<double> backward(static_cast<size_t>(n) + 1, 0), before(size_t(n) + 1);
     for (int k = SymbolSlots - 1; k >= 0; --k) {
-        const auto &kinds = stretches[k == SymbolSlots - 1 ? 1 : 0];
+        const bool last = k == SymbolSlots - 1;
         std::fill(before.begin(), before.end(), Impossible);
         std::vector<double> posterior(size_t(symbols), Impossible);
         for (int t0 : active[size_t(k)]) {
             double acc = Impossible;
             for (int s = 0; s < symbols; ++s) {
-                for (const Stretch &st : kinds[size_t(s)]) {
-                    const int t1 = t0 + st.length;
-                    if (t1 > n || backward[size_t(t1)] <= Impossible)
+                for (const auto &[t1, value] : ends(s, last, t0)) {
+                    if (t1 < 0 || backward[size_t(t1)] <= Impossible)
                         continue;
-                    const double v = evidence(st, t0) + st.prior + symbolPrior[size_t(s)] + backward[size_t(t1)];
+                    const double v = value + symbolPrior[size_t(s)] + backward[size_t(t1)];
                     acc = logAdd(acc, v);
                     posterior[size_t(s)] = logAdd(posterior[size_t(s)], forward[size_t(k)][size_t(t0)] + v);
                 }

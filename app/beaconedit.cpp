@@ -2,15 +2,22 @@
 
 #include "decoder/lines.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QHBoxLayout>
 #include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStringMatcher>
 #include <QStyleHints>
-#include <QTextLayout>
+#include <QTextBoundaryFinder>
+#include <QToolButton>
 #include <QToolTip>
 
 #include <algorithm>
@@ -26,232 +33,280 @@ constexpr int TextGap = 2;
 // Caret blinks stop after this many changes (10 s), so an idle window
 // does no work at all.
 constexpr int Blinks = 20;
+// Word boundaries in a long line are looked for this far around a column.
+constexpr int WordWindow = 512;
+// The ground of the matches in view other than the current one.
+const QColor MatchGround(255, 226, 110);
 
-// The pieces of inserted text between line breaks; at least one.
-std::vector<QString> piecesOf(const QString &text) {
-    std::vector<QString> pieces;
-    forEachLine(text, [&pieces](QStringView line) { pieces.push_back(line.toString()); });
-    if (pieces.empty())
-        pieces.emplace_back();
-    return pieces;
-}
-
-// The text with every line break as LF; the same string when it has no other.
-QString withLineFeeds(const QString &text) {
-    const bool otherBreaks = std::any_of(
-        text.begin(), text.end(), [](QChar c) { return c != u'\n' && isLineBreak(c.unicode()); });
-    if (!otherBreaks)
-        return text;
-    const std::vector<QString> pieces = piecesOf(text);
-    QString joined;
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        if (i > 0)
-            joined += u'\n';
-        joined += pieces[i];
-    }
-    return joined;
-}
-
-// Where text inserted at from ends; text holds LF line breaks only.
-TextPosition endOf(TextPosition from, const QString &text) {
-    const qsizetype lastBreak = text.lastIndexOf(u'\n');
-    if (lastBreak < 0)
-        return {from.line, from.column + int(text.size())};
-    return {from.line + int(text.count(u'\n')), int(text.size() - lastBreak - 1)};
-}
-
-bool isWordCharacter(QChar c) {
-    return c.isLetterOrNumber() || c == u'_';
+// The part of a line where word boundaries are looked for around column:
+// all of it, unless it is long.
+QPair<int, int> wordWindow(const QString &line, int column) {
+    if (line.size() <= LongLine)
+        return {0, int(line.size())};
+    const int from = std::max(column - WordWindow, 0);
+    return {from, std::min(int(line.size()), column + WordWindow) - from};
 }
 
 } // namespace
 
-// One undoable change: removed replaced by inserted at from. Typed
-// characters that follow each other merge into one step.
-class BeaconEdit::EditCommand : public QUndoCommand {
+// What screen readers and other assistive tools see of the box: an editable
+// text whose offsets count the lines joined by LF.
+class BeaconEditAccessible : public QAccessibleWidget,
+                             public QAccessibleTextInterface,
+                             public QAccessibleEditableTextInterface {
 public:
-    EditCommand(BeaconEdit *edit, TextPosition from, QString removed, QString inserted, bool typing)
-        : edit_(edit), from_(from), removed_(std::move(removed)), inserted_(std::move(inserted)),
-          typing_(typing) {}
+    explicit BeaconEditAccessible(BeaconEdit *edit)
+        : QAccessibleWidget(edit, QAccessible::EditableText, QStringLiteral("Beacon text")) {}
 
-    void undo() override { apply(inserted_, removed_); }
-    void redo() override {
-        if (done_)
-            apply(removed_, inserted_);
-        done_ = true;
+    void *interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        if (type == QAccessible::EditableTextInterface)
+            return static_cast<QAccessibleEditableTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
     }
-    int id() const override { return typing_ ? 1 : -1; }
-    bool mergeWith(const QUndoCommand *other) override {
-        const auto *next = static_cast<const EditCommand *>(other);
-        if (!next->typing_ || !next->removed_.isEmpty() || next->from_ != endOf(from_, inserted_))
-            return false;
-        inserted_ += next->inserted_;
-        return true;
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.editable = true;
+        state.multiLine = true;
+        state.selectableText = true;
+        return state;
+    }
+
+    // Selection: at most one.
+    void selection(int index, int *start, int *end) const override {
+        *start = *end = 0;
+        if (index == 0 && edit()->hasSelection()) {
+            *start = offset(edit()->selectionStart());
+            *end = offset(edit()->selectionEnd());
+        }
+    }
+    int selectionCount() const override { return edit()->hasSelection() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int index) override {
+        if (index == 0)
+            edit()->setCursorPosition(edit()->cursor_);
+    }
+    void setSelection(int index, int start, int end) override {
+        if (index == 0)
+            edit()->select(position(start), position(end));
+    }
+
+    int cursorPosition() const override { return offset(edit()->cursor_); }
+    void setCursorPosition(int at) override { edit()->setCursorPosition(position(at)); }
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? document()->toPlainText() : QAccessibleWidget::text(t);
+    }
+    QString text(int start, int end) const override {
+        return document()->textBetween(position(start), position(end));
+    }
+    int characterCount() const override { return int(document()->characterCount()); }
+
+    QString textAtOffset(int at, QAccessible::TextBoundaryType type, int *start,
+                         int *end) const override {
+        const QPair<int, int> unit = unitAt(at, type);
+        *start = unit.first;
+        *end = unit.second;
+        return text(unit.first, unit.second);
+    }
+    QString textBeforeOffset(int at, QAccessible::TextBoundaryType type, int *start,
+                             int *end) const override {
+        const int before = unitAt(at, type).first;
+        if (before <= 0) {
+            *start = *end = 0;
+            return QString();
+        }
+        return textAtOffset(before - 1, type, start, end);
+    }
+    QString textAfterOffset(int at, QAccessible::TextBoundaryType type, int *start,
+                            int *end) const override {
+        const int after = unitAt(at, type).second;
+        if (after >= characterCount()) {
+            *start = *end = characterCount();
+            return QString();
+        }
+        return textAtOffset(after, type, start, end);
+    }
+
+    QRect characterRect(int at) const override {
+        const QRect rect = edit()->characterRect(position(at));
+        return QRect(edit()->viewport()->mapToGlobal(rect.topLeft()), rect.size());
+    }
+    int offsetAtPoint(const QPoint &point) const override {
+        const QPoint local = edit()->viewport()->mapFromGlobal(point);
+        if (!edit()->viewport()->rect().contains(local))
+            return -1;
+        return offset(edit()->positionAt(local));
+    }
+    void scrollToSubstring(int start, int end) override {
+        edit()->select(position(start), position(end));
+    }
+    QString attributes(int at, int *start, int *end) const override {
+        *start = *end = at;
+        return QString();
+    }
+
+    void deleteText(int start, int end) override {
+        edit()->edit(position(start), position(end), QString());
+    }
+    void insertText(int at, const QString &text) override {
+        edit()->edit(position(at), position(at), text);
+    }
+    void replaceText(int start, int end, const QString &text) override {
+        edit()->edit(position(start), position(end), text);
     }
 
 private:
-    // Replaces what this command left (present) by the other side (wanted),
-    // if the text still holds it; text appended since then is not touched.
-    void apply(const QString &present, const QString &wanted) {
-        const TextPosition end = endOf(from_, present);
-        if (edit_->textBetween(from_, end) != present)
-            return;
-        edit_->applyingUndo_ = true;
-        const TextPosition cursor = edit_->replace(from_, end, wanted);
-        edit_->applyingUndo_ = false;
-        edit_->anchor_ = edit_->cursor_ = cursor;
-        edit_->ensureCursorVisible();
-    }
+    BeaconEdit *edit() const { return static_cast<BeaconEdit *>(widget()); }
+    LineDocument *document() const { return edit()->document(); }
+    int offset(TextPosition p) const { return int(document()->offsetOf(p)); }
+    TextPosition position(int at) const { return document()->positionOf(at); }
 
-    BeaconEdit *edit_;
-    TextPosition from_;
-    QString removed_;
-    QString inserted_;
-    bool typing_;
-    bool done_ = false;
+    // The character, word or line (with its line break) that holds offset
+    // at; the whole text for anything else.
+    QPair<int, int> unitAt(int at, QAccessible::TextBoundaryType type) const {
+        if (type == QAccessible::NoBoundary)
+            return {0, characterCount()};
+        const TextPosition p = position(at);
+        const QString &line = document()->line(p.line);
+        const int lineStart = at - p.column;
+        const bool lastLine = p.line + 1 == document()->lineCount();
+        if (type != QAccessible::CharBoundary && type != QAccessible::WordBoundary)
+            return {lineStart, lineStart + int(line.size()) + (lastLine ? 0 : 1)};
+        if (p.column >= line.size())
+            return {at, lastLine ? at : at + 1}; // the line break
+        const QPair<int, int> window = wordWindow(line, p.column);
+        QTextBoundaryFinder finder(type == QAccessible::CharBoundary
+                                       ? QTextBoundaryFinder::Grapheme
+                                       : QTextBoundaryFinder::Word,
+                                   QStringView(line).mid(window.first, window.second).toString());
+        finder.setPosition(p.column - window.first);
+        const int start = finder.isAtBoundary() ? finder.position() : finder.toPreviousBoundary();
+        finder.setPosition(p.column - window.first);
+        const int end = finder.toNextBoundary();
+        return {lineStart + window.first + std::max(start, 0),
+                lineStart + window.first + (end < 0 ? window.second : end)};
+    }
 };
 
-BeaconEdit::BeaconEdit(QWidget *parent) : QAbstractScrollArea(parent) {
+namespace {
+
+QAccessibleInterface *accessibleBeaconEdit(const QString &className, QObject *object) {
+    if (className == QLatin1String("BeaconEdit") && object && object->isWidgetType())
+        return new BeaconEditAccessible(static_cast<BeaconEdit *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+BeaconEdit::BeaconEdit(QWidget *parent)
+    : QAbstractScrollArea(parent), document_(new LineDocument(this)) {
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(accessibleBeaconEdit);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    connect(&undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) {
-        modified_ = !clean;
-        emit modificationChanged(modified_);
+    connect(document_, &LineDocument::linesChanged, this, [this](int first, int removed, int added) {
+        updateScrollBars();
+        viewport()->update();
+        emit linesChanged(first, removed, added);
     });
+    connect(document_, &LineDocument::modificationChanged, this,
+            &BeaconEdit::modificationChanged);
+    connect(document_, &LineDocument::edited, this, &BeaconEdit::noteChanged);
+
+    // The find bar, hidden until Ctrl+F.
+    findBar_ = new QFrame(this);
+    findBar_->setObjectName(QStringLiteral("findBar"));
+    static_cast<QFrame *>(findBar_)->setFrameShape(QFrame::StyledPanel);
+    findBar_->setAutoFillBackground(true);
+    auto *layout = new QHBoxLayout(findBar_);
+    layout->setContentsMargins(2, 1, 2, 1);
+    layout->setSpacing(2);
+    findText_ = new QLineEdit(findBar_);
+    findText_->setObjectName(QStringLiteral("findText"));
+    findText_->setPlaceholderText(tr("Find"));
+    findText_->setAccessibleName(tr("Find"));
+    findText_->installEventFilter(this);
+    const auto button = [this, layout](const QString &text, const QString &tip) {
+        auto *b = new QToolButton(findBar_);
+        b->setText(text);
+        b->setToolTip(tip);
+        b->setAutoRaise(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        layout->addWidget(b);
+        return b;
+    };
+    layout->addWidget(findText_);
+    findCase_ = button(QStringLiteral("Aa"), tr("Match case"));
+    findCase_->setObjectName(QStringLiteral("findCase"));
+    findCase_->setCheckable(true);
+    connect(button(QStringLiteral("\u25B2"), tr("Previous match (Shift+F3)")),
+            &QToolButton::clicked, this, &BeaconEdit::findPrevious);
+    connect(button(QStringLiteral("\u25BC"), tr("Next match (F3)")), &QToolButton::clicked, this,
+            &BeaconEdit::findNext);
+    findStatus_ = new QLabel(findBar_);
+    findStatus_->setObjectName(QStringLiteral("findStatus"));
+    findStatus_->setMinimumWidth(findStatus_->fontMetrics().horizontalAdvance(tr("wrapped ")));
+    layout->insertWidget(1, findStatus_);
+    connect(button(QStringLiteral("\u2715"), tr("Close (Escape)")), &QToolButton::clicked, this,
+            &BeaconEdit::closeFind);
+    // Typing searches from where the current match starts, so that it grows.
+    connect(findText_, &QLineEdit::textEdited, this,
+            [this] { findFrom(selectionStart(), false); });
+    connect(findCase_, &QToolButton::toggled, this, [this] {
+        findFrom(selectionStart(), false);
+    });
+    findBar_->hide();
 }
 
-BeaconEdit::~BeaconEdit() {
-    undoStack_.clear();
-}
+BeaconEdit::~BeaconEdit() = default;
 
 // ---- the text ------------------------------------------------------------
 
-QString BeaconEdit::toPlainText() const {
-    qsizetype size = qsizetype(lines_.size()) - 1;
-    for (const QString &line : lines_)
-        size += line.size();
-    QString text;
-    text.reserve(size);
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        if (i > 0)
-            text += u'\n';
-        text += lines_[i];
-    }
-    return text;
-}
-
 void BeaconEdit::setPlainText(const QString &text) {
-    setLines(piecesOf(text));
+    std::vector<QString> lines;
+    forEachLine(text, [&lines](QStringView line) { lines.push_back(line.toString()); });
+    setLines(std::move(lines));
 }
 
 void BeaconEdit::setLines(std::vector<QString> lines) {
-    if (lines.empty())
-        lines.emplace_back();
-    const int removed = lineCount();
-    lines_ = std::move(lines);
     cursor_ = anchor_ = {};
     preferredX_ = -1;
-    countLengths();
-    undoStack_.clear();
-    undoStack_.setClean();
-    if (modified_) {
-        modified_ = false;
-        emit modificationChanged(false);
-    }
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
-    updateScrollBars();
-    viewport()->update();
-    emit linesChanged(0, removed, lineCount());
+    document_->setLines(std::move(lines));
 }
 
 int BeaconEdit::appendLines(const QStringList &lines) {
-    const int last = lineCount() - 1;
-    const int first = lines_.back().isEmpty() ? last : last + 1;
     if (lines.isEmpty())
-        return first;
-    const TextPosition end{last, int(lines_.back().size())};
+        return document_->appendLines(lines);
+    const TextPosition end = document_->end();
     const bool cursorAtEnd = cursor_ == end && anchor_ == end;
-    const bool endInView = last < firstVisibleLine() + visibleLines();
-    QString text = lines.join(u'\n');
-    TextPosition from = end;
-    if (lines_.back().isEmpty())
-        text += u'\n'; // fill the empty last line and keep one after it
-    else
-        text.prepend(u'\n');
-    const TextPosition cursor = cursor_;
-    const TextPosition anchor = anchor_;
-    const TextPosition newEnd = replace(from, end, text);
-    cursor_ = cursorAtEnd ? newEnd : cursor;
-    anchor_ = cursorAtEnd ? newEnd : anchor;
+    const bool endInView = end.line < firstVisibleLine() + visibleLines();
+    const int first = document_->appendLines(lines);
+    if (cursorAtEnd)
+        cursor_ = anchor_ = document_->end();
     if (endInView)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     return first;
 }
 
-TextPosition BeaconEdit::replace(TextPosition from, TextPosition to, const QString &text) {
-    from = clamp(from);
-    to = clamp(to);
-    if (to < from)
-        std::swap(from, to);
-    std::vector<QString> pieces = piecesOf(text);
-    const int first = from.line;
-    const int removed = to.line - from.line + 1;
-    const int added = int(pieces.size());
-
-    std::vector<int> removedLengths;
-    removedLengths.reserve(size_t(removed));
-    for (int i = from.line; i <= to.line; ++i)
-        removedLengths.push_back(int(lines_[size_t(i)].size()));
-
-    TextPosition end;
-    if (added == 1 && from.line == to.line) {
-        // The common case, a key in a line: changed in place, which for a
-        // line of megabytes saves copying it.
-        lines_[size_t(from.line)].replace(from.column, to.column - from.column, pieces.front());
-        end = {from.line, from.column + int(pieces.front().size())};
-    } else {
-        end = {from.line + added - 1, int(pieces.back().size())};
-        pieces.front().prepend(lines_[size_t(from.line)].left(from.column));
-        if (added == 1)
-            end.column = int(pieces.front().size());
-        pieces.back() += lines_[size_t(to.line)].mid(to.column);
-        const auto at = lines_.begin() + from.line;
-        const size_t common = std::min(size_t(removed), pieces.size());
-        std::move(pieces.begin(), pieces.begin() + qsizetype(common), at);
-        if (size_t(removed) > common)
-            lines_.erase(at + qsizetype(common), at + removed);
-        else
-            lines_.insert(at + qsizetype(common),
-                          std::make_move_iterator(pieces.begin() + qsizetype(common)),
-                          std::make_move_iterator(pieces.end()));
-    }
-    noteLengthsChanged(first, added, removedLengths);
-    updateScrollBars();
-    viewport()->update();
-    emit linesChanged(first, removed, added);
-    return end;
-}
-
 void BeaconEdit::edit(TextPosition from, TextPosition to, const QString &text, bool typing) {
-    from = clamp(from);
-    to = clamp(to);
-    if (to < from)
-        std::swap(from, to);
-    const QString removed = textBetween(from, to);
-    const QString inserted = withLineFeeds(text);
-    if (removed.isEmpty() && inserted.isEmpty())
-        return;
-    const TextPosition end = replace(from, to, inserted);
-    undoStack_.push(new EditCommand(this, from, removed, inserted, typing));
+    const TextPosition end = document_->replace(
+        from, to, text, typing ? LineDocument::Edit::Typing : LineDocument::Edit::Paste);
     anchor_ = cursor_ = end;
     preferredX_ = -1;
     ensureCursorVisible();
     restartBlinking();
+    noteCursorMoved();
 }
 
 void BeaconEdit::insertAtCursor(const QString &text, bool typing) {
@@ -263,31 +318,31 @@ void BeaconEdit::deleteSelection() {
         edit(selectionStart(), selectionEnd(), QString());
 }
 
-QString BeaconEdit::textBetween(TextPosition from, TextPosition to) const {
-    from = clamp(from);
-    to = clamp(to);
-    if (to < from)
-        std::swap(from, to);
-    if (from.line == to.line)
-        return lines_[size_t(from.line)].mid(from.column, to.column - from.column);
-    QString text = lines_[size_t(from.line)].mid(from.column);
-    for (int i = from.line + 1; i < to.line; ++i) {
-        text += u'\n';
-        text += lines_[size_t(i)];
+// Accessibility events, only when a tool listens: an offset costs a walk
+// over the lines before it the first time.
+void BeaconEdit::noteChanged(TextPosition from, const QString &removed, const QString &inserted) {
+    if (!QAccessible::isActive())
+        return;
+    const int at = int(document_->offsetOf(from));
+    if (!removed.isEmpty()) {
+        QAccessibleTextRemoveEvent event(this, at, removed);
+        QAccessible::updateAccessibility(&event);
     }
-    text += u'\n';
-    text += lines_[size_t(to.line)].left(to.column);
-    return text;
+    if (!inserted.isEmpty()) {
+        QAccessibleTextInsertEvent event(this, at, inserted);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
-TextPosition BeaconEdit::clamp(TextPosition p) const {
-    p.line = std::clamp(p.line, 0, lineCount() - 1);
-    p.column = std::clamp(p.column, 0, int(lines_[size_t(p.line)].size()));
-    return p;
+void BeaconEdit::noteCursorMoved() {
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleTextCursorEvent event(this, int(document_->offsetOf(cursor_)));
+    QAccessible::updateAccessibility(&event);
 }
 
 QString BeaconEdit::selectedText() const {
-    return textBetween(selectionStart(), selectionEnd());
+    return document_->textBetween(selectionStart(), selectionEnd());
 }
 
 void BeaconEdit::setCursorPosition(TextPosition position, bool keepAnchor) {
@@ -297,13 +352,12 @@ void BeaconEdit::setCursorPosition(TextPosition position, bool keepAnchor) {
     ensureCursorVisible();
     restartBlinking();
     viewport()->update();
+    noteCursorMoved();
 }
 
-void BeaconEdit::setModified(bool modified) {
-    if (modified)
-        undoStack_.resetClean();
-    else
-        undoStack_.setClean();
+void BeaconEdit::select(TextPosition anchor, TextPosition cursor) {
+    anchor_ = clamp(anchor);
+    setCursorPosition(cursor, true);
 }
 
 void BeaconEdit::setMarkSource(std::function<LineMark(int)> source) {
@@ -311,12 +365,20 @@ void BeaconEdit::setMarkSource(std::function<LineMark(int)> source) {
     viewport()->update();
 }
 
+void BeaconEdit::afterUndo(TextPosition end) {
+    if (end.line < 0)
+        return;
+    anchor_ = cursor_ = end;
+    ensureCursorVisible();
+    noteCursorMoved();
+}
+
 void BeaconEdit::undo() {
-    undoStack_.undo();
+    afterUndo(document_->undo());
 }
 
 void BeaconEdit::redo() {
-    undoStack_.redo();
+    afterUndo(document_->redo());
 }
 
 void BeaconEdit::cut() {
@@ -345,15 +407,77 @@ void BeaconEdit::paste() {
 
 void BeaconEdit::selectAll() {
     anchor_ = {};
-    cursor_ = {lineCount() - 1, int(lines_.back().size())};
+    cursor_ = document_->end();
     copySelectionTo(QClipboard::Selection);
     viewport()->update();
+}
+
+// ---- find ------------------------------------------------------------------
+
+void BeaconEdit::openFind() {
+    if (hasSelection() && selectionStart().line == selectionEnd().line)
+        findText_->setText(selectedText());
+    findBar_->show();
+    placeFindBar();
+    findText_->selectAll();
+    findText_->setFocus();
+    viewport()->update();
+}
+
+void BeaconEdit::closeFind() {
+    findBar_->hide();
+    setViewportMargins(0, 0, 0, 0);
+    setFocus();
+    viewport()->update();
+}
+
+// At the top right, over a strip the text moves down to leave free.
+void BeaconEdit::placeFindBar() {
+    if (findBar_->isHidden())
+        return;
+    const QSize size = findBar_->sizeHint();
+    const int right = width() - frameWidth() -
+                      (verticalScrollBar()->isVisible() ? verticalScrollBar()->width() : 0);
+    findBar_->setGeometry(std::max(right - size.width(), frameWidth()), frameWidth(),
+                          std::min(size.width(), right - frameWidth()), size.height());
+    setViewportMargins(0, size.height(), 0, 0);
+}
+
+Qt::CaseSensitivity BeaconEdit::findSensitivity() const {
+    return findCase_->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+}
+
+void BeaconEdit::find(bool backwards) {
+    if (findText_->text().isEmpty()) {
+        openFind();
+        return;
+    }
+    findFrom(backwards ? selectionStart() : selectionEnd(), backwards);
+}
+
+// Selects the next match at or after from (before it, backwards).
+void BeaconEdit::findFrom(TextPosition from, bool backwards) {
+    const QString needle = findText_->text();
+    viewport()->update();
+    if (needle.isEmpty()) {
+        findStatus_->clear();
+        return;
+    }
+    bool wrapped = false;
+    const TextPosition match =
+        document_->find(needle, from, backwards, findSensitivity(), &wrapped);
+    if (match.line < 0) {
+        findStatus_->setText(tr("no match"));
+        return;
+    }
+    findStatus_->setText(wrapped ? tr("wrapped") : QString());
+    select(match, {match.line, match.column + int(needle.size())});
 }
 
 // ---- moving within the text -------------------------------------------
 
 TextPosition BeaconEdit::nextCharacter(TextPosition p) const {
-    const QString &line = lines_[size_t(p.line)];
+    const QString &line = document_->line(p.line);
     if (p.column >= line.size())
         return p.line + 1 < lineCount() ? TextPosition{p.line + 1, 0} : p;
     if (!isLong(p.line)) {
@@ -367,9 +491,9 @@ TextPosition BeaconEdit::nextCharacter(TextPosition p) const {
 }
 
 TextPosition BeaconEdit::previousCharacter(TextPosition p) const {
-    const QString &line = lines_[size_t(p.line)];
+    const QString &line = document_->line(p.line);
     if (p.column <= 0)
-        return p.line > 0 ? TextPosition{p.line - 1, int(lines_[size_t(p.line - 1)].size())} : p;
+        return p.line > 0 ? TextPosition{p.line - 1, int(document_->line(p.line - 1).size())} : p;
     if (!isLong(p.line)) {
         QTextLayout layout;
         layOut(layout, p.line, 0, int(line.size()));
@@ -380,28 +504,38 @@ TextPosition BeaconEdit::previousCharacter(TextPosition p) const {
     return {p.line, p.column - (pair ? 2 : 1)};
 }
 
+// The start of the next word in the line, else its end; at the end of a
+// line, the start of the next.
 TextPosition BeaconEdit::nextWord(TextPosition p) const {
-    const QString &line = lines_[size_t(p.line)];
+    const QString &line = document_->line(p.line);
     if (p.column >= line.size())
         return nextCharacter(p);
-    int c = p.column;
-    while (c < line.size() && isWordCharacter(line[c]))
-        ++c;
-    while (c < line.size() && !isWordCharacter(line[c]))
-        ++c;
-    return {p.line, c == p.column ? c + 1 : c};
+    const QPair<int, int> window = wordWindow(line, p.column);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word,
+                               QStringView(line).mid(window.first, window.second).toString());
+    finder.setPosition(p.column - window.first);
+    int at;
+    while ((at = finder.toNextBoundary()) >= 0 && at < window.second &&
+           !(finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem)) {
+    }
+    return {p.line, window.first + (at < 0 ? window.second : at)};
 }
 
+// The start of the word before the column (or that it is in); at the start
+// of a line, the end of the one before.
 TextPosition BeaconEdit::previousWord(TextPosition p) const {
     if (p.column == 0)
         return previousCharacter(p);
-    const QString &line = lines_[size_t(p.line)];
-    int c = p.column;
-    while (c > 0 && !isWordCharacter(line[c - 1]))
-        --c;
-    while (c > 0 && isWordCharacter(line[c - 1]))
-        --c;
-    return {p.line, c};
+    const QString &line = document_->line(p.line);
+    const QPair<int, int> window = wordWindow(line, p.column);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word,
+                               QStringView(line).mid(window.first, window.second).toString());
+    finder.setPosition(p.column - window.first);
+    int at;
+    while ((at = finder.toPreviousBoundary()) > 0 &&
+           !(finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem)) {
+    }
+    return {p.line, window.first + std::max(at, 0)};
 }
 
 TextPosition BeaconEdit::lineBelow(TextPosition p, int lines) const {
@@ -409,7 +543,7 @@ TextPosition BeaconEdit::lineBelow(TextPosition p, int lines) const {
     const int target = std::clamp(p.line + lines, 0, lineCount() - 1);
     if (target == p.line)
         return lines < 0 ? TextPosition{p.line, 0}
-                         : TextPosition{p.line, int(lines_[size_t(p.line)].size())};
+                         : TextPosition{p.line, int(document_->line(p.line).size())};
     const QPoint point(x + MarginWidth + TextGap - horizontalScrollBar()->value(),
                        (target - firstVisibleLine()) * lineHeight_ + lineHeight_ / 2);
     TextPosition found = positionAt(point);
@@ -450,16 +584,13 @@ bool BeaconEdit::moveKey(QKeyEvent *event) {
          false},
         {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine,
          [this](TextPosition p) {
-             return TextPosition{p.line, int(lines_[size_t(p.line)].size())};
+             return TextPosition{p.line, int(document_->line(p.line).size())};
          },
          false},
         {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument,
          [](TextPosition) { return TextPosition{}; }, false},
         {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument,
-         [this](TextPosition) {
-             return TextPosition{lineCount() - 1, int(lines_.back().size())};
-         },
-         false},
+         [this](TextPosition) { return document_->end(); }, false},
     };
     for (const Move &move : moves) {
         const bool select = event->matches(move.select);
@@ -485,9 +616,20 @@ bool BeaconEdit::moveKey(QKeyEvent *event) {
 // ---- keys, mouse and input methods --------------------------------------
 
 void BeaconEdit::keyPressEvent(QKeyEvent *event) {
+    const bool findNextKey = event->matches(QKeySequence::FindNext) ||
+                             (event->key() == Qt::Key_F3 && !(event->modifiers() & ~Qt::ShiftModifier));
     if (moveKey(event))
         return;
-    if (event->matches(QKeySequence::Undo)) {
+    if (event->matches(QKeySequence::Find)) {
+        openFind();
+    } else if (findNextKey || event->matches(QKeySequence::FindPrevious)) {
+        if (event->matches(QKeySequence::FindPrevious) || (event->modifiers() & Qt::ShiftModifier))
+            findPrevious();
+        else
+            findNext();
+    } else if (event->key() == Qt::Key_Escape && findBar_->isVisible()) {
+        closeFind();
+    } else if (event->matches(QKeySequence::Undo)) {
         undo();
     } else if (event->matches(QKeySequence::Redo)) {
         redo();
@@ -531,9 +673,52 @@ void BeaconEdit::keyPressEvent(QKeyEvent *event) {
     event->accept();
 }
 
+// The keys of the find bar's text: Enter and F3 go to the next match, with
+// Shift to the previous; Escape closes the bar.
+bool BeaconEdit::eventFilter(QObject *watched, QEvent *event) {
+    if (watched != findText_ || event->type() != QEvent::KeyPress)
+        return QAbstractScrollArea::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    const bool shift = key->modifiers() & Qt::ShiftModifier;
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_F3 ||
+        key->matches(QKeySequence::FindNext) || key->matches(QKeySequence::FindPrevious)) {
+        find(shift || key->matches(QKeySequence::FindPrevious));
+    } else if (key->key() == Qt::Key_Escape) {
+        closeFind();
+    } else if (key->matches(QKeySequence::Find)) {
+        findText_->selectAll();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Text being composed is shown at the cursor, underlined, and enters the
+// document only when the input method commits it.
 void BeaconEdit::inputMethodEvent(QInputMethodEvent *event) {
-    if (!event->commitString().isEmpty())
-        insertAtCursor(event->commitString(), true);
+    const QString commit = event->commitString();
+    if (event->replacementLength() > 0 && !hasSelection()) {
+        const int from = std::max(cursor_.column + event->replacementStart(), 0);
+        anchor_ = clamp({cursor_.line, from});
+        cursor_ = clamp({cursor_.line, from + event->replacementLength()});
+    }
+    if (!commit.isEmpty() || event->replacementLength() > 0 ||
+        (!event->preeditString().isEmpty() && hasSelection()))
+        insertAtCursor(commit, true);
+    preedit_ = event->preeditString();
+    preeditCursor_ = int(preedit_.size());
+    preeditFormats_.clear();
+    for (const QInputMethodEvent::Attribute &attribute : event->attributes()) {
+        if (attribute.type == QInputMethodEvent::Cursor) {
+            preeditCursor_ = attribute.length > 0 ? attribute.start : -1;
+        } else if (attribute.type == QInputMethodEvent::TextFormat) {
+            const QTextCharFormat format =
+                qvariant_cast<QTextFormat>(attribute.value).toCharFormat();
+            if (format.isValid())
+                preeditFormats_.append({attribute.start, attribute.length, format});
+        }
+    }
+    viewport()->update();
     event->accept();
 }
 
@@ -550,7 +735,7 @@ QVariant BeaconEdit::inputMethodQuery(Qt::InputMethodQuery query) const {
     case Qt::ImAnchorPosition:
         return anchor_.line == cursor_.line ? anchor_.column : cursor_.column;
     case Qt::ImSurroundingText:
-        return isLong(cursor_.line) ? QString() : lines_[size_t(cursor_.line)];
+        return isLong(cursor_.line) ? QString() : document_->line(cursor_.line);
     case Qt::ImCurrentSelection:
         return selectedText();
     default:
@@ -574,11 +759,9 @@ void BeaconEdit::mousePressEvent(QMouseEvent *event) {
         (event->position().toPoint() - lastDoubleClickPoint_).manhattanLength() < 6) {
         // A third click selects the whole line, with its line break.
         const TextPosition at = positionAt(event->position().toPoint());
-        anchor_ = {at.line, 0};
-        setCursorPosition(at.line + 1 < lineCount()
-                              ? TextPosition{at.line + 1, 0}
-                              : TextPosition{at.line, int(lines_[size_t(at.line)].size())},
-                          true);
+        select({at.line, 0}, at.line + 1 < lineCount()
+                                 ? TextPosition{at.line + 1, 0}
+                                 : TextPosition{at.line, int(document_->line(at.line).size())});
         copySelectionTo(QClipboard::Selection);
         return;
     }
@@ -607,19 +790,30 @@ void BeaconEdit::mouseReleaseEvent(QMouseEvent *event) {
     copySelectionTo(QClipboard::Selection);
 }
 
+// Selects the word (or the blanks between words) at the click: the one that
+// ends there when the click is at a word's end.
 void BeaconEdit::mouseDoubleClickEvent(QMouseEvent *event) {
     if (event->button() != Qt::LeftButton)
         return;
     const TextPosition at = positionAt(event->position().toPoint());
-    const QString &line = lines_[size_t(at.line)];
-    int start = at.column;
-    int end = at.column;
-    while (start > 0 && isWordCharacter(line[start - 1]))
-        --start;
-    while (end < line.size() && isWordCharacter(line[end]))
-        ++end;
-    anchor_ = {at.line, start};
-    setCursorPosition({at.line, end}, true);
+    const QString &line = document_->line(at.line);
+    const QPair<int, int> window = wordWindow(line, at.column);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word,
+                               QStringView(line).mid(window.first, window.second).toString());
+    const int column = at.column - window.first;
+    finder.setPosition(column);
+    int start = column;
+    int end = column;
+    if (finder.isAtBoundary() && (finder.boundaryReasons() & QTextBoundaryFinder::EndOfItem)) {
+        start = std::max(int(finder.toPreviousBoundary()), 0);
+    } else if (column < window.second) {
+        start = finder.isAtBoundary() ? column : std::max(int(finder.toPreviousBoundary()), 0);
+        finder.setPosition(start);
+        end = finder.toNextBoundary();
+        if (end < 0)
+            end = window.second;
+    }
+    select({at.line, window.first + start}, {at.line, window.first + end});
     copySelectionTo(QClipboard::Selection);
     lastDoubleClick_ = QDateTime::currentMSecsSinceEpoch();
     lastDoubleClickPoint_ = event->position().toPoint();
@@ -629,9 +823,9 @@ void BeaconEdit::contextMenuEvent(QContextMenuEvent *event) {
     QMenu menu(this);
     const bool selection = hasSelection();
     menu.addAction(tr("&Undo"), QKeySequence::Undo, this, &BeaconEdit::undo)
-        ->setEnabled(undoStack_.canUndo());
+        ->setEnabled(document_->canUndo());
     menu.addAction(tr("&Redo"), QKeySequence::Redo, this, &BeaconEdit::redo)
-        ->setEnabled(undoStack_.canRedo());
+        ->setEnabled(document_->canRedo());
     menu.addSeparator();
     menu.addAction(tr("Cu&t"), QKeySequence::Cut, this, &BeaconEdit::cut)->setEnabled(selection);
     menu.addAction(tr("&Copy"), QKeySequence::Copy, this, &BeaconEdit::copy)->setEnabled(selection);
@@ -710,13 +904,16 @@ bool BeaconEdit::viewportEvent(QEvent *event) {
 // ---- geometry and painting -----------------------------------------------
 
 bool BeaconEdit::isLong(int line) const {
-    return lines_[size_t(line)].size() > LongLine;
+    return document_->line(line).size() > LongLine;
 }
 
-void BeaconEdit::layOut(QTextLayout &layout, int line, int firstColumn, int columns) const {
-    const QString &text = lines_[size_t(line)];
+void BeaconEdit::layOut(QTextLayout &layout, int line, int firstColumn, int columns,
+                        int preeditAt) const {
+    const QString &text = document_->line(line);
     layout.setText(firstColumn == 0 && columns >= text.size() ? text
                                                               : text.mid(firstColumn, columns));
+    if (preeditAt >= 0)
+        layout.setPreeditArea(preeditAt, preedit_);
     layout.setFont(font());
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
@@ -736,7 +933,7 @@ int BeaconEdit::columnX(int line, int column) const {
     if (isLong(line) || column == 0)
         return column * charWidth_;
     QTextLayout layout;
-    layOut(layout, line, 0, int(lines_[size_t(line)].size()));
+    layOut(layout, line, 0, int(document_->line(line).size()));
     return qRound(layout.lineAt(0).cursorToX(column));
 }
 
@@ -747,13 +944,26 @@ TextPosition BeaconEdit::positionAt(const QPoint &point) const {
     if (isLong(line))
         return clamp({line, int(std::lround(double(std::max(x, 0)) / charWidth_))});
     QTextLayout layout;
-    layOut(layout, line, 0, int(lines_[size_t(line)].size()));
+    layOut(layout, line, 0, int(document_->line(line).size()));
     return {line, layout.lineAt(0).xToCursor(x)};
 }
 
+QRect BeaconEdit::characterRect(TextPosition p) const {
+    p = clamp(p);
+    const int x = MarginWidth + TextGap + columnX(p.line, p.column) - horizontalScrollBar()->value();
+    const int next = p.column < document_->line(p.line).size()
+                         ? MarginWidth + TextGap + columnX(p.line, p.column + 1) -
+                               horizontalScrollBar()->value()
+                         : x + charWidth_;
+    return QRect(x, (p.line - firstVisibleLine()) * lineHeight_, std::max(next - x, 1),
+                 lineHeight_);
+}
+
 QRect BeaconEdit::cursorRect() const {
-    const int x = MarginWidth + TextGap + columnX(cursor_.line, cursor_.column) -
-                  horizontalScrollBar()->value();
+    int x = MarginWidth + TextGap + columnX(cursor_.line, cursor_.column) -
+            horizontalScrollBar()->value();
+    if (!preedit_.isEmpty() && preeditCursor_ > 0)
+        x += fontMetrics().horizontalAdvance(preedit_.left(preeditCursor_));
     const int y = (cursor_.line - firstVisibleLine()) * lineHeight_;
     return QRect(x - 1, y, 3, lineHeight_);
 }
@@ -766,35 +976,16 @@ int BeaconEdit::firstVisibleLine() const {
     return verticalScrollBar()->value();
 }
 
-void BeaconEdit::noteLengthsChanged(int first, int added, const std::vector<int> &removedLengths) {
-    for (int length : removedLengths)
-        if (--lengths_[length] == 0)
-            lengths_.erase(length);
-    for (int i = first; i < first + added; ++i)
-        ++lengths_[int(lines_[size_t(i)].size())];
-}
-
-void BeaconEdit::countLengths() {
-    lengths_.clear();
-    for (const QString &line : lines_)
-        ++lengths_[int(line.size())];
-}
-
-int BeaconEdit::longestLine() const {
-    return lengths_.empty() ? 0 : lengths_.rbegin()->first;
-}
-
 void BeaconEdit::updateScrollBars() {
     const QFontMetrics metrics(font());
     lineHeight_ = std::max(metrics.lineSpacing(), 1);
     charWidth_ = std::max(metrics.horizontalAdvance(QLatin1Char('M')), 1);
-    ascent_ = metrics.ascent();
     const int visible = visibleLines();
     verticalScrollBar()->setRange(0, std::max(lineCount() - visible, 0));
     verticalScrollBar()->setPageStep(visible);
     verticalScrollBar()->setSingleStep(1);
     const qint64 width =
-        qint64(longestLine()) * charWidth_ + MarginWidth + 2 * TextGap + charWidth_;
+        qint64(document_->longestLine()) * charWidth_ + MarginWidth + 2 * TextGap + charWidth_;
     const int room = viewport()->width();
     horizontalScrollBar()->setRange(0, int(std::clamp<qint64>(width - room, 0, INT_MAX)));
     horizontalScrollBar()->setPageStep(room);
@@ -825,6 +1016,7 @@ void BeaconEdit::resizeEvent(QResizeEvent *event) {
     const int visibleBefore = std::max(event->oldSize().height() / lineHeight_, 1);
     const bool atEnd = vertical->value() > 0 && vertical->value() >= lineCount() - visibleBefore;
     QAbstractScrollArea::resizeEvent(event);
+    placeFindBar();
     updateScrollBars();
     if (atEnd)
         vertical->setValue(vertical->maximum());
@@ -846,6 +1038,8 @@ void BeaconEdit::paintEvent(QPaintEvent *event) {
     const TextPosition selFrom = selectionStart();
     const TextPosition selTo = selectionEnd();
     const QRect textArea(MarginWidth, 0, width - MarginWidth, viewport()->height());
+    const QString needle = findBar_->isVisible() ? findText_->text() : QString();
+    const QStringMatcher matcher(needle, findSensitivity());
 
     for (int row = std::max(area.top() / lineHeight_, 0);; ++row) {
         const int line = first + row;
@@ -857,7 +1051,8 @@ void BeaconEdit::paintEvent(QPaintEvent *event) {
             painter.fillRect(QRect(0, y, MarginWidth - 2, lineHeight_), mark.margin);
 
         // The part of the line in view: all of it, unless it is long.
-        const int length = int(lines_[size_t(line)].size());
+        const QString &text = document_->line(line);
+        const int length = int(text.size());
         int firstColumn = 0;
         int columns = length;
         if (isLong(line)) {
@@ -865,12 +1060,20 @@ void BeaconEdit::paintEvent(QPaintEvent *event) {
             columns = width / charWidth_ + 4;
         }
         QTextLayout layout;
-        layOut(layout, line, firstColumn, columns);
+        // Text being composed goes in at the cursor; what follows it moves.
+        const bool composing = !preedit_.isEmpty() && line == cursor_.line &&
+                               cursor_.column >= firstColumn &&
+                               cursor_.column <= firstColumn + columns;
+        const auto at = [&](int column) {
+            return column - firstColumn +
+                   (composing && column >= cursor_.column ? int(preedit_.size()) : 0);
+        };
+        layOut(layout, line, firstColumn, columns, composing ? cursor_.column - firstColumn : -1);
 
         QList<QTextLayout::FormatRange> formats;
         for (const auto &[column, size] : mark.underlines) {
             QTextLayout::FormatRange range;
-            range.start = column - firstColumn;
+            range.start = at(column);
             range.length = size;
             // A light ground and an underline in the mark's colour.
             const QColor colour = mark.margin.isValid() ? mark.margin : QColor(Qt::red);
@@ -879,12 +1082,36 @@ void BeaconEdit::paintEvent(QPaintEvent *event) {
             range.format.setBackground(colour.lighter(185));
             formats.append(range);
         }
+        if (!needle.isEmpty()) {
+            // Every match in view; the current one is the selection.
+            const QStringView part = QStringView(text).mid(
+                firstColumn, std::min<qsizetype>(columns + needle.size(), length - firstColumn));
+            for (qsizetype found = matcher.indexIn(part); found >= 0;
+                 found = matcher.indexIn(part, found + needle.size())) {
+                QTextLayout::FormatRange range;
+                range.start = at(firstColumn + int(found));
+                range.length = int(needle.size());
+                range.format.setBackground(MatchGround);
+                formats.append(range);
+            }
+        }
+        if (composing) {
+            QTextLayout::FormatRange range;
+            range.start = cursor_.column - firstColumn;
+            range.length = int(preedit_.size());
+            range.format.setFontUnderline(true);
+            formats.append(range);
+            for (QTextLayout::FormatRange own : preeditFormats_) {
+                own.start += cursor_.column - firstColumn;
+                formats.append(own);
+            }
+        }
         const bool selected = hasSelection() && selFrom.line <= line && line <= selTo.line;
         if (selected) {
             const int from = line == selFrom.line ? selFrom.column : 0;
             const int to = line == selTo.line ? selTo.column : length;
             QTextLayout::FormatRange range;
-            range.start = from - firstColumn;
+            range.start = at(from);
             range.length = to - from;
             range.format.setBackground(palette().highlight());
             range.format.setForeground(palette().highlightedText());
@@ -903,7 +1130,7 @@ void BeaconEdit::paintEvent(QPaintEvent *event) {
         painter.restore();
     }
 
-    if (hasFocus() && cursorShown_ && !hasSelection()) {
+    if (hasFocus() && cursorShown_ && !hasSelection() && preeditCursor_ >= 0) {
         const QRect caret = cursorRect();
         if (caret.left() >= MarginWidth)
             painter.fillRect(caret.adjusted(1, 0, -1, 0), palette().text());

@@ -2,6 +2,9 @@
 
 #include "app/legacylook.h"
 
+#include <QHelpEvent>
+#include <QToolTip>
+
 namespace {
 const QColor BarBlue(0x33, 0x66, 0xcc);
 const QColor LightBlue(0x9d, 0xb8, 0xe8); // where a bar stands for many records
@@ -60,4 +63,18 @@ void ChannelChart::showBars(const ChartBars &bars, int recordCount) {
     const ValueRange range = valueAxisRange(bars);
     yAxis->setRange(range.lower, range.upper);
     replot(QCustomPlot::rpQueuedReplot);
+}
+
+bool ChannelChart::event(QEvent *event) {
+    if (event->type() != QEvent::ToolTip)
+        return QCustomPlot::event(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const QString tip = tips_ && axisRect()->rect().contains(help->pos())
+                            ? tips_(qRound(xAxis->pixelToCoord(help->pos().x())))
+                            : QString();
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), tip, this);
+    return true;
 }

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QSaveFile>
-#include <QTimer>
 
 namespace {
 
@@ -17,34 +16,26 @@ bool holdsNul(const QString &path) {
     return file.open(QIODevice::ReadOnly) && file.read(TextCheckSize).contains('\0');
 }
 
-// Opens a log and hands what it holds to sink; false with log.error.
-template <typename Sink>
-bool readAll(LogReader &reader, const QString &path, Sink &sink, bool follow, LoadedLog &log) {
-    if (!reader.open(QFile::encodeName(path))) {
-        log.error = reader.error();
-        return false;
-    }
-    if (holdsNul(path)) {
-        log.error = QStringLiteral("not a text file");
-        return false;
-    }
-    if (!reader.readAvailable(sink, 0, follow)) {
-        log.error = reader.error();
-        log.lines.clear();
-        return false;
-    }
-    log.invalidUtf8 = reader.sawInvalidUtf8();
-    return true;
-}
-
 } // namespace
 
 LoadedLog readLogFile(const QString &path) {
     LoadedLog log;
     LogReader reader;
     LineCollector collector{log.lines, QString()};
-    if (!readAll(reader, path, collector, false, log))
+    if (!reader.open(QFile::encodeName(path))) {
+        log.error = reader.error();
         return log;
+    }
+    if (holdsNul(path)) {
+        log.error = QStringLiteral("not a text file");
+        return log;
+    }
+    if (!reader.readAvailable(collector)) {
+        log.error = reader.error();
+        log.lines.clear();
+        return log;
+    }
+    log.invalidUtf8 = reader.sawInvalidUtf8();
     const bool endsWithBreak = !reader.inLine();
     reader.finish(collector);
     if (endsWithBreak)
@@ -52,33 +43,49 @@ LoadedLog readLogFile(const QString &path) {
     return log;
 }
 
-LogFollowing::LogFollowing(const QString &path, QObject *parent) : QObject(parent), path_(path) {}
+LogFollowing::LogFollowing(const QString &path, QObject *parent)
+    : QObject(parent), path_(path), tail_(QFile::encodeName(path), *this) {
+    tail_.setSliceSize(ReadSlice);
+    connect(&tail_, &LogTail::readDone, this, [this] {
+        if (!lines_.empty())
+            emit linesArrived(takeLines());
+    });
+    connect(&tail_, &LogTail::failed, this, &LogFollowing::failed);
+}
 
 LoadedLog LogFollowing::start() {
     LoadedLog log;
-    if (!readAll(reader_, path_, *this, true, log))
+    if (!tail_.open()) {
+        log.error = tail_.error();
         return log;
+    }
+    if (holdsNul(path_)) {
+        log.error = QStringLiteral("not a text file");
+        return log;
+    }
+    if (!tail_.look()) {
+        log.error = tail_.error();
+        lines_.clear();
+        return log;
+    }
+    log.invalidUtf8 = tail_.sawInvalidUtf8();
     log.lines = std::move(lines_);
     lines_.clear();
     log.lines.emplace_back(); // the box's line for what comes next
-    follower_ = new LogFollower(path_, this);
-    connect(follower_, &LogFollower::mayHaveGrown, this, &LogFollowing::readOn);
+    tail_.follow();
     return log;
 }
 
-void LogFollowing::readOn() {
-    if (!reader_.readAvailable(*this, ReadSlice, true)) {
-        emit failed(reader_.error());
-        return;
-    }
-    if (!lines_.empty()) {
-        const QStringList lines(std::make_move_iterator(lines_.begin()),
-                                std::make_move_iterator(lines_.end()));
-        lines_.clear();
-        emit linesArrived(lines);
-    }
-    if (!reader_.atEnd()) // more than a slice waits: on with it after the views are drawn
-        QTimer::singleShot(0, this, &LogFollowing::readOn);
+QStringList LogFollowing::finish() {
+    tail_.finish();
+    return takeLines();
+}
+
+QStringList LogFollowing::takeLines() {
+    QStringList lines(std::make_move_iterator(lines_.begin()),
+                      std::make_move_iterator(lines_.end()));
+    lines_.clear();
+    return lines;
 }
 
 bool writeWholeFile(const QString &path, const QByteArray &content, QString *error) {

@@ -86,3 +86,22 @@ QStringList ScreenshotExport::converterArguments(const QString &path) {
 bool ScreenshotExport::startConverter(const QString &path) {
     return QProcess::startDetached(converterProgram(), converterArguments(path));
 }
+
+ScreenshotExport::Outcome ScreenshotExport::take(const QImage &picture,
+                                                 const QString &imageDirectory) const {
+    Outcome outcome;
+    outcome.path = savePath(imageDirectory);
+    if (saveBitmap(picture, outcome.path, &outcome.error))
+        outcome.converterStarted = startConverter(outcome.path);
+    return outcome;
+}
+
+QString ScreenshotExport::Outcome::status() const {
+    return error.isEmpty() ? path + QLatin1String(" saved") : QLatin1String("Not saved: ") + path;
+}
+
+QString ScreenshotExport::Outcome::problem() const {
+    if (!error.isEmpty())
+        return QStringLiteral("The screenshot could not be saved as\n%1\n\n%2").arg(path, error);
+    return converterStarted ? QString() : QStringLiteral("nconvert.exe not found");
+}

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -186,6 +187,39 @@ void benchFollow(int lines) {
         peakMemoryMiB());
 }
 
+// Find over a million frame lines: Enter in the find bar to the match
+// selected and drawn, when the next match is a few lines on and when it is
+// half a million lines away.
+void benchFind(int frames) {
+    auto window = openWindow();
+    auto *input = window->findChild<BeaconEdit *>(QStringLiteral("Text2"));
+    QStringList text = beaconlog::log(frames, 0).split(QLatin1Char('\n'));
+    text[5].prepend(QStringLiteral("Kestrel "));
+    text[frames / 2].prepend(QStringLiteral("Kestrel "));
+    input->setLines(std::vector<QString>(text.begin(), text.end()));
+    input->openFind();
+    auto *findText = input->findChild<QLineEdit *>(QStringLiteral("findText"));
+    findText->setText(QStringLiteral("kestrel"));
+    const auto timeFrom = [&](TextPosition from) {
+        std::vector<double> samples;
+        for (int i = 0; i < 11; ++i) {
+            input->setCursorPosition(from);
+            QApplication::processEvents();
+            QElapsedTimer timer;
+            timer.start();
+            QTest::keyClick(findText, Qt::Key_Return);
+            QApplication::processEvents();
+            samples.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        return medianMs(samples);
+    };
+    const double near = timeFrom({0, 0});
+    const double far = timeFrom({6, 0});
+    row(QStringLiteral("window: find next, %1 frame lines").arg(frames), near,
+        QStringLiteral("next match %1 lines away: %2 ms").arg(frames / 2 - 6).arg(far, 0, 'f', 2),
+        peakMemoryMiB());
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -200,9 +234,11 @@ int main(int argc, char *argv[]) {
         benchOpen(arguments[2].toInt());
     } else if (arguments.size() == 3 && arguments[1] == QLatin1String("follow")) {
         benchFollow(arguments[2].toInt());
+    } else if (arguments.size() == 3 && arguments[1] == QLatin1String("find")) {
+        benchFind(arguments[2].toInt());
     } else {
         for (const char *args : {"keys 100", "keys 10000", "keys 100000", "keys 1000000",
-                                 "open 1000000", "follow 36000", "line 50000000"}) {
+                                 "open 1000000", "follow 36000", "line 50000000", "find 1000000"}) {
             QProcess child;
             child.setProcessChannelMode(QProcess::ForwardedOutputChannel);
             child.start(QCoreApplication::applicationFilePath(),

@@ -1,7 +1,5 @@
 #include "cli/decoderun.h"
 
-#include "logio/logfollower.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -82,10 +80,22 @@ void DecodeRun::lineEnd() {
 }
 
 void DecodeRun::restarted(LogReader::Restart why) {
-    printError(currentName_ + (why == LogReader::Restart::Truncated
-                                   ? ": file truncated; reading it again from its start"
-                                   : ": file replaced; reading the new file from its start"));
+    switch (why) {
+    case LogReader::Restart::Truncated:
+        printError(currentName_ + ": file truncated; reading it again from its start");
+        break;
+    case LogReader::Restart::Rewritten:
+        printError(currentName_ + ": file rewritten; reading it again from its start");
+        break;
+    case LogReader::Restart::Replaced:
+        printError(currentName_ + ": file replaced; reading the new file from its start");
+        break;
+    }
     line_ = 0;
+}
+
+void DecodeRun::waiting(const QString &why) {
+    printError(currentName_ + ": " + why.toLocal8Bit() + "; waiting for the log to come back");
 }
 
 bool DecodeRun::flushOutput(qsizetype threshold) {
@@ -144,8 +154,9 @@ bool DecodeRun::readSource(const QByteArray &name) {
 
 bool DecodeRun::follow(const QByteArray &name) {
     currentName_ = name;
-    if (!reader_.open(name)) {
-        printError(name + ": cannot read: " + reader_.error().toLocal8Bit());
+    LogTail tail(name, *this);
+    if (!tail.open()) {
+        printError(name + ": cannot read: " + tail.error().toLocal8Bit());
         return false;
     }
     writer_.setSource(name);
@@ -156,33 +167,36 @@ bool DecodeRun::follow(const QByteArray &name) {
     QEventLoop loop;
     bool ok = true;
     bool warnedUtf8 = false;
-    auto readOn = [&] {
-        // A block at a time, so that a signal is answered during a long catch-up.
-        while (!stopRequested && !outputFailed_) {
-            if (!reader_.readAvailable(*this, LogReader::BlockSize, true)) {
-                printError(name + ": cannot read: " + reader_.error().toLocal8Bit());
-                ok = false;
-                loop.quit();
-                return;
-            }
-            if (reader_.atEnd())
-                break;
-        }
-        if (reader_.sawInvalidUtf8() && !warnedUtf8) {
+    const auto warnUtf8 = [&] {
+        if (tail.sawInvalidUtf8() && !warnedUtf8) {
             warnedUtf8 = true;
             printError(name + ": not valid UTF-8; undecodable bytes read as U+FFFD");
         }
-        if (!flushOutput(0) || stopRequested)
-            loop.quit();
-        else
-            emit caughtUp();
     };
+    // The tail reads a slice at a time, so that a signal is answered during
+    // a long catch-up.
+    connect(&tail, &LogTail::readDone, &loop, [&](bool atEnd) {
+        warnUtf8();
+        if (!flushOutput(atEnd ? 0 : FlushThreshold) || stopRequested)
+            loop.quit();
+        else if (atEnd)
+            emit caughtUp();
+    });
+    connect(&tail, &LogTail::failed, &loop, [&](const QString &error) {
+        printError(name + ": cannot read: " + error.toLocal8Bit());
+        ok = false;
+        loop.quit();
+    });
     QSocketNotifier stop(stopPipe[0], QSocketNotifier::Read);
     connect(&stop, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-    LogFollower follower(QFile::decodeName(name));
-    connect(&follower, &LogFollower::mayHaveGrown, &loop, readOn);
-    QMetaObject::invokeMethod(&loop, readOn, Qt::QueuedConnection);
+    tail.follow();
     loop.exec();
-    reader_.close();
+    // What arrived since the last look, and a last line without its line
+    // end, are decoded as a run without --follow decodes them.
+    if (ok && !outputFailed_ && !tail.finish()) {
+        printError(name + ": cannot read: " + tail.error().toLocal8Bit());
+        ok = false;
+    }
+    warnUtf8();
     return ok;
 }

@@ -184,8 +184,8 @@ int main(int argc, char *argv[]) {
     SidsRun sids(sidsOptions, run);
     if (!sids.start())
         return 2;
-    bool ok = run.run();
-    ok = sids.finish() && ok;
+    const bool ok = run.run();
+    sids.finish();
     if (options.format == OutputFormat::Status)
         std::fprintf(stderr, "%s\n", run.summary().toUtf8().constData());
     if (!ok)

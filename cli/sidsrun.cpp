@@ -1,7 +1,6 @@
 #include "cli/sidsrun.h"
 
 #include "cli/decoderun.h"
-#include "sids/sidsuploader.h"
 
 #include <QEventLoop>
 
@@ -46,6 +45,18 @@ bool SidsOptions::read(const QCommandLineParser &parser, bool formatChosen, QByt
     }
     journal_ =
         parser.isSet(journalOption_) ? parser.value(journalOption_) : SidsJournal::defaultPath();
+    // Tests shorten the waits; a station has no need to.
+    for (const auto &[name, value] : {std::pair{"KADRIN_SIDS_ANSWER_MS", &timing_.answerMs},
+                                      std::pair{"KADRIN_SIDS_RETRY_MS", &timing_.firstDelayMs}}) {
+        if (!qEnvironmentVariableIsSet(name))
+            continue;
+        bool ok = false;
+        *value = qEnvironmentVariableIntValue(name, &ok);
+        if (!ok || *value <= 0) {
+            *error = QByteArray(name) + " is not a positive number of milliseconds";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -53,11 +64,19 @@ SidsRun::SidsRun(const SidsOptions &options, DecodeRun &run) : options_(options)
     if (!options.enabled())
         return;
     run.setFrameHook([this](const LineVerdict &verdict, qint64) {
-        if (verdict.kind == LineVerdict::Kind::FrameWithUnreadable) {
+        switch (sidsVerdict(verdict)) {
+        case SidsVerdict::Unreadable:
             ++unreadable_;
-        } else if (!verdict.time) {
+            return;
+        case SidsVerdict::WithoutTime:
             ++withoutTime_;
-        } else if (options_.dryRun()) {
+            return;
+        case SidsVerdict::NotAFrame: // the hook sees frames only; the run counts near misses
+            return;
+        case SidsVerdict::Share:
+            break;
+        }
+        if (options_.dryRun()) {
             const QByteArray fields = sidsFields(options_.station(), *verdict.frame, *verdict.time);
             OutputBuffer &out = run_.output();
             out += "POST ";
@@ -85,14 +104,16 @@ bool SidsRun::start() {
     }
     // Following runs for hours: a frame is tried until it goes through.
     uploader_->setMaxTries(run_.following() ? 0 : 3);
-    QObject::connect(uploader_.get(), &SidsUploader::message,
-                     [](const QString &text) { printError("SiDS: " + text.toLocal8Bit()); });
+    uploader_->setTiming(options_.timing());
+    const auto print = [](const QString &text) { printError("SiDS: " + text.toLocal8Bit()); };
+    QObject::connect(uploader_.get(), &SidsUploader::message, print);
+    QObject::connect(uploader_.get(), &SidsUploader::stopped, print);
     return true;
 }
 
-bool SidsRun::finish() {
+void SidsRun::finish() {
     if (!options_.enabled())
-        return true;
+        return;
     const qint64 nearMisses = run_.nearMisses();
     const QByteArray notSent = QByteArray::number(withoutTime_) + " without a time, " +
                                QByteArray::number(unreadable_) + " with unreadable symbols, " +
@@ -101,21 +122,22 @@ bool SidsRun::finish() {
     if (options_.dryRun()) {
         std::fprintf(stderr, "SiDS dry run: %lld requests printed, nothing sent; not sent: %s\n",
                      printed_, notSent.constData());
-        return true;
+        return;
     }
     // A following run ends by a signal: what is not answered yet waits for
     // the next run.
-    if (!run_.following() && !uploader_->idle() && !uploader_->gaveUp()) {
+    if (!run_.following() && !uploader_->idle() && !uploader_->gaveUp() &&
+        !uploader_->hasStopped()) {
         QEventLoop loop;
         QObject::connect(uploader_.get(), &SidsUploader::becameIdle, &loop, &QEventLoop::quit);
+        QObject::connect(uploader_.get(), &SidsUploader::stopped, &loop, &QEventLoop::quit);
         loop.exec();
     }
     const SidsUploader::Counts counts = uploader_->counts();
     std::fprintf(stderr, "SiDS: %d sent, %d rejected, %d unsent, %d sent before; not sent: %s\n",
                  counts.sent, counts.rejected, counts.waiting, counts.earlier, notSent.constData());
-    return !failed_;
 }
 
 bool SidsRun::undelivered() const {
-    return uploader_ && uploader_->counts().waiting > 0;
+    return uploader_ && (uploader_->hasStopped() || !uploader_->idle());
 }

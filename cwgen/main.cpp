@@ -40,7 +40,7 @@ int main(int argc, char *argv[]) {
         "--gap seconds of noise before, between and after. The format follows OUTPUT's\n"
         "suffix: .wav, .flac or .ogg. Standard output lists each transmission as\n"
         "\"START END TEXT\" (seconds from the first sample, key down to key up)."));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("OUTPUT"), QStringLiteral("the file to write"));
     const QList<QCommandLineOption> options = {
         {QStringLiteral("text"), QStringLiteral("A transmission of TEXT (prosigns as <SK>); repeatable."), QStringLiteral("TEXT")},
@@ -59,7 +59,10 @@ int main(int argc, char *argv[]) {
         {QStringLiteral("amplitude"), QStringLiteral("Peak of the tone, full scale 1 (automatic: nothing clips)."), QStringLiteral("A")},
     };
     parser.addOptions(options);
-    parser.process(app);
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help))
+        parser.showHelp(0);
 
     const QStringList outputs = parser.positionalArguments();
     if (outputs.size() != 1)

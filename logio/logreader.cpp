@@ -16,6 +16,8 @@ bool LogReader::open(const QByteArray &name) {
     close();
     name_ = name;
     offset_ = 0;
+    head_.clear();
+    tail_.clear();
     atEnd_ = invalidUtf8_ = false;
     decoder_ = QStringDecoder(QStringDecoder::Utf8);
     splitter_.reset();
@@ -49,6 +51,19 @@ void LogReader::close() {
     fd_ = -1;
 }
 
+void LogReader::remember(qint64 n) {
+    const char *data = buffer_.constData();
+    if (head_.size() < FingerprintSize)
+        head_.append(data, qMin(qsizetype(n), FingerprintSize - head_.size()));
+    if (n >= FingerprintSize) {
+        tail_ = QByteArray(data + n - FingerprintSize, FingerprintSize);
+    } else {
+        tail_.append(data, qsizetype(n));
+        if (tail_.size() > FingerprintSize)
+            tail_.remove(0, tail_.size() - FingerprintSize);
+    }
+}
+
 qint64 LogReader::readBlock() {
     if (fd_ < 0) {
         error_ = QStringLiteral("not open");
@@ -58,6 +73,7 @@ qint64 LogReader::readBlock() {
         const ssize_t n = ::read(fd_, buffer_.data(), size_t(buffer_.size()));
         if (n >= 0) {
             offset_ += n;
+            remember(n);
             return n;
         }
         if (errno != EINTR) {
@@ -67,30 +83,34 @@ qint64 LogReader::readBlock() {
     }
 }
 
-bool LogReader::restartNeeded(Restart &why) {
-    if (!ownsFd_)
+LogReader::Content LogReader::content() const {
+    struct stat info {};
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
+        return Content::Kept; // nothing to compare with
+    if (info.st_size < offset_)
+        return Content::Shorter;
+    const auto holds = [this](const QByteArray &bytes, qint64 at) {
+        QByteArray now(bytes.size(), Qt::Uninitialized);
+        return ::pread(fd_, now.data(), size_t(now.size()), at) == ssize_t(now.size()) &&
+               now == bytes;
+    };
+    return holds(head_, 0) && holds(tail_, offset_ - tail_.size()) ? Content::Kept
+                                                                   : Content::Changed;
+}
+
+bool LogReader::rewind() {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
         return false;
-    struct stat now {};
-    if (::stat(name_.constData(), &now) != 0)
-        return false; // gone for the moment (being rotated): keep the old file
-    if (now.st_dev != device_ || now.st_ino != inode_) {
-        const int fd = ::open(name_.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        ::close(fd_);
-        fd_ = fd;
-        device_ = now.st_dev;
-        inode_ = now.st_ino;
-        offset_ = 0;
-        why = Restart::Replaced;
-        return true;
     }
-    if (now.st_size < offset_) {
-        if (::lseek(fd_, 0, SEEK_SET) != 0)
-            return false;
-        offset_ = 0;
-        why = Restart::Truncated;
-        return true;
-    }
-    return false;
+    offset_ = 0;
+    head_.clear();
+    tail_.clear();
+    decoder_ = QStringDecoder(QStringDecoder::Utf8);
+    splitter_.reset();
+    return true;
+}
+
+bool LogReader::isOpenFile(const struct stat &info) const {
+    return fd_ >= 0 && info.st_dev == device_ && info.st_ino == inode_;
 }

@@ -3,12 +3,15 @@
 #include "decoder/utctime.h"
 #include "decoder/version.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -33,6 +36,19 @@ void addField(QByteArray &fields, const char *name, const QByteArray &value) {
 }
 
 } // namespace
+
+SidsVerdict sidsVerdict(const LineVerdict &verdict) {
+    switch (verdict.kind) {
+    case LineVerdict::Kind::Frame:
+        return verdict.time ? SidsVerdict::Share : SidsVerdict::WithoutTime;
+    case LineVerdict::Kind::FrameWithUnreadable:
+        return SidsVerdict::Unreadable;
+    case LineVerdict::Kind::NearMiss:
+    case LineVerdict::Kind::Other:
+        break;
+    }
+    return SidsVerdict::NotAFrame;
+}
 
 QString readSidsStation(const QString &url, const QString &callsign, const QString &latitude,
                         const QString &longitude, const QString &noradId, SidsStation *station) {
@@ -97,12 +113,32 @@ bool SidsJournal::open(const QString &path, QString *error) {
     if (!lock_->tryLock()) {
         qint64 pid = 0;
         QString host, application;
-        lock_->getLockInfo(&pid, &host, &application);
-        *error = QStringLiteral("%1 is in use by another program (process %2)").arg(path).arg(pid);
+        if (lock_->error() == QLockFile::LockFailedError) {
+            *error = lock_->getLockInfo(&pid, &host, &application)
+                         ? QStringLiteral("%1 is in use by another program (process %2)")
+                               .arg(path)
+                               .arg(pid)
+                         : QStringLiteral("%1 is in use by another program").arg(path);
+            return false;
+        }
+        // QLockFile does not tell why it could not make the file: make one
+        // the same way to learn the cause (a full disk, a folder not ours).
+        const QString lockPath = path + QStringLiteral(".lock");
+        QFile probe(lockPath);
+        const bool existed = probe.exists();
+        QString cause = QStringLiteral("unknown cause");
+        if (!probe.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+            probe.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n') < 0)
+            cause = probe.errorString();
+        if (probe.isOpen() && !existed)
+            probe.remove();
+        *error = QStringLiteral("cannot create the lock file %1: %2").arg(lockPath, cause);
         return false;
     }
     file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadWrite | QIODevice::Append)) {
+    // Unbuffered: a write that fails must fail here, not later when the
+    // buffer is flushed on closing.
+    if (!file_.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
         *error = QStringLiteral("%1: %2").arg(path, file_.errorString());
         return false;
     }
@@ -130,9 +166,13 @@ bool SidsJournal::record(bool delivered, qint64 noradId, const BeaconFrame &fram
                          QString *error) {
     const QByteArray key = keyOf(noradId, frame, time);
     const QByteArray line = (delivered ? "delivered " : "rejected ") + key + '\n';
-    if (file_.write(line) != line.size() || !file_.flush() || ::fdatasync(file_.handle()) != 0) {
-        *error = QStringLiteral("%1: %2").arg(file_.fileName(), file_.errorString());
-        return false;
+    const qint64 written = file_.write(line);
+    if (written != line.size() || ::fdatasync(file_.handle()) != 0) {
+        // A short write leaves errno from the write that failed.
+        const QString cause = written < 0 ? file_.errorString()
+                                          : QString::fromLocal8Bit(std::strerror(errno));
+        *error = QStringLiteral("%1: %2").arg(file_.fileName(), cause);
+        return false; // a line torn here is cut off when the journal is opened again
     }
     keys_.insert(key);
     return true;

@@ -1,6 +1,7 @@
 // kadrin-decode run as a real process: golden outputs, exit statuses, files,
 // output that cannot be written, and following a growing log.
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -194,22 +195,28 @@ void TestKadrinDecode::outputThatCannotBeWritten() {
              "kadrin-decode: cannot write to standard output: " + cause + "\n");
 }
 
-// A writer appends whole lines, a line in two parts, then truncates the log
-// and finally rotates it; every frame is written once, in order.
+// A writer appends whole lines, a line in two parts, truncates the log,
+// rotates it, rewrites it in place, replaces it by a directory for a while
+// and leaves a last line without its line end when the run is ended; every
+// frame is written once, in order, and each change is said.
 void TestKadrinDecode::followsAGrowingLog() {
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("pass.log"));
     QVERIFY(write(log, Frame + "\nnoise\n", QIODevice::WriteOnly));
     QProcess follower;
     follower.setWorkingDirectory(dir.path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KADRIN_FOLLOW_POLL_MS"), QStringLiteral("50"));
+    follower.setProcessEnvironment(environment);
     follower.start(Program, {QStringLiteral("--status"), QStringLiteral("--follow"),
                              QStringLiteral("pass.log")});
-    QByteArray out;
-    const auto waitFor = [&](const QByteArray &expected) {
+    QByteArray out, err;
+    const auto waitFor = [&](const QByteArray &expected, QByteArray *stream = nullptr) {
         return QTest::qWaitFor(
             [&] {
                 out += follower.readAllStandardOutput();
-                return out.endsWith(expected);
+                err += follower.readAllStandardError();
+                return (stream ? *stream : out).endsWith(expected);
             },
             5000);
     };
@@ -218,7 +225,7 @@ void TestKadrinDecode::followsAGrowingLog() {
     QVERIFY(write(log, Frame.toLower() + "\n", QIODevice::Append));
     QVERIFY2(waitFor("pass.log:3: frame 2\n"), out);
     QVERIFY(write(log, Frame.left(12), QIODevice::Append));
-    QTest::qWait(1200); // longer than the follower waits between looks
+    QTest::qWait(300); // longer than the follower waits between looks
     out += follower.readAllStandardOutput();
     QVERIFY2(out.endsWith("pass.log:3: frame 2\n"), out); // the half line waits
     QVERIFY(write(log, Frame.mid(12) + "\n", QIODevice::Append));
@@ -229,15 +236,30 @@ void TestKadrinDecode::followsAGrowingLog() {
     QVERIFY(QFile::rename(log, log + QStringLiteral(".1")));
     QVERIFY(write(log, Frame + "\n", QIODevice::WriteOnly));
     QVERIFY2(waitFor("pass.log:1: frame 5\n"), out);
+    QVERIFY(write(log, Frame.toLower() + "\n", QIODevice::ReadWrite)); // same size, in place
+    QVERIFY2(waitFor("pass.log:1: frame 6\n"), out);
+
+    QVERIFY(QFile::rename(log, log + QStringLiteral(".2")));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("pass.log")));
+    QVERIFY2(waitFor("is a directory now; waiting for the log to come back\n", &err), err);
+    QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("pass.log")));
+    QVERIFY(write(log, Frame + "\n" + Frame, QIODevice::WriteOnly));
+    QVERIFY2(waitFor("pass.log:1: frame 7\n"), out);
 
     ::kill(pid_t(follower.processId()), SIGTERM);
     QVERIFY(follower.waitForFinished());
     QCOMPARE(follower.exitStatus(), QProcess::NormalExit);
     QCOMPARE(follower.exitCode(), 0);
-    QCOMPARE(follower.readAllStandardError(),
+    // The last line, without its line end, is decoded as a run without
+    // --follow decodes it.
+    QCOMPARE(follower.readAllStandardOutput(), QByteArray("pass.log:2: frame 8\n"));
+    QCOMPARE(err + follower.readAllStandardError(),
              "kadrin-decode: pass.log: file truncated; reading it again from its start\n"
              "kadrin-decode: pass.log: file replaced; reading the new file from its start\n"
-             "5 frames (0 with unreadable symbols), 1 near miss, 1 other line\n");
+             "kadrin-decode: pass.log: file rewritten; reading it again from its start\n"
+             "kadrin-decode: pass.log: is a directory now; waiting for the log to come back\n"
+             "kadrin-decode: pass.log: file replaced; reading the new file from its start\n"
+             "8 frames (0 with unreadable symbols), 1 near miss, 1 other line\n");
 }
 
 QTEST_GUILESS_MAIN(TestKadrinDecode)

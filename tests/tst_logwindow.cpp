@@ -7,14 +7,17 @@
 #include "windowtest.h"
 
 #include <QHelpEvent>
+#include <QDir>
 #include <QMimeData>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
 #include <qcustomplot.h>
 
 #include <memory>
+#include <unistd.h>
 
 using namespace windowtest;
 
@@ -47,6 +50,7 @@ private slots:
     void followsAGrowingLog();
     void saveAndExport();
     void asksBeforeTextIsLost();
+    void failedSaveKeepsTheOldFile();
     void marksAndTooltips();
 
 private:
@@ -73,12 +77,14 @@ private:
 };
 
 void TestLogWindow::init() {
+    qputenv("KADRIN_FOLLOW_POLL_MS", "50"); // Follow Log looks at the log this often
     window = std::make_unique<Form1>(Configuration{QStringLiteral("/tmp/"), true});
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
 
 void TestLogWindow::cleanup() {
+    forgetAnswers();
     text2()->setModified(false);
     window.reset();
 }
@@ -136,7 +142,7 @@ void TestLogWindow::followsAGrowingLog() {
     QTRY_COMPARE(label("Label2"), QStringLiteral("3/3"));
 
     writer(path, "SKADRIN4JJCC");
-    QTest::qWait(1200);                // longer than the follower waits between looks
+    QTest::qWait(300);                 // longer than the follower waits between looks
     QCOMPARE(text2()->lineCount(), 6); // the half line waits
     writer(path, "ZZCA1238DC24FFF\n");
     QTRY_COMPARE(label("Label2"), QStringLiteral("4/4"));
@@ -157,6 +163,16 @@ void TestLogWindow::followsAGrowingLog() {
 
 // Saving writes the box's text; the export is what kadrin-decode writes.
 void TestLogWindow::saveAndExport() {
+    // Typed text has no file: its rows say "-".
+    QTest::keyClicks(text2(), QStringLiteral("SKADRIN22222222222222222222"));
+    const QString typed = dir.filePath(QStringLiteral("typed.csv"));
+    answerDialog(typed);
+    shortcut(Qt::Key_E);
+    QFile typedCsv(typed);
+    QVERIFY(typedCsv.open(QIODevice::ReadOnly));
+    QVERIFY(typedCsv.readAll().endsWith(",,-,1\r\n"));
+    text2()->setModified(false);
+
     const QString log = dir.filePath(QStringLiteral("export.log"));
     QVERIFY(writeFile(log, Log));
     window->openLog(log);
@@ -205,6 +221,7 @@ void TestLogWindow::asksBeforeTextIsLost() {
     answerDialog(log);
     menu("MnuOpen"); // text as opened: no question, the dialog at once
     QVERIFY(!seen.seen);
+    forgetAnswers();
 
     QTest::keyClick(text2(), Qt::Key_Delete);
     const QString saved = dir.filePath(QStringLiteral("kept.txt"));
@@ -212,6 +229,33 @@ void TestLogWindow::asksBeforeTextIsLost() {
     answerDialog(saved);
     QVERIFY(window->close());
     QVERIFY(QFile::exists(saved));
+}
+
+// A save that fails (here: a full disk) leaves the old file whole and the
+// text unsaved.
+void TestLogWindow::failedSaveKeepsTheOldFile() {
+    const QString small = dir.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(small));
+    if (::geteuid() != 0 ||
+        QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), small}) != 0)
+        QSKIP("needs to mount a small file system (root)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+    const QString path = small + QStringLiteral("/pass.log");
+    QVERIFY(writeFile(path, Log));
+    text2()->setPlainText(QString::fromUtf8(Log).repeated(2000)); // far more than fits
+    QTest::keyClick(text2(), Qt::Key_X);
+    BoxSeen seen;
+    answerDialog(path);
+    answerBox(QMessageBox::Yes); // replace the file
+    answerBox(QMessageBox::Ok, &seen);
+    shortcut(Qt::Key_S);
+    QVERIFY2(seen.text.contains(QLatin1String("could not be saved")), qPrintable(seen.text));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), Log);
+    QVERIFY(text2()->isModified());
 }
 
 // Each verdict looks distinct in the margin; unreadable symbols are marked

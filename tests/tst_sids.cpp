@@ -1,18 +1,22 @@
 // Sharing frames with a telemetry database, against a stand-in database on
 // loopback: the exact requests, every kind of answer, the journal across
-// runs, a dry run, the guards, and the window forwarding what it follows.
+// runs and on a full disk, a dry run, the guards, and the window forwarding
+// what it follows.
 
 #include "app/form1.h"
 #include "windowtest.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -22,26 +26,33 @@ const QByteArray NotSent = "SKADRIN4JJCCDDCA1238DC24FFF\n"                     /
                            "2026-12-05 21:09:02 SKADRIN4JJC#DDCA1238DC24FFF\n" // unreadable
                            "2026-12-05 21:09:25 SKADRIN4JJCCDDCA1238DC24FF\n"; // near miss
 
-// The fields of the two frames for station QX0ZZ/P at 52 N, 1.5 W,
-// NORAD ID 99999, written out by hand from the convention.
-QByteArray fields(const char *time, const char *frameHex) {
-    return QByteArray("noradID=99999&source=QX0ZZ%2FP&timestamp=") + time + "&frame=" + frameHex +
-           "&locator=longLat&longitude=1.50000W&latitude=52.00000N&version=0.1";
+// The fields of frame 0 (First) or 1 (Second) for station QX0ZZ/P, NORAD ID
+// 99999, at the place given as its two fields, written out by hand from the
+// convention.
+QByteArray fields(int frame, const QByteArray &place) {
+    const char *const times[] = {"2026-12-05T21%3A07%3A53.000Z", "2026-12-05T21%3A08%3A00.000Z"};
+    const char *const hex[] = {"534B414452494E344A4A4343444443413132333844433234464646",
+                               "534B414452494E3232323232323232323232323232323232323232"};
+    return QByteArray("noradID=99999&source=QX0ZZ%2FP&timestamp=") + times[frame] +
+           "&frame=" + hex[frame] + "&locator=longLat&" + place + "&version=0.1";
 }
-const QByteArray FirstFields = fields("2026-12-05T21%3A07%3A53.000Z",
-                                      "534B414452494E344A4A4343444443413132333844433234464646");
-const QByteArray SecondFields = fields("2026-12-05T21%3A08%3A00.000Z",
-                                       "534B414452494E3232323232323232323232323232323232323232");
+
+QByteArray answer(const char *status, const QByteArray &body = {}, const QByteArray &head = {}) {
+    return "HTTP/1.1 " + QByteArray(status) +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + head + "\r\n" + body;
+}
+const QByteArray Created = answer("201 Created", "{}");
+const QByteArray Close = "close"; // the connection closed without an answer
+const QByteArray Drip = "drip ";  // then the answer, one byte every 25 ms
 
 // A database on loopback: records each request and answers as scripted,
 // the last answer repeating.
 class Database : public QObject {
 public:
-    enum Answer { Created, BadRequest, ServerError, Close, Silent };
     struct Request {
         QByteArray method, target, contentType, body;
     };
-    QList<Answer> script{Created};
+    QByteArrayList script{Created};
     QList<Request> requests;
 
     Database() {
@@ -76,16 +87,20 @@ private:
                          buffer.mid(typeAt, buffer.indexOf('\r', typeAt) - typeAt).trimmed(),
                          buffer.mid(headEnd + 4, length)});
         buffer.clear();
-        const Answer answer = script.value(requests.size() - 1, script.last());
-        static const char *const replies[] = {
-            "HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\n{}",
-            "HTTP/1.1 400 Bad Request\r\nContent-Length: 300\r\n\r\n",
-            "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"};
-        if (answer == Close)
+        const QByteArray reply = script.value(requests.size() - 1, script.last());
+        if (reply == Close) {
             socket->close();
-        else if (answer != Silent)
-            socket->write(QByteArray(replies[answer]) +
-                          (answer == BadRequest ? QByteArray(300, 'x') : QByteArray()));
+        } else if (reply.startsWith(Drip)) {
+            auto *drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket,
+                    [socket, rest = reply.mid(Drip.size())]() mutable {
+                        socket->write(rest.left(1));
+                        rest.remove(0, 1);
+                    });
+            drip->start(25);
+        } else {
+            socket->write(reply);
+        }
     }
 
     QTcpServer server_;
@@ -103,37 +118,48 @@ class TestSids : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void theExactRequests_data();
     void theExactRequests();
     void answers_data();
     void answers();
-    void nothingTwiceAcrossRuns();
-    void tornJournalLine();
-    void dryRunSendsNothing();
+    void journalAcrossRuns();
+    void dryRunPrintsTheRequest();
     void guards_data();
     void guards();
-    void serverThatNeverAnswers();
+    void followingTriesOn();
+    void fullFileSystem_data();
+    void fullFileSystem();
     void windowForwardsWhatItFollows();
 
 private:
-    QStringList station(const Database &database) {
-        return {QStringLiteral("--sids"),
-                database.url(),
-                QStringLiteral("--callsign"),
-                QStringLiteral("QX0ZZ/P"),
-                QStringLiteral("--latitude"),
-                QStringLiteral("52"),
-                QStringLiteral("--longitude=-1.5"),
-                QStringLiteral("--norad"),
-                QStringLiteral("99999"),
-                QStringLiteral("--sids-journal"),
-                journal};
+    QStringList station(const Database &database, const QString &latitude = QStringLiteral("52"),
+                        const QString &longitude = QStringLiteral("-1.5")) {
+        return QStringList{QStringLiteral("--sids"),
+                           database.url(),
+                           QStringLiteral("--latitude"),
+                           latitude,
+                           QStringLiteral("--longitude=") + longitude,
+                           QStringLiteral("--sids-journal"),
+                           journal} +
+               QStringLiteral("--callsign QX0ZZ/P --norad 99999").split(QLatin1Char(' '));
     }
-    Run decode(const QStringList &arguments, const QByteArray &log) {
+    // kadrin-decode with short waits: answerMs for a whole request, 20 ms
+    // before the second try.
+    void startDecode(QProcess &process, const QStringList &arguments, const QByteArray &log) {
         const QString path = dir.filePath(QStringLiteral("pass.log"));
         windowtest::writeFile(path, log);
-        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("KADRIN_SIDS_ANSWER_MS"), QString::number(answerMs));
+        environment.insert(QStringLiteral("KADRIN_SIDS_RETRY_MS"), QStringLiteral("20"));
+        process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KADRIN_DECODE_PATH), arguments + QStringList{path});
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000))
+    }
+    // A run that sends waits for the answers, so every request it made has
+    // arrived when it ends.
+    Run decode(const QStringList &arguments, const QByteArray &log) {
+        QProcess process;
+        startDecode(process, arguments, log);
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000))
             return {};
         return {process.exitCode(), process.readAllStandardOutput(),
                 process.readAllStandardError()};
@@ -145,21 +171,38 @@ private:
 
     QTemporaryDir dir;
     QString journal;
+    int answerMs = 1000;
 };
 
 void TestSids::init() {
     journal = dir.filePath(QStringLiteral("journal-%1.txt").arg(QTest::currentTestFunction()));
     QFile::remove(journal);
+    answerMs = 1000;
+}
+
+void TestSids::theExactRequests_data() {
+    QTest::addColumn<QString>("latitude");
+    QTest::addColumn<QString>("longitude");
+    QTest::addColumn<QByteArray>("place");
+    QTest::newRow("on the equator: N") << QStringLiteral("0") << QStringLiteral("-1.5")
+                                       << QByteArray("longitude=1.50000W&latitude=0.00000N");
+    QTest::newRow("on the prime meridian: E")
+        << QStringLiteral("52") << QStringLiteral("0")
+        << QByteArray("longitude=0.00000E&latitude=52.00000N");
 }
 
 void TestSids::theExactRequests() {
+    QFETCH(QString, latitude);
+    QFETCH(QString, longitude);
+    QFETCH(QByteArray, place);
     Database database;
     const Run run =
-        decode(station(database) + QStringList{QStringLiteral("--csv")}, First + Second + NotSent);
+        decode(station(database, latitude, longitude) + QStringList{QStringLiteral("--csv")},
+               First + Second + NotSent);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(database.requests.size(), 2);
     for (int i = 0; i < 2; ++i) {
-        const QByteArray &expected = i == 0 ? FirstFields : SecondFields;
+        const QByteArray expected = fields(i, place);
         QCOMPARE(database.requests[i].method, QByteArray("POST"));
         QCOMPARE(database.requests[i].target, "/api/telemetry/?" + expected);
         QCOMPARE(database.requests[i].contentType, QByteArray("application/x-www-form-urlencoded"));
@@ -173,79 +216,89 @@ void TestSids::theExactRequests() {
 }
 
 void TestSids::answers_data() {
-    QTest::addColumn<QList<int>>("script");
-    QTest::addColumn<int>(
-        "requests"); // tries; the network layer may resend one on a closed connection
+    QTest::addColumn<QByteArrayList>("script");
+    QTest::addColumn<int>("requests"); // exactly one a try
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("journalStart");
+    QTest::addColumn<QByteArray>("journalStart"); // empty: nothing journalled
     QTest::addColumn<QByteArray>("said");
+    const QByteArray rejected = "rejected 99999 2026-12-05T21:07:53Z ";
     QTest::newRow("400: rejected, not tried again")
-        << QList<int>{Database::BadRequest} << 1 << 0
-        << QByteArray("rejected 99999 2026-12-05T21:07:53Z ")
+        << QByteArrayList{answer("400 Bad Request", QByteArray(300, 'x'))} << 1 << 0 << rejected
         << "rejected: 400 " + QByteArray(200, 'x') + "\n";
-    QTest::newRow("500, then 201") << QList<int>{Database::ServerError, Database::Created} << 2 << 0
-                                   << QByteArray("delivered") << QByteArray("trying again in 1 s");
-    QTest::newRow("connection closed: three tries")
-        << QList<int>{Database::Close} << 3 << 3 << QByteArray()
-        << QByteArray("not delivered after 3 tries");
+    for (const char *status : {"401 Unauthorized", "404 Not Found", "422 Unprocessable Entity"})
+        QTest::addRow("%s: rejected", status)
+            << QByteArrayList{answer(status)} << 1 << 0 << rejected
+            << "rejected: " + QByteArray(status).left(3);
+    for (const char *status :
+         {"301 Moved Permanently", "302 Found", "307 Temporary Redirect", "308 Permanent Redirect"})
+        QTest::addRow("%s: not followed, not journalled", status)
+            << QByteArrayList{answer(status, {}, "Location: /elsewhere/\r\n")} << 1 << 0
+            << QByteArray() << "answered " + QByteArray(status) + ", Location: /elsewhere/";
+    QTest::newRow("500, then 201")
+        << QByteArrayList{answer("500 Internal Server Error"), Created} << 2 << 0
+        << QByteArray("delivered") << QByteArray("(answer 500); trying again in 0.02 s");
+    QTest::newRow("connection closed: three tries, three requests")
+        << QByteArrayList{Close} << 3 << 3 << QByteArray() << QByteArray("after 3 tries");
+    QTest::newRow("201 with an answer that never ends: delivered")
+        << QByteArrayList{answer("201 Created").replace("Length: 0", "Length: 300000000") +
+                          QByteArray(100 * 1024, 'x')}
+        << 1 << 0 << QByteArray("delivered") << QByteArray("SiDS: 1 sent, 0 rejected");
+    QTest::newRow("answer dripping: 0.1 s for the whole request")
+        << QByteArrayList{Drip + answer("201 Created", QByteArray(100, 'x'))} << 3 << 3
+        << QByteArray() << QByteArray("no answer within 0.1 s");
 }
 
 void TestSids::answers() {
-    QFETCH(QList<int>, script);
+    QFETCH(QByteArrayList, script);
     QFETCH(int, requests);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, journalStart);
     QFETCH(QByteArray, said);
     Database database;
-    database.script.clear();
-    for (int answer : script)
-        database.script.append(Database::Answer(answer));
+    database.script = script;
+    answerMs = script.first().startsWith(Drip) ? 100 : 1000; // 4 bytes of a dripping answer
     const Run run = decode(station(database), First);
     QCOMPARE(run.exitCode, exitCode);
-    QVERIFY(database.requests.size() >= requests && database.requests.size() <= requests + 1);
-    QVERIFY(journalContent().startsWith(journalStart));
+    QCOMPARE(database.requests.size(), requests);
+    QCOMPARE(journalContent().left(journalStart.size()), journalStart);
+    QCOMPARE(journalContent().isEmpty(), journalStart.isEmpty());
     QVERIFY2(run.err.contains(said), run.err);
+    // counted sent exactly when journalled as delivered
+    QCOMPARE(run.err.contains("SiDS: 1 sent,"), journalStart == "delivered");
 }
 
-// What was delivered is never sent again; what was not is sent next time.
-void TestSids::nothingTwiceAcrossRuns() {
+// What was delivered is never sent again, what was not is sent next time,
+// and a journal line cut short by a crash does not count.
+void TestSids::journalAcrossRuns() {
     Database down;
-    down.script = {Database::Close};
+    down.script = {Close};
     QCOMPARE(decode(station(down), First).exitCode, 3);
     Database up;
     QCOMPARE(decode(station(up), First).exitCode, 0);
-    QCOMPARE(up.requests.size(), 1);
     const Run again = decode(station(up), First + Second);
-    QCOMPARE(again.exitCode, 0);
+    QVERIFY2(again.err.contains("SiDS: 1 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
     QCOMPARE(up.requests.size(), 2);
-    QCOMPARE(up.requests.last().body, SecondFields);
-    QVERIFY2(again.err.contains("1 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
-}
-
-// A line cut short by a crash does not count: that frame is sent again.
-void TestSids::tornJournalLine() {
-    Database database;
-    QCOMPARE(decode(station(database), First + Second).exitCode, 0);
-    QByteArray content = journalContent();
-    QFile file(journal);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content.left(content.size() - 10)); // the second line torn
-    file.close();
-    QCOMPARE(decode(station(database), First + Second).exitCode, 0);
-    QCOMPARE(database.requests.size(), 3);
-    QCOMPARE(database.requests.last().body, SecondFields);
+    const QByteArray content = journalContent();
+    QCOMPARE(content.count('\n'), 2);
+    QVERIFY(windowtest::writeFile(journal, content.chopped(10))); // the second line torn
+    QCOMPARE(decode(station(up), First + Second).exitCode, 0);
+    QCOMPARE(up.requests.size(), 3);
+    QCOMPARE(up.requests[2].body, up.requests[1].body);
     QCOMPARE(journalContent(), content);
 }
 
-void TestSids::dryRunSendsNothing() {
+// A dry run prints the request a run sends, and sends nothing.
+void TestSids::dryRunPrintsTheRequest() {
     Database database;
+    QCOMPARE(decode(station(database), First).exitCode, 0);
+    const Database::Request sent = database.requests.first();
+    QFile::remove(journal);
     const Run run = decode(station(database) + QStringList{QStringLiteral("--dry-run")}, First);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, "POST " + database.url().toUtf8() + "?" + FirstFields +
-                          "\nContent-Type: application/x-www-form-urlencoded\n\n" + FirstFields +
+    QCOMPARE(run.out, "POST " + QUrl(database.url()).adjusted(QUrl::RemovePath).toEncoded() +
+                          sent.target + "\nContent-Type: " + sent.contentType + "\n\n" + sent.body +
                           "\n\n");
-    QTest::qWait(100);
-    QVERIFY(database.requests.isEmpty());
+    QCOMPARE(database.requests.size(), 1);
     QVERIFY(!QFile::exists(journal));
 }
 
@@ -254,7 +307,7 @@ void TestSids::guards_data() {
     QTest::addColumn<QString>("value");
     QTest::newRow("empty call sign") << QStringLiteral("--callsign") << QString();
     QTest::newRow("latitude out of range") << QStringLiteral("--latitude") << QStringLiteral("91");
-    QTest::newRow("both 0") << QStringLiteral("--latitude") << QStringLiteral("0");
+    QTest::newRow("both 0") << QStringLiteral("place") << QStringLiteral("0");
     QTest::newRow("NORAD ID not an integer") << QStringLiteral("--norad") << QStringLiteral("9.5");
     QTest::newRow("not http") << QStringLiteral("--sids") << QStringLiteral("ftp://example.org/");
     QTest::newRow("no --sids") << QStringLiteral("--sids") << QStringLiteral("drop");
@@ -264,39 +317,68 @@ void TestSids::guards() {
     QFETCH(QString, option);
     QFETCH(QString, value);
     Database database;
-    QStringList arguments = station(database);
+    QStringList arguments =
+        option == QLatin1String("place") ? station(database, value, value) : station(database);
     const qsizetype at = arguments.indexOf(option);
     if (value == QLatin1String("drop"))
         arguments.remove(at, 2);
-    else
+    else if (at >= 0)
         arguments[at + 1] = value;
-    if (option == QLatin1String("--latitude") && value == QLatin1String("0"))
-        arguments.replace(arguments.indexOf(QStringLiteral("--longitude=-1.5")),
-                          QStringLiteral("--longitude=0"));
     const Run run = decode(arguments, First);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.startsWith("kadrin-decode: "), run.err);
-    QTest::qWait(50);
     QVERIFY(database.requests.isEmpty());
 }
 
-// No answer within 10 s is a failed try; a following run tries on, later.
-void TestSids::serverThatNeverAnswers() {
+// A following run does not give up after three tries; it ends by a signal
+// with the frame unsent.
+void TestSids::followingTriesOn() {
     Database database;
-    database.script = {Database::Silent};
-    const QString path = dir.filePath(QStringLiteral("silent.log"));
-    QVERIFY(windowtest::writeFile(path, First));
+    database.script = {Close};
     QProcess process;
-    process.start(QStringLiteral(KADRIN_DECODE_PATH),
-                  station(database) + QStringList{QStringLiteral("--follow"), path});
-    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 5000));
-    QTest::qWait(9000);
-    QCOMPARE(database.requests.size(), 1); // still waiting for the answer
-    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 2; }, 5000));
+    startDecode(process, station(database) + QStringList{QStringLiteral("--follow")}, First);
+    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 4; }, 5000));
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 5000));
     QCOMPARE(process.exitCode(), 3);
-    QVERIFY(process.readAllStandardError().contains("trying again in 1 s"));
+    QVERIFY(process.readAllStandardError().contains("0 sent, 0 rejected, 1 unsent"));
+}
+
+// The journal's file system full after 4 KiB: the first journal line
+// fails, or already the lock file.
+void TestSids::fullFileSystem_data() {
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said"); // %1: the journal
+    QTest::newRow("journal full: sending stops")
+        << QStringLiteral("8k") << 3
+        << QStringLiteral("cannot write the journal: %1: No space left on device");
+    QTest::newRow("no room for the lock file")
+        << QStringLiteral("4k") << 2
+        << QStringLiteral("cannot create the lock file %1.lock: No space left on device");
+}
+
+void TestSids::fullFileSystem() {
+    QFETCH(QString, size);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    const QString small = dir.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(small));
+    if (::geteuid() != 0 ||
+        QProcess::execute(
+            QStringLiteral("mount"),
+            QStringLiteral("-t tmpfs -o size=%1 tmpfs").arg(size).split(QLatin1Char(' '))
+                << small) != 0)
+        QSKIP("needs to mount a small file system (root)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+    QVERIFY(windowtest::writeFile(small + QStringLiteral("/filler"), QByteArray(4096, 'x')));
+    journal = small + QStringLiteral("/journal.txt");
+    Database database;
+    const Run run = decode(station(database), First + Second);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(database.requests.size(), exitCode == 3 ? 1 : 0);
+    QCOMPARE(run.err.count(said.arg(journal).toLocal8Bit()), 1);
+    QCOMPARE(run.err.contains("SiDS: 1 sent, 0 rejected, 1 unsent"), exitCode == 3);
 }
 
 void TestSids::windowForwardsWhatItFollows() {
@@ -319,10 +401,10 @@ void TestSids::windowForwardsWhatItFollows() {
     log.write(First);
     log.flush();
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 5000));
-    QCOMPARE(database.requests.first().body, FirstFields);
     QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("Label3"))
                     ->text()
                     .endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
+    QVERIFY(journalContent().startsWith("delivered 99999 2026-12-05T21:07:53Z "));
 }
 
 QTEST_MAIN(TestSids)

@@ -8,11 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 namespace windowtest {
+
+// How long a test waits for a dialog it expects before it gives up.
+inline constexpr int DialogWaitMs = 5000;
 
 struct BoxSeen {
     bool seen = false;
@@ -20,24 +24,69 @@ struct BoxSeen {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
-// Answers the next message box with button (its default when it has none),
-// noting what it said.
-inline void answerBox(QMessageBox::StandardButton button, BoxSeen *seen = nullptr) {
-    QTimer::singleShot(50, [button, seen] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            if (seen)
-                *seen = {true, box->windowTitle(), box->text(), box->icon()};
-            box->button(button) ? box->button(button)->click() : box->accept();
-        }
+// Answers not given yet are forgotten when this changes.
+inline int &answersGeneration() {
+    static int generation = 0;
+    return generation;
+}
+inline void forgetAnswers() {
+    ++answersGeneration();
+}
+
+// Calls answer(widget) with the next modal dialog of type T once it is
+// shown. If none comes within DialogWaitMs, whatever modal dialog is open
+// then is rejected, so that the test goes on and fails on what it checks
+// instead of waiting for ever.
+template <typename T, typename Answer>
+void whenShown(Answer answer, int waitedMs = 0, int generation = answersGeneration()) {
+    QTimer::singleShot(20, [answer, waitedMs, generation] {
+        if (generation != answersGeneration())
+            return;
+        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget()))
+            return answer(dialog);
+        if (waitedMs < DialogWaitMs)
+            return whenShown<T>(answer, waitedMs + 20, generation);
+        if (auto *other = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            other->reject();
     });
 }
 
-// Answers the next file dialog with path, once it is shown.
+// Rejects any modal dialog left open for longer than DialogWaitMs (one the
+// test did not expect, or answered wrongly), so the test fails on what it
+// checks instead of hanging.
+inline void rejectForgottenDialogs() {
+    static QTimer *guard = nullptr;
+    if (guard)
+        return;
+    guard = new QTimer(QCoreApplication::instance());
+    guard->setInterval(250);
+    QObject::connect(guard, &QTimer::timeout, [] {
+        static QPointer<QWidget> open;
+        static int openFor = 0;
+        QWidget *modal = QApplication::activeModalWidget();
+        openFor = modal && modal == open ? openFor + 250 : 0;
+        open = modal;
+        if (auto *dialog = qobject_cast<QDialog *>(modal); dialog && openFor > DialogWaitMs)
+            dialog->reject();
+    });
+    guard->start();
+}
+
+// Answers the next message box with button (its default when it has none),
+// noting what it said.
+inline void answerBox(QMessageBox::StandardButton button, BoxSeen *seen = nullptr) {
+    rejectForgottenDialogs();
+    whenShown<QMessageBox>([button, seen](QMessageBox *box) {
+        if (seen)
+            *seen = {true, box->windowTitle(), box->text(), box->icon()};
+        box->button(button) ? box->button(button)->click() : box->accept();
+    });
+}
+
+// Answers the next file dialog with path.
 inline void answerDialog(const QString &path) {
-    QTimer::singleShot(50, [path] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return answerDialog(path);
+    rejectForgottenDialogs();
+    whenShown<QFileDialog>([path](QFileDialog *dialog) {
         dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
         QMetaObject::invokeMethod(dialog, "accept");
     });

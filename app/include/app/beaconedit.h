@@ -1,30 +1,21 @@
 #pragma once
 
+#include "textdoc/linedocument.h"
+
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QColor>
 #include <QList>
 #include <QPair>
 #include <QString>
-#include <QUndoStack>
+#include <QTextLayout>
 
 #include <functional>
-#include <map>
 #include <vector>
 
-class QTextLayout;
-
-// A place in the text: a line (0-based) and a UTF-16 column in it.
-struct TextPosition {
-    int line = 0;
-    int column = 0;
-
-    bool operator==(const TextPosition &o) const { return line == o.line && column == o.column; }
-    bool operator!=(const TextPosition &o) const { return !(*this == o); }
-    bool operator<(const TextPosition &o) const {
-        return line < o.line || (line == o.line && column < o.column);
-    }
-};
+class QLabel;
+class QLineEdit;
+class QToolButton;
 
 // How a line is marked in the narrow margin left of the text, and which of
 // its characters are underlined.
@@ -33,21 +24,22 @@ struct LineMark {
     QList<QPair<int, int>> underlines; // column, length
 };
 
-// The beacon text box: a plain text editor that keeps its text as a list of
-// lines and lays out only the lines in view. A log of a million lines loads
-// in a fraction of a second and a key costs the same as with ten lines; a
-// single line of 50 MB is drawn and edited without laying out more than the
-// part in view. Lines end as the decoder says (CR LF, LF, a lone CR, U+2028,
-// U+2029): inserted text is split there, so each line of the box is one line
-// of the decode pass. Tab moves the focus; a tab character can be pasted.
+// The beacon text box: a view over a LineDocument that lays out only the
+// lines in view. A log of a million lines loads in a fraction of a second
+// and a key costs the same as with ten lines; a single line of 50 MB is
+// drawn and edited without laying out more than the part in view. Tab moves
+// the focus; a tab character can be pasted. Ctrl+F opens a find bar at the
+// top right, which moves the text down while it is open.
 class BeaconEdit : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit BeaconEdit(QWidget *parent = nullptr);
     ~BeaconEdit() override;
 
+    LineDocument *document() const { return document_; }
+
     // The whole text, lines joined by LF.
-    QString toPlainText() const;
+    QString toPlainText() const { return document_->toPlainText(); }
     // Replaces the whole text; clears the undo history.
     void setPlainText(const QString &text);
     // Replaces the whole text by lines that hold no line break.
@@ -58,16 +50,17 @@ public:
     // the first line added.
     int appendLines(const QStringList &lines);
 
-    int lineCount() const { return int(lines_.size()); }
-    const QString &line(int index) const { return lines_[size_t(index)]; }
+    int lineCount() const { return document_->lineCount(); }
+    const QString &line(int index) const { return document_->line(index); }
 
     TextPosition cursorPosition() const { return cursor_; }
+    TextPosition anchorPosition() const { return anchor_; }
     void setCursorPosition(TextPosition position, bool keepAnchor = false);
     QString selectedText() const;
 
     // Typed or changed since the last setModified(false).
-    bool isModified() const { return modified_; }
-    void setModified(bool modified);
+    bool isModified() const { return document_->isModified(); }
+    void setModified(bool modified) { document_->setModified(modified); }
 
     // Where the marks come from: asked for the lines in view at each repaint.
     void setMarkSource(std::function<LineMark(int line)> source);
@@ -87,6 +80,12 @@ public slots:
     void copy();
     void paste();
     void selectAll();
+    // The find bar: open it (the focus goes to it), close it (the focus
+    // comes back), and go to the next or previous match of its text.
+    void openFind();
+    void closeFind();
+    void findNext() { find(false); }
+    void findPrevious() { find(true); }
 
 signals:
     // Lines [first, first + removed) of the text were replaced by lines
@@ -109,24 +108,22 @@ protected:
     void inputMethodEvent(QInputMethodEvent *event) override;
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     bool viewportEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    class EditCommand;
-    friend class EditCommand;
+    friend class BeaconEditAccessible;
 
-    // The one way the text changes: [from, to) replaced by text. Returns
-    // where the inserted text ends.
-    TextPosition replace(TextPosition from, TextPosition to, const QString &text);
-    // replace(), recorded for undo; typing merges into one step.
+    // An edit at the cursor or of a range, recorded for undo.
     void edit(TextPosition from, TextPosition to, const QString &text, bool typing = false);
     void insertAtCursor(const QString &text, bool typing = false);
     void deleteSelection();
+    void afterUndo(TextPosition end);
     bool hasSelection() const { return anchor_ != cursor_; }
     TextPosition selectionStart() const { return std::min(anchor_, cursor_); }
     TextPosition selectionEnd() const { return std::max(anchor_, cursor_); }
-    QString textBetween(TextPosition from, TextPosition to) const;
-    TextPosition clamp(TextPosition position) const;
+    TextPosition clamp(TextPosition position) const { return document_->clamp(position); }
+    void select(TextPosition anchor, TextPosition cursor);
 
     // Moves within the text.
     TextPosition nextCharacter(TextPosition p) const;
@@ -136,40 +133,51 @@ private:
     TextPosition lineBelow(TextPosition p, int lines) const;
     bool moveKey(QKeyEvent *event);
 
+    // Find.
+    void find(bool backwards);
+    void findFrom(TextPosition from, bool backwards);
+    void placeFindBar();
+    Qt::CaseSensitivity findSensitivity() const;
+
     // Geometry.
     bool isLong(int line) const;
-    void layOut(QTextLayout &layout, int line, int firstColumn, int columns) const;
+    // preeditAt >= 0: with the text being composed there.
+    void layOut(QTextLayout &layout, int line, int firstColumn, int columns,
+                int preeditAt = -1) const;
     int columnX(int line, int column) const; // content x, unscrolled
     TextPosition positionAt(const QPoint &viewportPoint) const;
     QRect cursorRect() const; // in the viewport
+    QRect characterRect(TextPosition position) const; // in the viewport
     int lineHeight() const { return lineHeight_; }
     int visibleLines() const;
     int firstVisibleLine() const;
     void updateScrollBars();
     void ensureCursorVisible();
-    void noteLengthsChanged(int first, int added, const std::vector<int> &removedLengths);
-    void countLengths();
-    int longestLine() const;
     void restartBlinking();
     void copySelectionTo(int mode) const;
+    void noteChanged(TextPosition from, const QString &removed, const QString &inserted);
+    void noteCursorMoved();
 
-    std::vector<QString> lines_{QString()};
+    LineDocument *document_;
     TextPosition cursor_;
     TextPosition anchor_;
     int preferredX_ = -1; // kept while moving up and down
-    bool modified_ = false;
-    QUndoStack undoStack_;
-    bool applyingUndo_ = false;
     std::function<LineMark(int)> marks_;
     std::function<QString(int)> tooltips_;
 
-    // How many lines have each length: the longest gives the width of the
-    // text for the horizontal scroll bar.
-    std::map<int, int> lengths_{{0, 1}};
+    // An input method's text being composed at the cursor, not yet in the
+    // document, and where its own cursor is (-1: hidden).
+    QString preedit_;
+    QList<QTextLayout::FormatRange> preeditFormats_;
+    int preeditCursor_ = 0;
+
+    QWidget *findBar_ = nullptr;
+    QLineEdit *findText_ = nullptr;
+    QToolButton *findCase_ = nullptr;
+    QLabel *findStatus_ = nullptr;
 
     int lineHeight_ = 1;
     int charWidth_ = 1;
-    int ascent_ = 0;
     bool cursorShown_ = true;
     QBasicTimer blinkTimer_;
     int blinksLeft_ = 0;

@@ -7,15 +7,10 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include <memory>
-
-struct LineMark;
+class BeaconDocument;
 class BeaconEdit;
-class LogFollowing;
-class QThread;
-class SidsUploader;
-struct LoadedLog;
 class ChannelChart;
+class FollowSession;
 class Form2;
 class QButtonGroup;
 class QGroupBox;
@@ -23,18 +18,17 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollBar;
+class StatusRow;
 
 // The main window: beacon text in, decoded reports, record browser and
-// channel chart out. Its handlers only call the decoding core and refresh
-// the views.
+// channel chart out. Its handlers call the store, the document and the
+// follow session, and refresh the views.
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
     explicit Form1(const Configuration &configuration, QWidget *parent = nullptr);
-    ~Form1() override;
 
-    // Opens a log file as Open Log does, once the operator has kept or
-    // saved the text; also what dropping a file does.
+    // Opens a log as Open Log does, without asking first (as a drop does).
     void openLog(const QString &path);
     // Follows a log as Follow Log does; false when it cannot be read.
     bool followLog(const QString &path);
@@ -44,33 +38,11 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildMenus();
     void buildControls();
-    void setTabOrder();
-    // Label2 keeps its right edge and grows to the left over the unused end
-    // of Label3, whose text is elided in the middle where both would touch.
-    void layOutStatusRow();
-    void setStatus(const QString &text);
-    LineMark markOf(int line) const;
-    QString lineTip(int line) const;
-    QString chartTip(const QPoint &at) const;
-    // Asks "Save the beacon text?" when the text was typed or changed since
-    // it was opened or saved. False when the operator cancels.
-    bool keepOrSaveText();
-    // The log to open, once the text is kept or saved; empty: none.
-    QString askForLog(const QString &title);
-    bool saveTextAs();
-    void showLog(const QString &path, LoadedLog &log, const QString &status);
-    void stopFollowing();
     void appendReceived(const QStringList &lines);
-    // Starts sharing followed frames when conf.ini names a database.
-    void startSharing();
-    void stopSharing();
-    void warn(const QString &text);
 
     void Form_Load(const Configuration &configuration);
     void Form_Resize();
@@ -81,22 +53,15 @@ private:
     void Command1_Click();
     void MnuOpen_Click();
     void MnuFollow_Click();
-    void MnuSave_Click();
-    void MnuExport_Click();
     void MnuExit_Click();
     void MnuInfo_Click();
 
     TelemetryHistory history_;
     ScreenshotExport screenshotExport_;
-    QPointer<Form2> aboutWindow_; // owned by nobody; deletes itself when closed
-    QString status_;              // the whole text of Label3, which may show it elided
-    QString sourcePath_;          // the file the text came from; empty: none
-    std::unique_ptr<LogFollowing> following_;
-    Configuration configuration_;
-    QThread *sharingThread_ = nullptr; // the uploader's, so the window never waits
-    SidsUploader *uploader_ = nullptr; // lives in sharingThread_
-    QString followStatus_;
-    int chartChannel_ = 1;
+    BeaconDocument *document_ = nullptr;
+    FollowSession *following_ = nullptr;
+    QPointer<Form2> aboutWindow_;    // owned by nobody; deletes itself when closed
+    StatusRow *statusRow_ = nullptr; // lays out Label2 and Label3
     QAction *MnuFollow = nullptr;
 
     QWidget *inner_ = nullptr;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "logio/logfollower.h"
 #include "logio/logreader.h"
+#include "logio/logtail.h"
 
 #include <QObject>
 #include <QString>
@@ -34,7 +34,6 @@ struct LineCollector {
         lines.push_back(std::move(current));
         current = QString();
     }
-    void restarted(LogReader::Restart) {}
 };
 
 // Reads a log file. A file with a NUL byte in its first 64 KiB is refused
@@ -42,8 +41,9 @@ struct LineCollector {
 LoadedLog readLogFile(const QString &path);
 
 // Follows a log for the window: hands on every line as soon as it is
-// complete; a truncated or replaced file is read again from its start.
-class LogFollowing : public QObject {
+// complete, and loses none (see LogTail): a truncated, rewritten or replaced
+// file is read again from its start.
+class LogFollowing : public QObject, public LogTail::Sink {
     Q_OBJECT
 public:
     explicit LogFollowing(const QString &path, QObject *parent = nullptr);
@@ -51,24 +51,31 @@ public:
     // them (an empty last line); the unfinished one waits.
     LoadedLog start();
     QString path() const { return path_; }
+    // Stops following and returns the lines not handed on yet: what arrived
+    // since the last look and an unfinished last line, which belong at the
+    // end of the box.
+    QStringList finish();
 
-    // What the log reader hands on: complete lines are collected until
-    // they are handed on in turn.
-    void text(QStringView piece) { collector_.text(piece); }
-    void lineEnd() { collector_.lineEnd(); }
-    void restarted(LogReader::Restart why) { emit fileRestarted(why); }
+    // What the log tail hands on: complete lines are collected until they
+    // are handed on in turn.
+    void text(QStringView piece) override { collector_.text(piece); }
+    void lineEnd() override { collector_.lineEnd(); }
+    void restarted(LogReader::Restart why) override { emit fileRestarted(why); }
+    void waiting(const QString &why) override { emit waitingForLog(why); }
 
 signals:
     void linesArrived(const QStringList &lines);
     void fileRestarted(LogReader::Restart why);
+    // The name does not lead to a log for now (why: "is a directory now");
+    // following goes on when a log is back.
+    void waitingForLog(const QString &why);
     void failed(const QString &error);
 
 private:
-    void readOn();
+    QStringList takeLines();
 
     QString path_;
-    LogReader reader_;
-    LogFollower *follower_ = nullptr;
+    LogTail tail_;
     std::vector<QString> lines_;
     LineCollector collector_{lines_, QString()};
 };

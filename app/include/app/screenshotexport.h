@@ -30,6 +30,21 @@ public:
     // Starts the converter without waiting; false when it cannot be started.
     static bool startConverter(const QString &path);
 
+    // What a click on the screenshot button did.
+    struct Outcome {
+        QString path;
+        QString error; // why the bitmap was not written; empty when it was
+        bool converterStarted = false;
+
+        // "<path> saved", or "Not saved: <path>"
+        QString status() const;
+        // What a message box must tell; empty when all went well.
+        QString problem() const;
+    };
+    // Saves the picture at savePath(imageDirectory) and, once it is written,
+    // starts the converter on it.
+    Outcome take(const QImage &picture, const QString &imageDirectory) const;
+
 private:
     DateSource today_;
 };

@@ -4,6 +4,7 @@
 #include "decoder/frameoutput.h"
 #include "decoder/linescanner.h"
 #include "logio/logreader.h"
+#include "logio/logtail.h"
 
 #include <QList>
 #include <QObject>
@@ -13,7 +14,7 @@
 // One run of kadrin-decode: reads each FILE in turn, judges every line and
 // writes what the chosen output form asks for; with follow, goes on reading
 // the one FILE as it grows until SIGINT or SIGTERM.
-class DecodeRun : public QObject {
+class DecodeRun final : public QObject, public LogTail::Sink {
     Q_OBJECT
 public:
     struct Options {
@@ -43,10 +44,11 @@ public:
     // "26 frames (2 with unreadable symbols), 3 near misses, 5 other lines"
     QString summary() const;
 
-    // What the log reader hands on.
-    void text(QStringView piece) { scanner_.add(piece); }
-    void lineEnd();
-    void restarted(LogReader::Restart why);
+    // What the log reader and the log tail hand on.
+    void text(QStringView piece) override { scanner_.add(piece); }
+    void lineEnd() override;
+    void restarted(LogReader::Restart why) override;
+    void waiting(const QString &why) override;
 
 signals:
     // The run is following and has read what the file holds.

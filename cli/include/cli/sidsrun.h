@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sids/sids.h"
+#include "sids/sidsuploader.h"
 
 #include <QByteArray>
 #include <QCommandLineOption>
@@ -9,20 +10,22 @@
 #include <memory>
 
 class DecodeRun;
-class SidsUploader;
 
 // The SiDS options of kadrin-decode.
 class SidsOptions {
 public:
     // Adds the options to the parser.
     explicit SidsOptions(QCommandLineParser &parser);
-    // Reads them after parsing; false with a message for a usage error.
+    // Reads them after parsing, and the uploader's timing from the
+    // environment (KADRIN_SIDS_ANSWER_MS, KADRIN_SIDS_RETRY_MS); false with a
+    // message for a usage error.
     bool read(const QCommandLineParser &parser, bool formatChosen, QByteArray *error);
 
     bool enabled() const { return enabled_; }
     bool dryRun() const { return dryRun_; }
     const SidsStation &station() const { return station_; }
     QString journal() const { return journal_; }
+    const SidsUploader::Timing &timing() const { return timing_; }
 
 private:
     QCommandLineOption sids_, callsign_, latitude_, longitude_, norad_, journalOption_,
@@ -31,6 +34,7 @@ private:
     bool dryRun_ = false;
     SidsStation station_;
     QString journal_;
+    SidsUploader::Timing timing_;
 };
 
 // Sends the frames of a run, or prints the requests of a dry run, and says
@@ -42,9 +46,10 @@ public:
     // Opens the journal; false (with a message) when it cannot be used.
     bool start();
     // Waits for the answers still due (unless the run was stopped by a
-    // signal) and prints the summary. False when the journal failed.
-    bool finish();
-    // Frames that should have been sent remain unsent.
+    // signal) and prints the summary.
+    void finish();
+    // Frames that should have been sent remain unsent, or the journal could
+    // not be written.
     bool undelivered() const;
 
 private:
@@ -54,5 +59,4 @@ private:
     qint64 withoutTime_ = 0;
     qint64 unreadable_ = 0;
     qint64 printed_ = 0;
-    bool failed_ = false;
 };

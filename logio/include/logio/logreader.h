@@ -6,24 +6,28 @@
 #include <QString>
 #include <QStringDecoder>
 
-#include <sys/types.h>
+#include <sys/stat.h>
 
 // Reads a beacon log, a file or standard input, in blocks and hands on its
 // lines piece by piece, so that a line of any length is never held whole:
 // bytes that are not UTF-8 read as U+FFFD, and lines end as lines.h says.
-// Follows a file that grows: what is appended is read by the next call, and
-// a file that got shorter (truncated) or whose name now names another file
-// (rotated) is read again from its start.
+// What is appended to a file is read by the next call; LogTail builds on
+// this to follow a log that grows, is truncated, rewritten or rotated.
 class LogReader {
 public:
     static constexpr qint64 BlockSize = 256 * 1024;
 
-    enum class Restart { Truncated, Replaced };
+    // Why a followed file is read again from its start: it got shorter, its
+    // name names another file now, or what was read before has changed.
+    enum class Restart { Truncated, Replaced, Rewritten };
+    // What was read of the file compared with what it holds now.
+    enum class Content { Kept, Shorter, Changed };
+    // Bytes compared at the start of the file and before the reading position.
+    static constexpr qsizetype FingerprintSize = 1024;
 
     // What the reader hands on; any type with these members:
     //   void text(QStringView piece);   characters of the current line
     //   void lineEnd();                 the current line is complete
-    //   void restarted(Restart why);    the file is read again from its start
     LogReader() = default;
     LogReader(const LogReader &) = delete;
     LogReader &operator=(const LogReader &) = delete;
@@ -35,11 +39,9 @@ public:
     void close();
 
     // Reads what the file holds now, up to maxBytes (all of it when 0), and
-    // hands it on. With follow, at the end of the file a truncated or
-    // replaced file is noticed and read again from its start. Returns false
-    // when an error stopped the reading (error() says which).
-    template <typename Sink>
-    bool readAvailable(Sink &sink, qint64 maxBytes = 0, bool follow = false);
+    // hands it on. Returns false when an error stopped the reading (error()
+    // says which).
+    template <typename Sink> bool readAvailable(Sink &sink, qint64 maxBytes = 0);
     // At the end of the input: a last line without line break is complete.
     template <typename Sink> void finish(Sink &sink) {
         if (splitter_.inLine())
@@ -55,11 +57,22 @@ public:
     // Some bytes were not UTF-8 and were read as U+FFFD.
     bool sawInvalidUtf8() const { return invalidUtf8_; }
 
+    // Whether the open file still holds what was read from it: the same
+    // size at least, the same first bytes and the same bytes before the
+    // reading position.
+    Content content() const;
+    // Reads the open file again from its start; finish() the last line first.
+    bool rewind();
+    // Bytes read from the file since it was opened or rewound.
+    qint64 offset() const { return offset_; }
+    // Whether info (from stat) describes the open file.
+    bool isOpenFile(const struct stat &info) const;
+
 private:
     // Reads one block into buffer_; 0 at the end, -1 on error.
     qint64 readBlock();
-    // Whether the file was truncated or replaced; reopens or rewinds it.
-    bool restartNeeded(Restart &why);
+    // Keeps the fingerprint of the n bytes just read.
+    void remember(qint64 n);
     template <typename Sink> void handOn(Sink &sink, QStringView text) {
         splitter_.feed(
             text, [&sink](QStringView piece) { sink.text(piece); }, [&sink] { sink.lineEnd(); });
@@ -71,6 +84,8 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
     qint64 offset_ = 0;
+    QByteArray head_; // the first bytes of the file, up to FingerprintSize
+    QByteArray tail_; // the bytes before offset_, up to FingerprintSize
     bool atEnd_ = false;
     bool invalidUtf8_ = false;
     QString error_;
@@ -79,7 +94,7 @@ private:
     LineSplitter splitter_;
 };
 
-template <typename Sink> bool LogReader::readAvailable(Sink &sink, qint64 maxBytes, bool follow) {
+template <typename Sink> bool LogReader::readAvailable(Sink &sink, qint64 maxBytes) {
     qint64 total = 0;
     atEnd_ = false;
     for (;;) {
@@ -87,13 +102,6 @@ template <typename Sink> bool LogReader::readAvailable(Sink &sink, qint64 maxByt
         if (n < 0)
             return false;
         if (n == 0) {
-            Restart why;
-            if (follow && restartNeeded(why)) {
-                finish(sink); // what the old content ended with is a line
-                decoder_ = QStringDecoder(QStringDecoder::Utf8);
-                sink.restarted(why);
-                continue;
-            }
             atEnd_ = true;
             return true;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decoder/beaconframe.h"
+#include "decoder/linescanner.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -13,6 +14,12 @@
 
 // Sharing received frames with a telemetry database over the Simple
 // Downlink Share Convention (SiDS): one HTTP form POST per frame.
+
+// Which lines are shared: a frame whose 17 fields read and that has a UTC
+// time (Share); a frame without a time, a frame with unreadable symbols and
+// every other line are not.
+enum class SidsVerdict { Share, WithoutTime, Unreadable, NotAFrame };
+SidsVerdict sidsVerdict(const LineVerdict &verdict);
 
 // The receiving station, as the database knows it.
 struct SidsStation {
@@ -53,6 +60,7 @@ public:
     // Opens (and creates) the journal, and locks it for this program.
     bool open(const QString &path, QString *error);
     bool contains(qint64 noradId, const BeaconFrame &frame, qint64 time) const;
+    // Appends the frame's line and syncs it to disk.
     bool record(bool delivered, qint64 noradId, const BeaconFrame &frame, qint64 time,
                 QString *error);
 

@@ -1,0 +1,154 @@
+// LogTail following a log that a writer process (a shell) truncates,
+// rewrites, rotates or replaces by a directory: every line is handed on, and
+// each restart is said where it happens. LogReader: a line break split
+// between two blocks.
+
+#include "logio/logtail.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Lines handed on, with the tail's messages among them as "<...>".
+struct Recorder : LogTail::Sink {
+    QStringList lines;
+    QString current;
+
+    void text(QStringView piece) override { current += piece; }
+    void lineEnd() override {
+        lines << current;
+        current.clear();
+    }
+    void restarted(LogReader::Restart why) override {
+        lines << (why == LogReader::Restart::Truncated   ? QStringLiteral("<truncated>")
+                  : why == LogReader::Restart::Rewritten ? QStringLiteral("<rewritten>")
+                                                         : QStringLiteral("<replaced>"));
+    }
+    void waiting(const QString &why) override { lines << QStringLiteral("<%1>").arg(why); }
+};
+
+QStringList numbered(const char *prefix, int count) {
+    QStringList lines;
+    for (int i = 1; i <= count; ++i)
+        lines << QStringLiteral("%1 %2").arg(QLatin1String(prefix)).arg(i);
+    return lines;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray textOf(const QStringList &lines) {
+    return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+}
+
+// The writer keeps the log open as fd 3, renames it away, makes a new empty
+// log and appends "old 1" .. "old 20" to the old one, a little at a time.
+const QString RotateAndGoOn = QStringLiteral(
+    "exec 3>>pass.log; mv pass.log pass.log.1; : > pass.log\n"
+    "i=1; while [ $i -le 20 ]; do echo \"old $i\" >&3; sleep 0.01; i=$((i+1)); done\n");
+
+} // namespace
+
+class TestLogTail : public QObject {
+    Q_OBJECT
+private slots:
+    void followsWhatTheWriterDoes_data();
+    void followsWhatTheWriterDoes();
+    void lineBreakAcrossBlocks();
+};
+
+void TestLogTail::followsWhatTheWriterDoes_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("script"); // run in the log's folder
+    QTest::addColumn<int>("graceMs");
+    // Whether the tail looks while the writer works, or only at what it left.
+    QTest::addColumn<bool>("looksMeanwhile");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList a100 = numbered("a", 100);
+    const QStringList old20 = numbered("old", 20);
+    const QString replaced = QStringLiteral("<replaced>");
+    QTest::newRow("truncated to empty, refilled with more")
+        << textOf(a100) << QStringLiteral("cat b400.txt > pass.log") << 1000 << false
+        << a100 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 400);
+    QTest::newRow("rewritten in place, same size")
+        << textOf(a100) << QStringLiteral("cat b100.txt 1<> pass.log") << 1000 << false
+        << a100 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 100);
+    QTest::newRow("shortened by one byte: the last line waits for its end")
+        << QByteArray("a 1\na 2\n") << QStringLiteral("truncate -s -1 pass.log") << 1000 << true
+        << QStringList{QStringLiteral("a 1"), QStringLiteral("a 2"), QStringLiteral("<truncated>"),
+                       QStringLiteral("a 1"), QStringLiteral("a 2")};
+    QTest::newRow("renamed away, writer goes on in the old file, then reopens")
+        << QByteArray() << RotateAndGoOn + QStringLiteral("exec 3>>pass.log; echo 'new 1' >&3")
+        << 1000 << true << old20 + QStringList{replaced, QStringLiteral("new 1")};
+    QTest::newRow("renamed away, new file stays empty: switch after the grace time")
+        << QByteArray() << RotateAndGoOn << 400 << true << old20 + QStringList{replaced};
+    QTest::newRow("replaced by a directory for a while")
+        << QByteArray("old 1\n")
+        << QStringLiteral("mv pass.log pass.log.1; mkdir pass.log; sleep 0.3; rmdir pass.log; "
+                          "echo 'new 1' > pass.log")
+        << 1000 << true
+        << QStringList{QStringLiteral("old 1"), QStringLiteral("<is a directory now>"), replaced,
+                       QStringLiteral("new 1")};
+}
+
+void TestLogTail::followsWhatTheWriterDoes() {
+    QFETCH(QByteArray, before);
+    QFETCH(QString, script);
+    QFETCH(int, graceMs);
+    QFETCH(bool, looksMeanwhile);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("pass.log")), before));
+    for (int count : {100, 400})
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("b%1.txt").arg(count)),
+                          textOf(numbered("b", count))));
+
+    Recorder recorder;
+    LogTail tail(QFile::encodeName(dir.filePath(QStringLiteral("pass.log"))), recorder);
+    tail.setPollInterval(20);
+    tail.setGraceTime(graceMs);
+    QVERIFY(tail.open());
+    QVERIFY(tail.look());
+    if (looksMeanwhile)
+        tail.follow();
+    QProcess writer;
+    writer.setWorkingDirectory(dir.path());
+    writer.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    QVERIFY(QTest::qWaitFor([&] { return writer.state() == QProcess::NotRunning; }, 5000));
+    QCOMPARE(writer.exitCode(), 0);
+    if (!looksMeanwhile)
+        tail.follow();
+    // All arrives while following (an unfinished last line as it is so far).
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     return recorder.lines.size() + (recorder.current.isEmpty() ? 0 : 1) ==
+                            expected.size();
+                 },
+                 5000),
+             qPrintable(recorder.lines.join(QLatin1Char(','))));
+    QVERIFY(tail.finish()); // hands on the unfinished last line as a line
+    QCOMPARE(recorder.lines, expected);
+}
+
+// A CR that ends one block and the LF that starts the next are one line break.
+void TestLogTail::lineBreakAcrossBlocks() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("blocks.log"));
+    QVERIFY(writeFile(path, QByteArray(LogReader::BlockSize - 1, 'x') + "\r\nnext\n"));
+    Recorder recorder;
+    LogReader reader;
+    QVERIFY(reader.open(QFile::encodeName(path)));
+    QVERIFY(reader.readAvailable(recorder));
+    reader.finish(recorder);
+    QCOMPARE(recorder.lines, (QStringList{QString(LogReader::BlockSize - 1, QLatin1Char('x')),
+                                          QStringLiteral("next")}));
+}
+
+QTEST_GUILESS_MAIN(TestLogTail)
+#include "tst_logtail.moc"

@@ -124,6 +124,11 @@ bool DecodeRun::run() {
 bool DecodeRun::readSource(const QByteArray &name) {
     const QByteArray shownName = name == "-" ? QByteArray("standard input") : name;
     currentName_ = shownName;
+    if (fileReader_) {
+        writer_.setSource(name);
+        line_ = 0;
+        return fileReader_(name);
+    }
     if (!reader_.open(name)) {
         printError(shownName + ": cannot read: " + reader_.error().toLocal8Bit());
         return false;

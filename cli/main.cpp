@@ -1,5 +1,6 @@
 // kadrin-decode: decodes beacon logs with the same decoder as the window.
 
+#include "cli/audiorun.h"
 #include "cli/decoderun.h"
 #include "cli/sidsrun.h"
 #include "decoder/version.h"
@@ -15,6 +16,8 @@ constexpr char Usage[] =
     "Usage: kadrin-decode [--csv | --json | --status] [--follow] [FILE ...]\n"
     "       kadrin-decode --sids URL --callsign CALL --latitude DEG --longitude DEG\n"
     "                     --norad ID [--sids-journal FILE] [--dry-run] ... [FILE ...]\n"
+    "       kadrin-decode --audio [--start TIME] [--csv | --json | --status | --copy]\n"
+    "                     [--sids ...] FILE ...\n"
     "Decodes KADRIN CW beacon text, one beacon per line, from each FILE in turn\n"
     "(standard input when no FILE is given or FILE is \"-\"). Frames are numbered\n"
     "from 1 in input order across all files.\n"
@@ -27,6 +30,12 @@ constexpr char Usage[] =
     "             or other; a summary on standard error\n"
     "  --follow   with one FILE: keep reading it as it grows, like tail -f,\n"
     "             until interrupted (SIGINT or SIGTERM)\n"
+    "  --audio    each FILE is a recording (WAV, FLAC, OGG, Opus; 8 to 48 kHz):\n"
+    "             copy its CW and decode the lines copied, each with its UTC time\n"
+    "  --start TIME  with --audio: the UTC time of the first sample\n"
+    "             (2026-12-05T21:07:53Z); else a name ..._YYYY-MM-DDTHH-MM-SS.ogg\n"
+    "             gives it\n"
+    "  --copy     with --audio: write the copied lines themselves, a log\n"
     "  --sids URL send every frame that has a UTC time and no unreadable symbol\n"
     "             to a telemetry database (SiDS), once: a journal keeps what was\n"
     "             delivered; --callsign, --latitude and --longitude (degrees,\n"
@@ -50,7 +59,8 @@ int usageError(const QByteArray &message) {
 // The options that take a value, with their names as typed.
 const QStringList ValueOptions = {QStringLiteral("sids"),     QStringLiteral("callsign"),
                                   QStringLiteral("latitude"), QStringLiteral("longitude"),
-                                  QStringLiteral("norad"),    QStringLiteral("sids-journal")};
+                                  QStringLiteral("norad"),    QStringLiteral("sids-journal"),
+                                  QStringLiteral("start")};
 
 // The FILE arguments as the bytes given: names that are not UTF-8 must not
 // be decoded to text and back.
@@ -97,7 +107,10 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption follow(QStringLiteral("follow"));
     const QCommandLineOption help(QStringLiteral("help"));
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({csv, json, status, follow, help, version});
+    const QCommandLineOption audio(QStringLiteral("audio"));
+    const QCommandLineOption start(QStringLiteral("start"), QString(), QStringLiteral("TIME"));
+    const QCommandLineOption copy(QStringLiteral("copy"));
+    parser.addOptions({csv, json, status, follow, help, version, audio, start, copy});
     SidsOptions sidsOptions(parser);
     if (!parser.parse(app.arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -124,6 +137,10 @@ int main(int argc, char *argv[]) {
             options.format = format;
         }
     }
+    if (parser.isSet(copy)) {
+        formats.append("--copy");
+        options.format = OutputFormat::None;
+    }
     if (formats.size() > 1)
         return usageError(formats.join(" and ") + " cannot be used together");
     options.follow = parser.isSet(follow);
@@ -135,6 +152,24 @@ int main(int argc, char *argv[]) {
     if (options.follow && (options.files.size() != 1 || options.files.first() == "-"))
         return usageError("--follow needs exactly one FILE, not standard input");
 
+    AudioRun::Options audioOptions;
+    audioOptions.copy = parser.isSet(copy);
+    if (parser.isSet(audio)) {
+        if (options.follow)
+            return usageError("--audio and --follow cannot be used together");
+        if (options.files.contains("-"))
+            return usageError("--audio needs FILE arguments, not standard input");
+        if (parser.isSet(start)) {
+            audioOptions.start = AudioRun::parseTime(parser.value(start));
+            if (!audioOptions.start)
+                return usageError("--start needs a UTC time such as 2026-12-05T21:07:53Z, not " +
+                                  parser.value(start).toLocal8Bit());
+        }
+    } else if (parser.isSet(start) || parser.isSet(copy)) {
+        return usageError(QByteArray(parser.isSet(start) ? "--start" : "--copy") +
+                          " goes with --audio");
+    }
+
     QByteArray sidsError;
     if (!sidsOptions.read(parser, formats.size() > 0, &sidsError))
         return usageError(sidsError);
@@ -143,6 +178,9 @@ int main(int argc, char *argv[]) {
 
     CheckedOutput output;
     DecodeRun run(options, output);
+    AudioRun audioRun(audioOptions, run);
+    if (parser.isSet(audio))
+        run.setFileReader([&](const QByteArray &name) { return audioRun.readFile(name); });
     SidsRun sids(sidsOptions, run);
     if (!sids.start())
         return 2;

@@ -1,13 +1,432 @@
 #include "cwaudio/cwcopier.h"
 
-struct CwCopier::State {
-    double sampleRate = 0;
-    qint64 samples = 0;
-    std::function<void(const CopiedLine &)> onLine;
+#include "cwaudio/linecopier.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <deque>
+#include <vector>
+
+// The front end, all streaming:
+// 1. a polyphase FIR low-pass decimates the input by an integer to a working
+//    rate of 8 to 16 kHz (everything from 200 to 3,000 Hz kept);
+// 2. power spectra of 1/4 s, half overlapping, are summed over about a second
+//    and give the tone (its peak above the median floor) and the noise floor;
+//    the tone is followed from one spectrum to the next within the distance a
+//    drift of 10 Hz/s allows, and the estimate belongs to the middle of the
+//    spectra summed, so the mixer runs that far behind;
+// 3. the mixer brings the tone to 0 Hz and sums it to about 400 samples a
+//    second (complex baseband);
+// 4. key-down is detected on 80 ms sums of the baseband; a pause of more
+//    than two word gaps ends a transmission, whose samples go to copyLine().
+
+namespace {
+
+constexpr double WorkingRateMin = 8000;
+constexpr double BasebandRate = 400;
+constexpr double ToneLowHz = 200, ToneHighHz = 3000;
+constexpr int SpectraSummed = 8;
+constexpr double AcquireRatio = 3.0, KeepRatio = 2.2;
+constexpr double PreRollSeconds = 3.0;     // audio kept before the tone is found
+constexpr double LinePreRollSeconds = 1.0; // baseband kept before a key-down
+constexpr double LinePostRollSeconds = 1.2;
+constexpr double ActivityWindowSeconds = 0.08;
+constexpr double ActivityThreshold = 14; // sum power over its noise mean
+constexpr double LongestLineSeconds = 360;
+
+std::vector<float> lowPass(int factor, double rate, double passHz, double stopHz) {
+    if (factor == 1)
+        return {1.0f};
+    const double transition = (stopHz - passHz) / rate;
+    const double attenuation = 60;
+    int taps = int(std::ceil((attenuation - 8) / (2.285 * 2 * M_PI * transition))) | 1;
+    taps = std::max(taps, factor | 1);
+    const double beta = 0.1102 * (attenuation - 8.7);
+    const double cutoff = (passHz + stopHz) / 2 / rate;
+    std::vector<float> h(static_cast<size_t>(taps));
+    const double middle = (taps - 1) / 2.0;
+    const double norm = std::cyl_bessel_i(0.0, beta);
+    double sum = 0;
+    for (int i = 0; i < taps; ++i) {
+        const double x = i - middle;
+        const double sinc = x == 0 ? 2 * cutoff : std::sin(2 * M_PI * cutoff * x) / (M_PI * x);
+        const double r = x / middle;
+        const double window = std::cyl_bessel_i(0.0, beta * std::sqrt(std::max(0.0, 1 - r * r))) / norm;
+        h[size_t(i)] = float(sinc * window);
+        sum += sinc * window;
+    }
+    for (float &v : h)
+        v = float(v / sum);
+    return h;
+}
+
+struct Knot {
+    qint64 at = 0; // working sample
+    double hz = 0;
 };
 
+} // namespace
+
+struct CwCopier::State {
+    double inputRate = 0;
+    qint64 inputSamples = 0;
+    std::function<void(const CopiedLine &)> onLine;
+    LineCopierSettings lineSettings;
+
+    // Decimation.
+    int factor = 1;
+    double rate = 0; // working rate
+    std::vector<float> taps;
+    std::vector<float> history;
+    size_t next = 0;
+    double delaySeconds = 0; // of the FIR
+
+    // Spectra.
+    int fftSize = 0, hop = 0;
+    int lowBin = 0, highBin = 0;
+    std::vector<float> window;
+    double windowPower = 0;
+    float *fftIn = nullptr;
+    fftwf_complex *fftOut = nullptr;
+    fftwf_plan plan = nullptr;
+    std::deque<std::vector<float>> spectra;
+    std::vector<float> work; // working-rate samples from workBase on
+    qint64 workBase = 0;
+    qint64 fftAt = 0;
+
+    // The tone.
+    bool tone = false;
+    double toneHz = 0;
+    double lastSure = 0; // seconds
+    Knot before, after;
+    double noiseVariance = 0; // per working sample
+    std::deque<double> floors;
+
+    // Mixer.
+    qint64 mixAt = 0;
+    double phase = 0;
+    int basebandFactor = 1;
+    double basebandRate = 0;
+
+    // Transmissions.
+    std::deque<std::complex<float>> preRoll;
+    std::vector<std::complex<float>> line;
+    qint64 lineFirst = 0;   // baseband index of line[0]
+    qint64 basebandAt = 0;  // baseband index of the next sample
+    bool inLine = false;
+    qint64 lastActive = 0;
+    std::deque<std::complex<float>> activity;
+    std::complex<double> activitySum;
+    std::vector<std::pair<double, double>> lineTones; // seconds, Hz
+    double dotSeconds = 0.15;
+
+    CopyFigures figures;
+    std::vector<std::pair<double, double>> allTones;
+
+    ~State() {
+        if (plan) {
+            fftwf_destroy_plan(plan);
+            fftwf_free(fftIn);
+            fftwf_free(fftOut);
+        }
+    }
+    void setUp(double sampleRate);
+    void decimate(const float *in, qsizetype count);
+    void analyse();
+    void spectrum(const float *samples);
+    void mixTo(qint64 end, bool all);
+    void basebandSample(std::complex<float> z);
+    void endLine(qint64 lastSample);
+    double workingSeconds(double index) const { return index / rate - delaySeconds; }
+};
+
+void CwCopier::State::setUp(double sampleRate) {
+    inputRate = sampleRate;
+    factor = std::max(1, int(sampleRate / WorkingRateMin));
+    rate = sampleRate / factor;
+    taps = lowPass(factor, sampleRate, 3100, rate - 3300);
+    history.assign(taps.size() - 1, 0.0f);
+    next = taps.size() - 1;
+    delaySeconds = (taps.size() - 1) / 2.0 / sampleRate;
+
+    fftSize = 1;
+    while (fftSize < rate / 4)
+        fftSize *= 2;
+    hop = fftSize / 2;
+    lowBin = int(std::floor(ToneLowHz * fftSize / rate));
+    highBin = int(std::ceil(ToneHighHz * fftSize / rate));
+    window.resize(size_t(fftSize));
+    windowPower = 0;
+    for (int i = 0; i < fftSize; ++i) {
+        window[size_t(i)] = float(0.5 - 0.5 * std::cos(2 * M_PI * i / fftSize));
+        windowPower += double(window[size_t(i)]) * window[size_t(i)];
+    }
+    fftIn = fftwf_alloc_real(size_t(fftSize));
+    fftOut = fftwf_alloc_complex(size_t(fftSize / 2 + 1));
+    plan = fftwf_plan_dft_r2c_1d(fftSize, fftIn, fftOut, FFTW_ESTIMATE);
+
+    basebandFactor = std::max(1, int(std::lround(rate / BasebandRate)));
+    basebandRate = rate / basebandFactor;
+}
+
+void CwCopier::State::decimate(const float *in, qsizetype count) {
+    if (factor == 1) {
+        work.insert(work.end(), in, in + count);
+        return;
+    }
+    history.insert(history.end(), in, in + count);
+    const size_t length = taps.size();
+    const float *h = taps.data();
+    while (next < history.size()) {
+        const float *x = history.data() + next + 1 - length;
+        float sum = 0;
+        for (size_t k = 0; k < length; ++k)
+            sum += h[k] * x[k];
+        work.push_back(sum);
+        next += size_t(factor);
+    }
+    const size_t drop = next + 1 - length;
+    history.erase(history.begin(), history.begin() + qsizetype(drop));
+    next -= drop;
+}
+
+void CwCopier::State::spectrum(const float *samples) {
+    for (int i = 0; i < fftSize; ++i)
+        fftIn[i] = samples[i] * window[size_t(i)];
+    fftwf_execute(plan);
+    std::vector<float> power(static_cast<size_t>(highBin - lowBin + 1));
+    for (int b = lowBin; b <= highBin; ++b)
+        power[size_t(b - lowBin)] =
+            fftOut[b][0] * fftOut[b][0] + fftOut[b][1] * fftOut[b][1];
+    // The noise floor: the median bin of this spectrum (a bin of white noise
+    // is exponential, its median ln 2 of its mean).
+    std::vector<float> sorted = power;
+    std::nth_element(sorted.begin(), sorted.begin() + qsizetype(sorted.size() / 2), sorted.end());
+    const double variance = sorted[sorted.size() / 2] / (std::log(2.0) * windowPower);
+    // The lowest floor of the last second or so: a burst of noise does not
+    // raise it for long.
+    floors.push_back(variance);
+    if (int(floors.size()) > SpectraSummed)
+        floors.pop_front();
+    noiseVariance = *std::min_element(floors.begin(), floors.end());
+    spectra.push_back(std::move(power));
+    if (int(spectra.size()) > SpectraSummed)
+        spectra.pop_front();
+}
+
+void CwCopier::State::analyse() {
+    while (fftAt + fftSize <= workBase + qint64(work.size())) {
+        spectrum(work.data() + (fftAt - workBase));
+        const int bins = highBin - lowBin + 1;
+        std::vector<double> sum(size_t(bins), 0);
+        for (const auto &s : spectra)
+            for (int b = 0; b < bins; ++b)
+                sum[size_t(b)] += s[size_t(b)];
+        std::vector<double> smooth(static_cast<size_t>(bins));
+        for (int b = 0; b < bins; ++b)
+            smooth[size_t(b)] = (sum[size_t(std::max(0, b - 1))] + sum[size_t(b)] +
+                                 sum[size_t(std::min(bins - 1, b + 1))]) / 3;
+        std::vector<double> sorted = smooth;
+        std::nth_element(sorted.begin(), sorted.begin() + bins / 2, sorted.end());
+        const double floor = std::max(sorted[size_t(bins / 2)], 1e-30);
+
+        const qint64 centre =
+            fftAt - qint64(spectra.size() - 1) * hop / 2 + fftSize / 2;
+        const double now = centre / rate;
+        const double binHz = rate / fftSize;
+        int lo = 1, hi = bins - 2;
+        if (tone) {
+            const double reach = std::min(100.0, 8 + 10 * (now - lastSure));
+            lo = std::max(lo, int(std::floor((toneHz - reach) / binHz)) - lowBin);
+            hi = std::min(hi, int(std::ceil((toneHz + reach) / binHz)) - lowBin);
+        }
+        int peak = lo;
+        for (int b = lo; b <= hi; ++b)
+            if (smooth[size_t(b)] > smooth[size_t(peak)])
+                peak = b;
+        double ratio = lo <= hi ? smooth[size_t(peak)] / floor : 0;
+        bool sure = tone ? ratio >= KeepRatio
+                         : ratio >= AcquireRatio && int(spectra.size()) == SpectraSummed;
+        if (tone && !sure) {
+            // Lost where it was: a tone clearly present elsewhere (the
+            // receiver retuned, a drift that started again) is taken up.
+            int far = 1;
+            for (int b = 1; b <= bins - 2; ++b)
+                if (smooth[size_t(b)] > smooth[size_t(far)])
+                    far = b;
+            if (smooth[size_t(far)] / floor >= AcquireRatio) {
+                peak = far;
+                sure = true;
+            }
+        }
+        if (sure) {
+            int b = peak;
+            for (int d = -1; d <= 1; d += 2)
+                if (b + d > 0 && b + d < bins - 1 && sum[size_t(b + d)] > sum[size_t(b)])
+                    b += d;
+            b = std::clamp(b, 1, bins - 2);
+            const double l = std::log(sum[size_t(b - 1)] + 1e-30), c = std::log(sum[size_t(b)] + 1e-30),
+                         r = std::log(sum[size_t(b + 1)] + 1e-30);
+            const double curvature = l - 2 * c + r;
+            const double offset = curvature < 0 ? std::clamp(0.5 * (l - r) / curvature, -0.5, 0.5) : 0;
+            const double hz = (lowBin + b + offset) * binHz;
+            if (!tone) {
+                tone = true;
+                before = after = {mixAt, hz};
+            }
+            toneHz = hz;
+            lastSure = now;
+            if (inLine)
+                lineTones.push_back({workingSeconds(double(centre)), hz});
+        } else if (tone && now - lastSure > 8) {
+            tone = false;
+        }
+        if (tone) {
+            before = after;
+            after = {std::max(centre, before.at + 1), toneHz};
+            mixTo(centre, false);
+        } else {
+            // Nothing to copy: keep a few seconds in case a tone is found.
+            const qint64 keep = centre - qint64(PreRollSeconds * rate);
+            if (keep > mixAt) {
+                if (inLine)
+                    endLine(basebandAt - 1);
+                const qint64 skipped = (keep - mixAt) / basebandFactor;
+                mixAt += skipped * basebandFactor;
+                basebandAt += skipped;
+                preRoll.clear();
+                activity.clear();
+                activitySum = 0;
+            }
+        }
+        fftAt += hop;
+    }
+    const qint64 keepFrom = std::min(mixAt, fftAt);
+    if (keepFrom > workBase) {
+        work.erase(work.begin(), work.begin() + (keepFrom - workBase));
+        workBase = keepFrom;
+    }
+}
+
+void CwCopier::State::mixTo(qint64 end, bool all) {
+    const qint64 available = workBase + qint64(work.size());
+    end = std::min(end, available);
+    while (mixAt + basebandFactor <= end || (all && mixAt < end)) {
+        double hz = before.hz;
+        if (after.at > before.at && mixAt > before.at)
+            hz = before.hz + (after.hz - before.hz) * double(std::min(mixAt, after.at) - before.at) /
+                                 double(after.at - before.at);
+        const double step = 2 * M_PI * hz / rate;
+        std::complex<double> rotor(std::cos(phase), -std::sin(phase));
+        const std::complex<double> turn(std::cos(step), -std::sin(step));
+        std::complex<double> sum;
+        const float *x = work.data() + (mixAt - workBase);
+        const int count = int(std::min<qint64>(basebandFactor, available - mixAt));
+        for (int i = 0; i < count; ++i) {
+            sum += double(x[i]) * rotor;
+            rotor *= turn;
+        }
+        phase = std::fmod(phase + step * count, 2 * M_PI);
+        mixAt += count;
+        basebandSample(std::complex<float>(sum));
+        if (count < basebandFactor)
+            break;
+    }
+}
+
+void CwCopier::State::basebandSample(std::complex<float> z) {
+    const qint64 index = basebandAt++;
+    const int windowSamples = std::max(4, int(std::lround(ActivityWindowSeconds * basebandRate)));
+    activity.push_back(z);
+    activitySum += std::complex<double>(z);
+    if (int(activity.size()) > windowSamples) {
+        activitySum -= std::complex<double>(activity.front());
+        activity.pop_front();
+    }
+    const double noise = noiseVariance * basebandFactor * windowSamples;
+    const bool active = int(activity.size()) == windowSamples && noise > 0 &&
+                        std::norm(activitySum) > ActivityThreshold * noise;
+    if (inLine) {
+        line.push_back(z);
+        if (active)
+            lastActive = index;
+        const double pause = (index - lastActive) / basebandRate;
+        const double limit = 14 * dotSeconds + ActivityWindowSeconds;
+        if (pause > limit || (index - lineFirst) / basebandRate > LongestLineSeconds)
+            endLine(lastActive + qint64(std::min(LinePostRollSeconds, limit) * basebandRate));
+        return;
+    }
+    preRoll.push_back(z);
+    if (int(preRoll.size()) > int(LinePreRollSeconds * basebandRate))
+        preRoll.pop_front();
+    if (active) {
+        inLine = true;
+        lastActive = index;
+        lineFirst = index + 1 - qint64(preRoll.size());
+        line.assign(preRoll.begin(), preRoll.end());
+        preRoll.clear();
+        lineTones.clear();
+        lineTones.push_back({workingSeconds(double(mixAt)), toneHz});
+    }
+}
+
+void CwCopier::State::endLine(qint64 lastSample) {
+    inLine = false;
+    const qint64 keep = std::clamp<qint64>(lastSample + 1 - lineFirst, 0, qint64(line.size()));
+    std::vector<std::complex<float>> rest(line.begin() + keep, line.end());
+    line.resize(size_t(keep));
+    const double firstSeconds = workingSeconds((lineFirst + 0.5) * basebandFactor - 0.5);
+    const LineCopy copy = copyLine(line, basebandRate, lineSettings);
+    line.clear();
+    line.shrink_to_fit();
+    preRoll.assign(rest.begin(), rest.end());
+    while (int(preRoll.size()) > int(LinePreRollSeconds * basebandRate))
+        preRoll.pop_front();
+    if (copy.text.isEmpty())
+        return;
+
+    figures.wpm = 1.2 / copy.dotSeconds;
+    figures.snrDb = copy.snrDb;
+    dotSeconds = std::clamp(copy.dotSeconds, 0.03, 0.15);
+    if (!lineTones.empty()) {
+        double t = 0, f = 0;
+        for (const auto &[s, hz] : lineTones) {
+            t += s;
+            f += hz;
+        }
+        t /= double(lineTones.size());
+        f /= double(lineTones.size());
+        double stt = 0, stf = 0;
+        for (const auto &[s, hz] : lineTones) {
+            stt += (s - t) * (s - t);
+            stf += (s - t) * (hz - f);
+        }
+        figures.toneHz = f;
+        figures.driftHzPerSecond = stt > 0 ? stf / stt : 0;
+    }
+    CopiedLine out;
+    out.start = firstSeconds + std::max(0.0, copy.firstElement);
+    if (copy.beacon && copy.before.size() >= 2) {
+        CopiedLine front = out;
+        front.text = copy.before;
+        ++figures.lines;
+        if (onLine)
+            onLine(front);
+    }
+    out.text = copy.text;
+    out.beacon = copy.beacon;
+    ++figures.lines;
+    if (copy.beacon)
+        ++figures.frames;
+    if (onLine)
+        onLine(out);
+}
+
 CwCopier::CwCopier(double sampleRate) : state_(std::make_unique<State>()) {
-    state_->sampleRate = sampleRate;
+    state_->setUp(sampleRate);
 }
 
 CwCopier::~CwCopier() = default;
@@ -16,14 +435,26 @@ void CwCopier::setLineHandler(std::function<void(const CopiedLine &)> handler) {
     state_->onLine = std::move(handler);
 }
 
-void CwCopier::feed(const float *, qsizetype count) {
-    state_->samples += count;
+void CwCopier::feed(const float *samples, qsizetype count) {
+    state_->inputSamples += count;
+    state_->decimate(samples, count);
+    state_->analyse();
 }
 
-void CwCopier::finish() {}
+void CwCopier::finish() {
+    State &s = *state_;
+    if (s.tone)
+        s.mixTo(s.workBase + qint64(s.work.size()), true);
+    if (s.inLine)
+        s.endLine(s.basebandAt - 1);
+}
+
+void CwCopier::setSymbolConfidence(double probability) {
+    state_->lineSettings.symbolConfidence = probability;
+}
 
 CopyFigures CwCopier::figures() const {
-    CopyFigures figures;
-    figures.seconds = double(state_->samples) / state_->sampleRate;
+    CopyFigures figures = state_->figures;
+    figures.seconds = double(state_->inputSamples) / state_->inputRate;
     return figures;
 }

@@ -29,6 +29,11 @@ public:
     DecodeRun(const Options &options, CheckedOutput &output);
     OutputBuffer &output() { return output_.buffer(); }
     void setFrameHook(FrameHook hook) { frameHook_ = std::move(hook); }
+    // Reads each FILE with this instead of the log reader (kadrin-decode
+    // --audio): it hands the file's lines on through text() and lineEnd()
+    // and is false when the file could not be read.
+    using FileReader = std::function<bool(const QByteArray &name)>;
+    void setFileReader(FileReader reader) { fileReader_ = std::move(reader); }
 
     // Decodes everything; with follow, returns when a signal ends the run.
     // False when a file could not be read or the output failed.
@@ -60,6 +65,7 @@ private:
     LineScanner scanner_;
     LogReader reader_;
     FrameHook frameHook_;
+    FileReader fileReader_;
     QByteArray currentName_;
     qint64 line_ = 0;
     qint64 frames_ = 0;

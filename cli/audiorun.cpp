@@ -1,0 +1,131 @@
+#include "cli/audiorun.h"
+
+#include "cwaudio/audiofile.h"
+#include "cwaudio/cwcopier.h"
+#include "decoder/utctime.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype BlockFrames = 8192;
+
+QByteArray minutes(double seconds) {
+    const qint64 s = qint64(std::llround(seconds));
+    return QByteArray::number(s / 60) + ':' + QByteArray::number(s % 60).rightJustified(2, '0');
+}
+
+} // namespace
+
+AudioRun::AudioRun(const Options &options, DecodeRun &run) : options_(options), run_(run) {}
+
+std::optional<double> AudioRun::parseTime(const QString &text) {
+    static const QRegularExpression form(QStringLiteral(
+        R"(^(\d{4}-\d\d-\d\d[T ]\d\d:\d\d(?::\d\d)?)(\.\d+)?Z?$)"));
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const std::optional<qint64> whole = leadingUtcTime(match.captured(1));
+    if (!whole)
+        return std::nullopt;
+    const QString fraction = match.captured(2);
+    return double(*whole) + (fraction.isEmpty() ? 0.0 : QStringView(fraction).toDouble());
+}
+
+std::optional<double> AudioRun::timeFromName(const QByteArray &name) {
+    static const QRegularExpression form(
+        QStringLiteral(R"(_(\d{4}-\d\d-\d\d)T(\d\d)-(\d\d)-(\d\d)\.[A-Za-z0-9]+$)"));
+    const QRegularExpressionMatch match =
+        form.match(QFileInfo(QString::fromLocal8Bit(name)).fileName());
+    if (!match.hasMatch())
+        return std::nullopt;
+    return parseTime(match.captured(1) + 'T' + match.captured(2) + ':' + match.captured(3) + ':' +
+                     match.captured(4));
+}
+
+bool AudioRun::readFile(const QByteArray &name) {
+    AudioFile audio;
+    if (!audio.open(name)) {
+        printError(name + ": cannot read: " + audio.error().toLocal8Bit());
+        return false;
+    }
+    std::optional<double> start = options_.start;
+    if (!start)
+        start = timeFromName(name);
+    if (!start && !toldNoTime_) {
+        toldNoTime_ = true;
+        printError(name + ": no start time (give --start, or name the recording "
+                          "..._YYYY-MM-DDTHH-MM-SS.ogg); copied lines have no time");
+    }
+
+    CwCopier copier(audio.sampleRate());
+    copier.setLineHandler([&](const CopiedLine &line) {
+        QString text;
+        if (start)
+            text = QString::fromLatin1(isoUtcTime(qint64(std::floor(*start + line.start))))
+                       .left(19)
+                       .replace('T', ' ') +
+                   QStringLiteral("  ");
+        text += line.text;
+        if (options_.copy) {
+            run_.output().append(text.toUtf8());
+            run_.output().append('\n');
+        }
+        run_.text(text);
+        run_.lineEnd();
+    });
+
+    const bool progress = ::isatty(STDERR_FILENO) == 1 && audio.frames() > 60 * audio.sampleRate();
+    QElapsedTimer shown;
+    shown.start();
+    std::vector<float> block(static_cast<size_t>(BlockFrames));
+    float peak = 0;
+    bool ok = true;
+    for (;;) {
+        const qsizetype got = audio.read(block.data(), BlockFrames);
+        if (got < 0) {
+            printError(name + ": cannot read: " + audio.error().toLocal8Bit());
+            ok = false;
+            break;
+        }
+        if (got == 0)
+            break;
+        for (qsizetype i = 0; i < got; ++i)
+            peak = std::max(peak, std::abs(block[size_t(i)]));
+        copier.feed(block.data(), got);
+        if (progress && shown.elapsed() >= 1000) {
+            shown.restart();
+            const QByteArray line = "\r" + name + ": " +
+                                    QByteArray::number(100 * audio.framesRead() / audio.frames()) +
+                                    " %";
+            std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        }
+    }
+    copier.finish();
+    if (progress)
+        std::fputs("\r\033[K", stderr);
+    const CopyFigures f = copier.figures();
+    if (ok && peak < 1e-5f) {
+        printError(name + ": cannot read: it holds only silence (" + minutes(f.seconds) + ")");
+        return false;
+    }
+    QByteArray summary = name + ": " + minutes(f.seconds) + " of audio, ";
+    if (f.lines == 0) {
+        summary += "no CW copied";
+    } else {
+        summary += "tone " + QByteArray::number(f.toneHz, 'f', 1) + " Hz (drift " +
+                   QByteArray::number(f.driftHzPerSecond, 'f', 1) + " Hz/s), " +
+                   QByteArray::number(f.wpm, 'f', 0) + " WPM, SNR " +
+                   QByteArray::number(f.snrDb, 'f', 1) + " dB in 2500 Hz";
+    }
+    summary += ", " + QByteArray::number(f.lines) + (f.lines == 1 ? " line, " : " lines, ") +
+               QByteArray::number(f.frames) + (f.frames == 1 ? " frame" : " frames");
+    printError(summary);
+    return ok;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "cli/decoderun.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// kadrin-decode --audio: copies the CW of each audio FILE and hands every
+// copied line to the decode run as a log line: its UTC time (when known)
+// and the text, "2026-12-05 21:07:53  S KADRIN 28CAA22221238CC22FFF".
+class AudioRun {
+public:
+    struct Options {
+        std::optional<double> start; // UTC seconds of the first sample, for every file
+        bool copy = false;           // write the lines themselves
+    };
+
+    AudioRun(const Options &options, DecodeRun &run);
+    // Copies one file; false (with a message naming it) when it cannot be
+    // read, is truncated or holds only silence. What was copied before a
+    // read error is handed on all the same.
+    bool readFile(const QByteArray &name);
+
+    // "2026-12-05T21:07:53Z", "2026-12-05 21:07:53.250" (UTC): seconds since 1970.
+    static std::optional<double> parseTime(const QString &text);
+    // The start time in a recording's name: "..._2026-12-05T21-07-53.ogg".
+    static std::optional<double> timeFromName(const QByteArray &name);
+
+private:
+    Options options_;
+    DecodeRun &run_;
+    bool toldNoTime_ = false;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <complex>
+#include <vector>
+
+// How one transmission was copied.
+struct LineCopy {
+    QString text;             // ITU Morse, words separated by one blank
+    bool beacon = false;      // "S KADRIN " and the 20 symbols, '#' where unsure
+    double firstElement = -1; // seconds from the first sample to the first key down; -1 none
+    double dotSeconds = 0;    // the speed found
+    double snrDb = 0;         // key-down signal over the noise in 2,500 Hz
+    int unsure = 0;           // symbols written '#'
+    QString before;           // a beacon's line: text keyed in front of "S KADRIN"
+};
+
+struct LineCopierSettings {
+    // A beacon symbol is written only when its posterior probability is at
+    // least this; otherwise '#'.
+    double symbolConfidence = 0.995;
+};
+
+// Copies one transmission from its complex baseband: the tone mixed to 0 Hz
+// and summed to `rate` samples a second (a few hundred). Finds the speed,
+// the key's timing and the signal amplitude from the samples themselves.
+LineCopy copyLine(const std::vector<std::complex<float>> &baseband, double rate,
+                  const LineCopierSettings &settings = {});

@@ -1,0 +1,856 @@
+#include "cwaudio/linecopier.h"
+
+#include "cwaudio/morse.h"
+#include "decoder/symbolalphabet.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+// A transmission is copied on a lattice of ticks, a quarter of a dot each.
+// Every tick gets the log-likelihood ratio of key down against key up, from
+// its baseband sum projected on the carrier phase of its neighbourhood, so
+// the evidence of a whole element adds up coherently. A segmental Viterbi
+// pass over the ticks (marks of about 1 or 3 dots, gaps of 1, 3, 7 or more)
+// gives the speed, the timing and the generic text; a forward-backward pass
+// restricted to the beacon's 16 symbols gives each symbol's posterior.
+
+namespace {
+
+using Complex = std::complex<double>;
+constexpr double Impossible = -1e300;
+constexpr int TicksPerDot = 4;
+
+double logAdd(double a, double b) {
+    if (a < b)
+        std::swap(a, b);
+    if (b <= Impossible)
+        return a;
+    return a + std::log1p(std::exp(b - a));
+}
+
+double gauss(double x, double mean, double sd) {
+    const double u = (x - mean) / sd;
+    return std::exp(-0.5 * u * u) / (sd * 2.5066282746310002);
+}
+
+struct Ticks {
+    std::vector<Complex> sum; // baseband summed over each tick
+    std::vector<int> samples; // samples in each tick
+    std::vector<int> first;   // first sample of each tick
+    std::vector<double> inPhase, quadrature;
+    std::vector<double> cumulative; // running sum of the log-likelihood ratios, size + 1
+    double amplitude = 0; // key-down amplitude of one baseband sample
+    double noise = 0;     // variance of one sample's real part
+    int size() const { return int(sum.size()); }
+};
+
+Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick) {
+    Ticks ticks;
+    const int count = int(double(z.size()) / tick);
+    ticks.sum.resize(size_t(count));
+    ticks.samples.resize(size_t(count));
+    ticks.first.resize(size_t(count));
+    for (int t = 0; t < count; ++t) {
+        const int begin = int(std::lround(t * tick));
+        const int end = std::min(int(z.size()), int(std::lround((t + 1) * tick)));
+        Complex s;
+        for (int i = begin; i < end; ++i)
+            s += Complex(z[size_t(i)]);
+        ticks.sum[size_t(t)] = s;
+        ticks.samples[size_t(t)] = std::max(1, end - begin);
+        ticks.first[size_t(t)] = begin;
+    }
+    return ticks;
+}
+
+// Projects each tick on the carrier phase of the ticks around it (itself
+// left out, so its noise does not bias the reference), weighted by how
+// likely each neighbour is key down.
+void project(Ticks &ticks, int reach, const std::vector<double> *weight) {
+    const int n = ticks.size();
+    std::vector<Complex> running(static_cast<size_t>(n) + 1);
+    for (int t = 0; t < n; ++t)
+        running[size_t(t) + 1] =
+            running[size_t(t)] + ticks.sum[size_t(t)] * (weight ? (*weight)[size_t(t)] : 1.0);
+    ticks.inPhase.assign(size_t(n), 0);
+    ticks.quadrature.assign(size_t(n), 0);
+    for (int t = 0; t < n; ++t) {
+        const int lo = std::max(0, t - reach), hi = std::min(n, t + reach + 1);
+        const Complex own = ticks.sum[size_t(t)] * (weight ? (*weight)[size_t(t)] : 1.0);
+        const Complex reference = running[size_t(hi)] - running[size_t(lo)] - own;
+        const double magnitude = std::abs(reference);
+        if (magnitude <= 0)
+            continue;
+        const Complex projected = ticks.sum[size_t(t)] * std::conj(reference) / magnitude;
+        ticks.inPhase[size_t(t)] = projected.real();
+        ticks.quadrature[size_t(t)] = projected.imag();
+    }
+}
+
+// Noise from the quadrature part (no signal there), amplitude from a
+// two-component mixture of the in-phase part.
+void estimateLevels(Ticks &ticks) {
+    const int n = ticks.size();
+    if (n == 0)
+        return;
+    std::vector<double> q(static_cast<size_t>(n));
+    for (int t = 0; t < n; ++t)
+        q[size_t(t)] = std::abs(ticks.quadrature[size_t(t)]) / std::sqrt(ticks.samples[size_t(t)]);
+    std::nth_element(q.begin(), q.begin() + n / 2, q.end());
+    const double sd = std::max(q[size_t(n / 2)] / 0.6745, 1e-12);
+    ticks.noise = sd * sd;
+
+    std::vector<double> normalized(static_cast<size_t>(n));
+    for (int t = 0; t < n; ++t)
+        normalized[size_t(t)] = ticks.inPhase[size_t(t)] / ticks.samples[size_t(t)];
+    std::vector<double> sorted = normalized;
+    std::nth_element(sorted.begin(), sorted.begin() + n * 9 / 10, sorted.end());
+    double amplitude = std::max(sorted[size_t(n * 9 / 10)], 1e-12);
+    double share = 0.4;
+    for (int round = 0; round < 12; ++round) {
+        double weighted = 0, weights = 0, total = 0;
+        for (int t = 0; t < n; ++t) {
+            const double c = ticks.inPhase[size_t(t)];
+            const double m = ticks.samples[size_t(t)];
+            const double variance = ticks.noise * m;
+            const double on = share * std::exp(-(c - amplitude * m) * (c - amplitude * m) /
+                                               (2 * variance));
+            const double off = (1 - share) * std::exp(-c * c / (2 * variance));
+            const double r = on + off > 0 ? on / (on + off) : (c > amplitude * m / 2 ? 1 : 0);
+            weighted += r * c;
+            weights += r * m;
+            total += r;
+        }
+        if (weights <= 0)
+            break;
+        amplitude = std::max(weighted / weights, 1e-12);
+        share = std::clamp(total / n, 0.02, 0.98);
+    }
+    ticks.amplitude = amplitude;
+}
+
+// Log-likelihood ratios of key down, with the amplitude at each tick when
+// given (fading), else the line's; the noise is the line's, or more where
+// the quadrature part says a burst of noise came (span ticks either side).
+void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int span) {
+    const int n = ticks.size();
+    ticks.cumulative.assign(size_t(n) + 1, 0);
+    std::vector<double> quadrature(static_cast<size_t>(n) + 1), weight(static_cast<size_t>(n) + 1);
+    for (int t = 0; t < n; ++t) {
+        const double q = ticks.quadrature[size_t(t)];
+        quadrature[size_t(t) + 1] = quadrature[size_t(t)] + q * q;
+        weight[size_t(t) + 1] = weight[size_t(t)] + (q != 0 ? ticks.samples[size_t(t)] : 0);
+    }
+    for (int t = 0; t < n; ++t) {
+        const double a = localAmplitude ? (*localAmplitude)[size_t(t)] : ticks.amplitude;
+        const double m = ticks.samples[size_t(t)];
+        const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
+        const double w = weight[size_t(hi)] - weight[size_t(lo)];
+        const double near = w > 0 ? (quadrature[size_t(hi)] - quadrature[size_t(lo)]) / w : 0.0;
+        const double noise = near > 2.5 * ticks.noise ? near : ticks.noise;
+        const double llr = (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * noise);
+        ticks.cumulative[size_t(t) + 1] = ticks.cumulative[size_t(t)] + llr;
+    }
+}
+
+struct Mark {
+    int start = 0; // ticks
+    int end = 0;
+};
+
+struct Segmentation {
+    double score = Impossible;
+    std::vector<Mark> marks;
+};
+
+// Durations in ticks, a dot being four: priors of marks and gaps.
+struct TimingPriors {
+    static constexpr int MarkMin = TicksPerDot / 2, MarkMax = TicksPerDot * 9 / 2;
+    static constexpr int GapMin = TicksPerDot / 2, GapMax = TicksPerDot * 12;
+    double mark[MarkMax + 1];
+    double gap[GapMax + 1];
+    double longGap;
+    TimingPriors() {
+        constexpr double u = TicksPerDot;
+        for (int d = MarkMin; d <= MarkMax; ++d)
+            mark[d] = std::log(u * (0.55 * gauss(d, u, u / 4) + 0.45 * gauss(d, 3 * u, u / 2)) + 1e-4);
+        for (int d = GapMin; d <= GapMax; ++d)
+            gap[d] = std::log(u * (0.5 * gauss(d, u, u / 4) + 0.3 * gauss(d, 3 * u, u / 2) +
+                                   0.15 * gauss(d, 7 * u, u)) + 1e-4);
+        longGap = std::log(0.05 / 100);
+    }
+};
+
+Segmentation segment(const std::vector<double> &cumulative) {
+    static const TimingPriors priors;
+    const int n = int(cumulative.size()) - 1;
+    std::vector<double> markEnd(static_cast<size_t>(n) + 1, Impossible), gapEnd(size_t(n) + 1, 0);
+    std::vector<int> markFrom(static_cast<size_t>(n) + 1, -1), gapFrom(size_t(n) + 1, -1);
+    double longBest = Impossible;
+    int longFrom = -1;
+    for (int t = 0; t <= n; ++t) {
+        const int old = t - TimingPriors::GapMax - 1;
+        if (old >= 0 && markEnd[size_t(old)] > longBest) {
+            longBest = markEnd[size_t(old)];
+            longFrom = old;
+        }
+        // A gap ending here: after a mark, or the line's leading silence (0).
+        double best = 0;
+        int from = -1;
+        for (int d = TimingPriors::GapMin; d <= TimingPriors::GapMax && d <= t; ++d) {
+            const double v = markEnd[size_t(t - d)] + priors.gap[d];
+            if (v > best) {
+                best = v;
+                from = t - d;
+            }
+        }
+        if (longBest + priors.longGap > best) {
+            best = longBest + priors.longGap;
+            from = longFrom;
+        }
+        gapEnd[size_t(t)] = best;
+        gapFrom[size_t(t)] = from;
+        double mark = Impossible;
+        int markStart = -1;
+        for (int d = TimingPriors::MarkMin; d <= TimingPriors::MarkMax && d <= t; ++d) {
+            const double v = gapEnd[size_t(t - d)] + cumulative[size_t(t)] -
+                             cumulative[size_t(t - d)] + priors.mark[d];
+            if (v > mark) {
+                mark = v;
+                markStart = t - d;
+            }
+        }
+        markEnd[size_t(t)] = mark;
+        markFrom[size_t(t)] = markStart;
+    }
+    Segmentation result;
+    result.score = 0;
+    int end = -1;
+    for (int t = 0; t <= n; ++t) {
+        if (markEnd[size_t(t)] > result.score) {
+            result.score = markEnd[size_t(t)];
+            end = t;
+        }
+    }
+    while (end >= 0) {
+        const int start = markFrom[size_t(end)];
+        result.marks.push_back({start, end});
+        end = gapFrom[size_t(start)];
+    }
+    std::reverse(result.marks.begin(), result.marks.end());
+    return result;
+}
+
+bool isDash(const Mark &mark) { return mark.end - mark.start >= 2 * TicksPerDot; }
+
+// Nominal dots of a gap in ticks: 1, 3 or 7; 0 for a longer pause.
+int gapDots(int ticks) {
+    if (ticks < 2 * TicksPerDot)
+        return 1;
+    if (ticks < 5 * TicksPerDot)
+        return 3;
+    if (ticks <= 11 * TicksPerDot)
+        return 7;
+    return 0;
+}
+
+// How much longer the elements are than the lattice says, and their spread.
+void timingFit(const Segmentation &segmentation, double *ratio, double *spread) {
+    double actual = 0, nominal = 0;
+    std::vector<std::pair<double, double>> pairs;
+    const auto &marks = segmentation.marks;
+    for (size_t i = 0; i < marks.size(); ++i) {
+        const int d = marks[i].end - marks[i].start;
+        pairs.push_back({double(d), isDash(marks[i]) ? 3.0 : 1.0});
+        if (i + 1 < marks.size()) {
+            const int g = marks[i + 1].start - marks[i].end;
+            if (const int dots = gapDots(g); dots == 1 || dots == 3)
+                pairs.push_back({double(g), double(dots)});
+        }
+    }
+    for (const auto &[a, b] : pairs) {
+        actual += a;
+        nominal += b * TicksPerDot;
+    }
+    *ratio = nominal > 0 ? actual / nominal : 1;
+    // The spread from the dashes: long enough for the lattice's rounding
+    // and the noise at the edges to matter little.
+    double square = 0;
+    int count = 0;
+    for (const auto &[a, b] : pairs) {
+        if (b == 3) {
+            const double rel = a / (b * TicksPerDot * *ratio) - 1;
+            square += rel * rel;
+            ++count;
+        }
+    }
+    *spread = count > 1 ? std::sqrt(square / count) : 0;
+}
+
+struct Letter {
+    QString text;
+    int start = 0, end = 0; // ticks of its first key down and last key up
+    int word = 0;
+};
+
+std::vector<Letter> letters(const Segmentation &segmentation) {
+    std::vector<Letter> result;
+    const auto &marks = segmentation.marks;
+    QString pattern;
+    int word = 0, start = 0;
+    for (size_t i = 0; i < marks.size(); ++i) {
+        if (pattern.isEmpty())
+            start = marks[i].start;
+        pattern += isDash(marks[i]) ? '-' : '.';
+        const int gap = i + 1 < marks.size() ? marks[i + 1].start - marks[i].end : 1 << 30;
+        if (gap >= 2 * TicksPerDot) {
+            const QString text = morseText(pattern);
+            result.push_back({text.isEmpty() ? QStringLiteral("#") : text, start, marks[i].end, word});
+            pattern.clear();
+            if (gap >= 5 * TicksPerDot)
+                ++word;
+        }
+    }
+    return result;
+}
+
+QString wordsOf(const std::vector<Letter> &list, int from, int to) {
+    QString text;
+    for (int i = from; i < to; ++i) {
+        if (i > from && list[size_t(i)].word != list[size_t(i) - 1].word)
+            text += ' ';
+        text += list[size_t(i)].text;
+    }
+    return text;
+}
+
+int editDistance(const QString &a, const QString &b) {
+    std::vector<int> row(size_t(b.size()) + 1);
+    for (int j = 0; j <= b.size(); ++j)
+        row[size_t(j)] = j;
+    for (int i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const int up = row[size_t(j)];
+            row[size_t(j)] = std::min({up + 1, row[size_t(j) - 1] + 1,
+                                       diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[size_t(b.size())];
+}
+
+// The 20 symbols after the name: a forward-backward pass over symbol slots.
+// A slot holds one of the 16 symbols and its letter gap (none after the
+// last), stretched or shrunk as a whole by the timing's uncertainty.
+struct SymbolTemplate {
+    std::vector<std::pair<int, int>> marks; // in dots from the symbol's start
+    int keyed = 0;                          // dots to its last key up
+};
+
+// Letters keyed one after another with letter gaps.
+SymbolTemplate templateOf(const QStringList &patterns) {
+    SymbolTemplate t;
+    int at = 0;
+    for (const QString &pattern : patterns) {
+        for (QChar element : pattern) {
+            const int length = element == '-' ? 3 : 1;
+            t.marks.push_back({at, at + length});
+            at += length + 1;
+        }
+        at += 2;
+    }
+    t.keyed = at - 3;
+    return t;
+}
+
+const std::vector<SymbolTemplate> &symbolTemplates() {
+    static const std::vector<SymbolTemplate> templates = [] {
+        std::vector<SymbolTemplate> list;
+        for (char symbol : SymbolAlphabet)
+            list.push_back(templateOf({morsePattern(QChar::fromLatin1(symbol))}));
+        return list;
+    }();
+    return templates;
+}
+
+// A template stretched or shrunk as a whole, with the prior of each length.
+struct Stretch {
+    int length;
+    double prior;
+    std::vector<std::pair<int, int>> edges;
+};
+
+std::vector<Stretch> stretchesOf(const SymbolTemplate &t, int trailingDots, double spread) {
+    const double nominal = (t.keyed + trailingDots) * TicksPerDot;
+    // A keyed symbol's length varies by about a third of its elements' spread.
+    const double sd = 0.6 + nominal * (0.005 + 0.36 * std::max(0.0, spread - 0.04));
+    const int reach = int(std::ceil(2.5 * sd));
+    std::vector<Stretch> list;
+    double norm = Impossible;
+    for (int delta = -reach; delta <= reach; ++delta) {
+        Stretch s;
+        s.length = int(nominal) + delta;
+        s.prior = -0.5 * (delta / sd) * (delta / sd);
+        norm = logAdd(norm, s.prior);
+        const double scale = s.length / nominal;
+        for (const auto &[a, b] : t.marks)
+            s.edges.push_back({int(std::lround(a * TicksPerDot * scale)),
+                               int(std::lround(b * TicksPerDot * scale))});
+        list.push_back(std::move(s));
+    }
+    for (Stretch &s : list)
+        s.prior -= norm;
+    return list;
+}
+
+// A template's elements (marks, the gaps between them, the trailing gap
+// last), each lasting its own time around its nominal length: hand keying.
+struct ElementTiming {
+    std::vector<bool> mark;
+    std::vector<int> low;
+    std::vector<std::vector<double>> prior; // log, durations from low on
+    int longest = 0;
+};
+
+ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter) {
+    std::vector<std::pair<int, bool>> units;
+    for (size_t i = 0; i < t.marks.size(); ++i) {
+        units.push_back({t.marks[i].second - t.marks[i].first, true});
+        if (i + 1 < t.marks.size())
+            units.push_back({t.marks[i + 1].first - t.marks[i].second, false});
+    }
+    if (trailingDots > 0)
+        units.push_back({trailingDots, false});
+    ElementTiming e;
+    for (const auto &[dots, isMark] : units) {
+        const int nominal = dots * TicksPerDot;
+        const double sd = std::max(0.5, jitter * nominal);
+        const int reach = int(std::ceil(2.5 * sd));
+        const int low = std::max(1, nominal - reach);
+        std::vector<double> prior;
+        double norm = Impossible;
+        for (int d = low; d <= nominal + reach; ++d) {
+            prior.push_back(-0.5 * ((d - nominal) / sd) * ((d - nominal) / sd));
+            norm = logAdd(norm, prior.back());
+        }
+        for (double &v : prior)
+            v -= norm;
+        e.mark.push_back(isMark);
+        e.low.push_back(low);
+        e.longest += nominal + reach;
+        e.prior.push_back(std::move(prior));
+    }
+    return e;
+}
+
+// Sums over every timing of the elements from t0 the evidence of its marks
+// and its prior, for each tick the template may end at.
+void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulative, int t0,
+                     bool evidence, std::vector<std::pair<int, double>> &out) {
+    const int n = int(cumulative.size()) - 1;
+    std::vector<double> current(static_cast<size_t>(e.longest) + 1, Impossible), next = current;
+    current[0] = 0;
+    int lo = 0, hi = 0;
+    for (size_t i = 0; i < e.mark.size(); ++i) {
+        const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
+        std::fill(next.begin() + lo + low, next.begin() + std::min(e.longest, hi + high) + 1, Impossible);
+        for (int p = lo; p <= hi; ++p) {
+            if (current[size_t(p)] <= Impossible)
+                continue;
+            for (int d = low; d <= high && t0 + p + d <= n; ++d) {
+                double v = current[size_t(p)] + e.prior[i][size_t(d - low)];
+                if (evidence && e.mark[i])
+                    v += cumulative[size_t(t0 + p + d)] - cumulative[size_t(t0 + p)];
+                next[size_t(p + d)] = logAdd(next[size_t(p + d)], v);
+            }
+        }
+        lo += low;
+        hi = std::min(e.longest, hi + high);
+        std::swap(current, next);
+    }
+    out.clear();
+    for (int p = lo; p <= hi; ++p)
+        if (current[size_t(p)] > Impossible)
+            out.push_back({t0 + p, current[size_t(p)]});
+}
+
+constexpr int SymbolSlots = 20;
+
+struct SlotResult {
+    bool ok = false;
+    QString symbols;
+    int unsure = 0;
+};
+
+SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
+                         int nameTick, int nameEnd, int symbolTick, double spread,
+                         double confidence) {
+    const int n = int(cumulative.size()) - 1;
+    const auto &templates = symbolTemplates();
+    // Each slot holds one of the 16 symbols or, rarely, nothing heard for
+    // the length of one (a symbol lost in a fade or a burst of noise): that
+    // keeps a lost symbol from being read as the noise's best guess.
+    const int real = int(templates.size());
+    const int symbols = 2 * real;
+    constexpr double Lost = 1e-4;
+    std::vector<double> symbolPrior(static_cast<size_t>(symbols));
+    for (int s = 0; s < symbols; ++s)
+        symbolPrior[size_t(s)] = std::log((s < real ? 1 - Lost : Lost) / real);
+
+    // What a slot (with or without its letter gap) holding a symbol starting
+    // at a tick may end at, with the evidence and the prior of each end.
+    // Machine keying: each symbol stretched or shrunk as a whole; hand
+    // keying (a wide spread of the dashes): every element on its own.
+    const bool hand = spread > 0.08;
+    std::vector<std::vector<Stretch>> stretches[2];
+    std::vector<ElementTiming> timings[2];
+    for (int last = 0; last < 2; ++last) {
+        for (const SymbolTemplate &t : templates) {
+            stretches[last].push_back(stretchesOf(t, last ? 0 : 3, spread));
+            timings[last].push_back(timingOf(t, last ? 0 : 3, spread));
+        }
+    }
+    auto evidence = [&](const Stretch &st, int t0) {
+        double sum = 0;
+        for (const auto &[a, b] : st.edges)
+            sum += cumulative[size_t(t0 + b)] - cumulative[size_t(t0 + a)];
+        return sum;
+    };
+    std::unordered_map<qint64, std::vector<std::pair<int, double>>> cache;
+    auto ends = [&](int s, bool last, int t0) -> const std::vector<std::pair<int, double>> & {
+        auto &out = cache[(qint64(t0) * 2 + last) * symbols + s];
+        if (!out.empty())
+            return out;
+        const int symbol = s % real;
+        const bool heard = s < real;
+        if (hand) {
+            elementOutcomes(timings[last][size_t(symbol)], cumulative, t0, heard, out);
+        } else {
+            for (const Stretch &st : stretches[last][size_t(symbol)])
+                if (t0 + st.length <= n)
+                    out.push_back({t0 + st.length, st.prior + (heard ? evidence(st, t0) : 0.0)});
+        }
+        if (out.empty())
+            out.push_back({-1, Impossible});
+        return out;
+    };
+
+    // Slot starts are pruned by how far they fall behind the best; paths
+    // that end later have claimed more key-down, so each is measured against
+    // what the free segmentation claimed up to its end.
+    std::vector<double> bound(static_cast<size_t>(n) + 1, 0);
+    for (int t = 0; t < n; ++t)
+        bound[size_t(t) + 1] = bound[size_t(t)] +
+                               (keyDown[size_t(t)] ? cumulative[size_t(t) + 1] - cumulative[size_t(t)] : 0);
+    // The name and its word gap, starting near where the letters put it,
+    // give where the first symbol may start.
+    static const SymbolTemplate name = templateOf({QStringLiteral("-.-"), QStringLiteral(".-"),
+                                                   QStringLiteral("-.."), QStringLiteral(".-."),
+                                                   QStringLiteral(".."), QStringLiteral("-.")});
+    const int window = 10 * TicksPerDot;
+    std::vector<std::vector<double>> forward(SymbolSlots + 1,
+                                             std::vector<double>(static_cast<size_t>(n) + 1, Impossible));
+    const std::vector<Stretch> nameStretches = stretchesOf(name, 7, spread);
+    const ElementTiming nameTiming = timingOf(name, 7, spread);
+    std::vector<std::pair<int, double>> nameEnds;
+    for (int t = std::max(0, nameTick - window); t <= std::min(n, nameTick + window); ++t) {
+        nameEnds.clear();
+        if (hand) {
+            elementOutcomes(nameTiming, cumulative, t, true, nameEnds);
+        } else {
+            for (const Stretch &st : nameStretches)
+                if (t + st.length <= n)
+                    nameEnds.push_back({t + st.length, st.prior + evidence(st, t)});
+        }
+        for (const auto &[end, v] : nameEnds) {
+            double &to = forward[0][size_t(end)];
+            to = logAdd(to, v - std::log(2.0 * window + 1) - std::log(2.0));
+        }
+    }
+    // Or where the letters after the name begin, with the evidence the free
+    // segmentation claimed for the name: a name keyed wrong (a letter longer
+    // or shorter) shifts the symbols against the template.
+    const int near = 3 * TicksPerDot;
+    for (int t = std::max(0, symbolTick - near); t <= std::min(n, symbolTick + near); ++t)
+        forward[0][size_t(t)] = logAdd(forward[0][size_t(t)],
+                                       bound[size_t(std::min(t, nameEnd))] -
+                                           std::log(2.0 * near + 1) - std::log(2.0));
+    std::vector<std::vector<int>> active(SymbolSlots);
+    // The beam grows with the evidence of a dot: where the key seems up for
+    // a whole symbol, the right path falls behind by many dots' worth until
+    // the symbols after it pull it back.
+    double dotEvidence = 0;
+    int downTicks = 0;
+    for (int t = 0; t < n; ++t) {
+        if (keyDown[size_t(t)]) {
+            dotEvidence += cumulative[size_t(t) + 1] - cumulative[size_t(t)];
+            ++downTicks;
+        }
+    }
+    dotEvidence = downTicks > 0 ? std::max(0.0, dotEvidence / downTicks) * TicksPerDot : 0;
+    const double Beam = 40 + 6 * dotEvidence;
+    for (int k = 0; k < SymbolSlots; ++k) {
+        const auto &from = forward[size_t(k)];
+        double best = Impossible;
+        for (int t0 = 0; t0 <= n; ++t0)
+            if (from[size_t(t0)] > Impossible)
+                best = std::max(best, from[size_t(t0)] - bound[size_t(t0)]);
+        if (best <= Impossible)
+            return {};
+        const bool last = k == SymbolSlots - 1;
+        for (int t0 = 0; t0 <= n; ++t0) {
+            if (from[size_t(t0)] <= Impossible || from[size_t(t0)] - bound[size_t(t0)] < best - Beam)
+                continue;
+            active[size_t(k)].push_back(t0);
+            for (int s = 0; s < symbols; ++s) {
+                for (const auto &[t1, v] : ends(s, last, t0)) {
+                    if (t1 < 0)
+                        continue;
+                    double &to = forward[size_t(k) + 1][size_t(t1)];
+                    to = logAdd(to, from[size_t(t0)] + v + symbolPrior[size_t(s)]);
+                }
+            }
+        }
+    }
+    double total = Impossible;
+    for (double v : forward[SymbolSlots])
+        total = logAdd(total, v);
+    if (total <= Impossible)
+        return {};
+
+    SlotResult result;
+    result.ok = true;
+    result.symbols.fill(QChar('#'), SymbolSlots);
+    std::vector<double> backward(static_cast<size_t>(n) + 1, 0), before(size_t(n) + 1);
+    for (int k = SymbolSlots - 1; k >= 0; --k) {
+        const bool last = k == SymbolSlots - 1;
+        std::fill(before.begin(), before.end(), Impossible);
+        std::vector<double> posterior(size_t(symbols), Impossible);
+        for (int t0 : active[size_t(k)]) {
+            double acc = Impossible;
+            for (int s = 0; s < symbols; ++s) {
+                for (const auto &[t1, value] : ends(s, last, t0)) {
+                    if (t1 < 0 || backward[size_t(t1)] <= Impossible)
+                        continue;
+                    const double v = value + symbolPrior[size_t(s)] + backward[size_t(t1)];
+                    acc = logAdd(acc, v);
+                    posterior[size_t(s)] = logAdd(posterior[size_t(s)], forward[size_t(k)][size_t(t0)] + v);
+                }
+            }
+            before[size_t(t0)] = acc;
+        }
+        std::swap(backward, before);
+        const int bestSymbol =
+            int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
+        if (std::exp(posterior[size_t(bestSymbol)] - total) >= confidence)
+            result.symbols[k] = QChar::fromLatin1(SymbolAlphabet[size_t(bestSymbol)]);
+        else
+            ++result.unsure;
+    }
+    return result;
+}
+
+struct Pass {
+    Ticks ticks;
+    Segmentation segmentation;
+    double tick = 0; // samples
+};
+
+Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick) {
+    Pass pass;
+    pass.tick = tick;
+    pass.ticks = makeTicks(z, tick);
+    const int reach = std::max(2, int(std::lround(0.1 * rate / tick)));
+    project(pass.ticks, reach, nullptr);
+    estimateLevels(pass.ticks);
+    likelihoods(pass.ticks, nullptr, std::max(2, int(std::lround(0.08 * rate / tick))));
+    pass.segmentation = segment(pass.ticks.cumulative);
+    return pass;
+}
+
+// Key down and key up on a fine lattice (5 ms), a switch costing a few nats.
+double speedFromDurations(const std::vector<std::complex<float>> &z, double rate) {
+    const double tick = std::max(1.0, 0.005 * rate);
+    Ticks ticks = makeTicks(z, tick);
+    const int reach = std::max(2, int(std::lround(0.08 * rate / tick)));
+    project(ticks, reach, nullptr);
+    estimateLevels(ticks);
+    likelihoods(ticks, nullptr, std::max(2, int(std::lround(0.08 * rate / tick))));
+    const int n = ticks.size();
+    constexpr double SwitchCost = 4;
+    std::vector<unsigned char> fromOn(static_cast<size_t>(n)), fromOff(static_cast<size_t>(n));
+    double on = Impossible, off = 0;
+    for (int t = 0; t < n; ++t) {
+        const double llr = ticks.cumulative[size_t(t) + 1] - ticks.cumulative[size_t(t)];
+        const double onStay = on, onEnter = off - SwitchCost;
+        const double offStay = off, offEnter = on - SwitchCost;
+        fromOn[size_t(t)] = onStay >= onEnter;   // was on before
+        fromOff[size_t(t)] = offEnter > offStay; // was on before
+        on = std::max(onStay, onEnter) + llr;
+        off = std::max(offStay, offEnter);
+    }
+    std::vector<unsigned char> down(static_cast<size_t>(n));
+    bool state = on > off;
+    for (int t = n - 1; t >= 0; --t) {
+        down[size_t(t)] = state;
+        state = state ? fromOn[size_t(t)] : fromOff[size_t(t)];
+    }
+    // Runs, with the evidence of each mark.
+    std::vector<std::pair<double, bool>> runs; // seconds, key down; only between sure marks
+    std::vector<double> evidence;
+    int start = 0;
+    for (int t = 1; t <= n; ++t) {
+        if (t == n || down[size_t(t)] != down[size_t(start)]) {
+            runs.push_back({(t - start) * tick / rate, bool(down[size_t(start)])});
+            evidence.push_back(ticks.cumulative[size_t(t)] - ticks.cumulative[size_t(start)]);
+            start = t;
+        }
+    }
+    std::vector<std::pair<double, bool>> sure;
+    for (size_t i = 1; i + 1 < runs.size(); ++i) {
+        if (runs[i].second ? evidence[i] > 8
+                           : evidence[i - 1] > 8 && evidence[i + 1] > 8 && runs[i].first < 1.2)
+            sure.push_back(runs[i]);
+    }
+    double bestDot = 0.06, bestCost = 1e300;
+    for (double dot = 1.2 / 42; dot <= 1.2 / 7.5; dot *= 1.01) {
+        double cost = 0;
+        for (const auto &[seconds, isMark] : sure) {
+            double e = std::min(std::abs(std::log(seconds / dot)), std::abs(std::log(seconds / (3 * dot))));
+            if (!isMark)
+                e = std::min(e, std::abs(std::log(seconds / (7 * dot))));
+            cost += std::min(e * e, 0.3);
+        }
+        if (cost < bestCost) {
+            bestCost = cost;
+            bestDot = dot;
+        }
+    }
+    return bestDot;
+}
+
+} // namespace
+
+LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
+                  const LineCopierSettings &settings) {
+    LineCopy copy;
+    if (z.size() < size_t(rate))
+        return copy;
+
+    // The speed: from the durations of the marks and gaps a fine two-state
+    // pass finds, the dot length that puts them nearest 1, 3 and 7 dots;
+    // then fitted to the elements the dot lattice finds.
+    Pass best = runPass(z, rate, speedFromDurations(z, rate) * rate / TicksPerDot);
+    double spread = 0;
+    for (int round = 0; round < 2; ++round) {
+        double ratio = 1;
+        timingFit(best.segmentation, &ratio, &spread);
+        if (std::abs(ratio - 1) < 0.002)
+            break;
+        best = runPass(z, rate, best.tick * ratio);
+    }
+    if (best.segmentation.marks.empty())
+        return copy;
+
+    // Second look: the phase reference from the key-down ticks only, and the
+    // amplitude followed through fading.
+    Ticks &ticks = best.ticks;
+    const int n = ticks.size();
+    std::vector<double> down(static_cast<size_t>(n), 0.25); // weights of the phase reference
+    for (const Mark &m : best.segmentation.marks)
+        std::fill(down.begin() + m.start, down.begin() + m.end, 1.0);
+    const int reach = std::max(2, int(std::lround(0.1 * rate / best.tick)));
+    project(ticks, reach, &down);
+    const double noise = ticks.noise;
+    estimateLevels(ticks);
+    ticks.noise = noise;
+    // The amplitude through fading: the mean in-phase part of the key-down
+    // ticks near each tick, drawn towards the line's where they are few.
+    std::vector<double> local(static_cast<size_t>(n));
+    {
+        const int span = std::max(4, int(std::lround(0.4 * rate / best.tick)));
+        std::vector<double> sumC(static_cast<size_t>(n) + 1), sumM(static_cast<size_t>(n) + 1);
+        for (int t = 0; t < n; ++t) {
+            const bool on = down[size_t(t)] == 1.0;
+            sumC[size_t(t) + 1] = sumC[size_t(t)] + (on ? ticks.inPhase[size_t(t)] : 0);
+            sumM[size_t(t) + 1] = sumM[size_t(t)] + (on ? ticks.samples[size_t(t)] : 0);
+        }
+        const double prior = 2 * best.tick; // samples of the line's amplitude mixed in
+        for (int t = 0; t < n; ++t) {
+            const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
+            const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
+            const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
+            local[size_t(t)] =
+                std::max((c + ticks.amplitude * prior) / (m + prior), 0.02 * ticks.amplitude);
+        }
+    }
+    // Below 0 dB the local estimate is too noisy to help (and fading is not
+    // what limits copy there).
+    const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
+    likelihoods(ticks, snrDb > 0 ? &local : nullptr, std::max(2, int(std::lround(0.08 * rate / best.tick))));
+    best.segmentation = segment(ticks.cumulative);
+    if (best.segmentation.marks.empty())
+        return copy;
+
+    const double dot = best.tick * TicksPerDot / rate;
+    copy.dotSeconds = dot;
+    copy.snrDb = snrDb;
+    copy.firstElement = ticks.first[size_t(best.segmentation.marks.front().start)] / rate;
+
+    const std::vector<Letter> all = letters(best.segmentation);
+    std::vector<bool> keyDown(static_cast<size_t>(n), false);
+    for (const Mark &m : best.segmentation.marks)
+        std::fill(keyDown.begin() + m.start, keyDown.begin() + m.end, true);
+    const int count = int(all.size());
+    copy.text = wordsOf(all, 0, count);
+
+    // The beacon: letters that read nearly "KADRIN" (word gaps in the noise
+    // or lost do not matter), with letters after them.
+    int nameAt = -1, nameLength = 0, nameDistance = 3;
+    for (int i = 0; i < count; ++i) {
+        QString joined;
+        for (int length = 1; length <= 8 && i + length + 4 < count; ++length) {
+            joined += all[size_t(i + length - 1)].text;
+            if (length < 4)
+                continue;
+            const int d = editDistance(joined, QStringLiteral("KADRIN"));
+            if (d < nameDistance ||
+                (d == nameDistance && i == nameAt && std::abs(length - 6) < std::abs(nameLength - 6))) {
+                nameAt = i;
+                nameLength = length;
+                nameDistance = d;
+            }
+        }
+    }
+    if (nameAt < 0)
+        return copy;
+    const SlotResult found =
+        beaconSymbols(ticks.cumulative, keyDown, all[size_t(nameAt)].start,
+                      all[size_t(nameAt + nameLength - 1)].end,
+                      all[size_t(nameAt + nameLength)].start, spread,
+                      settings.symbolConfidence);
+    if (!found.ok || found.unsure > SymbolSlots / 2)
+        return copy;
+    // Whole words before the name, but for the S in front of it, are handed
+    // on as a line of their own.
+    int frontEnd = nameAt;
+    while (frontEnd > 0 && all[size_t(frontEnd) - 1].word == all[size_t(nameAt)].word)
+        --frontEnd;
+    if (frontEnd == nameAt && frontEnd > 0) {
+        int s = frontEnd - 1;
+        while (s > 0 && all[size_t(s) - 1].word == all[size_t(frontEnd) - 1].word)
+            --s;
+        if (frontEnd - s <= 2)
+            frontEnd = s;
+    }
+    copy.before = wordsOf(all, 0, frontEnd);
+    copy.text = QStringLiteral("S KADRIN ") + found.symbols;
+    copy.beacon = true;
+    copy.unsure = found.unsure;
+    return copy;
+}

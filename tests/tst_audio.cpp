@@ -1,0 +1,225 @@
+// kadrin-decode --audio on short recordings made by the test-recording
+// generator: what it copies, the times it gives, what it refuses.
+
+#include "cwaudio/cwcopier.h"
+#include "cwgen/generator.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+// A frame of the 16 symbols whose 17 fields all read.
+const QString Symbols = QStringLiteral("2J6467YDPYZJ72P48QD7");
+
+struct Run {
+    int status = -1;
+    QString out, err;
+};
+
+Run decode(const QStringList &arguments) {
+    QProcess process;
+    process.start(QStringLiteral(KADRIN_DECODE_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+cwgen::Settings clean(double rate = 8000) {
+    cwgen::Settings s;
+    s.sampleRate = rate;
+    s.snrDb = 10;
+    s.gapSeconds = 2.5;
+    s.seed = 7;
+    return s;
+}
+
+// "2026-12-05 21:07:50" plus seconds, as a copied line starts.
+QString logTime(double seconds) {
+    return QDateTime(QDate(2026, 12, 5), QTime(21, 7, 50), Qt::UTC)
+        .addSecs(qint64(std::floor(seconds)))
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+} // namespace
+
+class TestAudio : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(dir_.isValid()); }
+    void copies_data();
+    void copies();
+    void weakSymbolAndDamagedName();
+    void startOptionAndCopyReadBack();
+    void refused_data();
+    void refused();
+    void noiseGivesNoFrame();
+
+private:
+    QString write(cwgen::Generator &generator, const QString &name) {
+        const QString path = dir_.filePath(name);
+        QString error;
+        return cwgen::writeFile(generator, path, &error) ? path : error;
+    }
+    QTemporaryDir dir_;
+};
+
+// Tone and speed found, the time from the file name, the frame copied, in
+// each format and layout a station's recordings come in.
+void TestAudio::copies_data() {
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("wpm");
+    QTest::addColumn<double>("toneHz");
+    QTest::newRow("WAV, 8 kHz, 20 WPM, 800 Hz") << "wav" << 8000.0 << 1 << 20.0 << 800.0;
+    QTest::newRow("FLAC, 48 kHz stereo, 30 WPM, 1,400 Hz")
+        << "flac" << 48000.0 << 2 << 30.0 << 1400.0;
+    QTest::newRow("OGG, 22,050 Hz, 12 WPM, 600 Hz") << "ogg" << 22050.0 << 1 << 12.0 << 600.0;
+}
+
+void TestAudio::copies() {
+    QFETCH(QString, suffix);
+    QFETCH(double, rate);
+    QFETCH(int, channels);
+    QFETCH(double, wpm);
+    QFETCH(double, toneHz);
+    cwgen::Settings settings = clean(rate);
+    settings.channels = channels;
+    settings.wpm = wpm;
+    settings.toneHz = toneHz;
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(settings, {QStringLiteral("S KADRIN ") + Symbols}));
+    const QString path = write(generator, QStringLiteral("pass_2026-12-05T21-07-50.") + suffix);
+    const Run run = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), path});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, logTime(generator.transmissions()[0].start) +
+                          QStringLiteral("  S KADRIN ") + Symbols + '\n');
+    const QRegularExpressionMatch figures =
+        QRegularExpression(QStringLiteral(R"(tone ([0-9.]+) Hz .*, ([0-9]+) WPM)")).match(run.err);
+    QVERIFY2(figures.hasMatch(), qPrintable(run.err));
+    QVERIFY2(std::abs(figures.captured(1).toDouble() - toneHz) <= 2, qPrintable(run.err));
+    QVERIFY2(std::abs(figures.captured(2).toDouble() - wpm) <= 1, qPrintable(run.err));
+}
+
+// A symbol lost in a deep fade is written '#', never guessed; a letter of the name keyed wrong does not lose the frame.
+void TestAudio::weakSymbolAndDamagedName() {
+    const QString text = QStringLiteral("S KADRIM ") + Symbols;
+    cwgen::Settings settings = clean();
+    settings.amplitude = 0.3;
+    cwgen::Generator noisy, keyed;
+    QVERIFY(noisy.plan(settings, {text}));
+    settings.snrDb = std::numeric_limits<double>::infinity();
+    QVERIFY(keyed.plan(settings, {text}));
+    std::vector<float> samples = noisy.samples();
+    const std::vector<float> tone = keyed.samples();
+    // Characters: S, K A D R I M, then the symbols; the 5th symbol is lost.
+    const cwgen::Keyed &weak = keyed.transmissions()[0].characters[7 + 4];
+    for (qint64 i = qint64(weak.start * 8000) - 40; i < qint64(weak.end * 8000) + 40; ++i)
+        samples[size_t(i)] -= tone[size_t(i)];
+    CwCopier copier(8000);
+    QStringList lines;
+    copier.setLineHandler([&](const CopiedLine &line) {
+        lines << line.text + (line.beacon ? QStringLiteral(" (frame)") : QString());
+    });
+    copier.feed(samples.data(), qsizetype(samples.size()));
+    copier.finish();
+    QString expected = QStringLiteral("S KADRIN ") + Symbols + QStringLiteral(" (frame)");
+    expected[9 + 4] = '#';
+    QCOMPARE(lines, QStringList{expected});
+}
+
+// --start gives the first sample's time; the lines --copy writes are a log
+// that kadrin-decode reads back as frames.
+void TestAudio::startOptionAndCopyReadBack() {
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(clean(), {QStringLiteral("S KADRIN ") + Symbols,
+                                     QStringLiteral("CQ DE QX0ZZ <SK>")}));
+    const QString path = write(generator, QStringLiteral("no-time-in-name.wav"));
+    const Run run = decode({QStringLiteral("--audio"), QStringLiteral("--copy"),
+                            QStringLiteral("--start"), QStringLiteral("2026-12-05T21:07:50Z"), path});
+    QCOMPARE(run.status, 0);
+    const QString log = logTime(generator.transmissions()[0].start) + QStringLiteral("  S KADRIN ") +
+                        Symbols + '\n' + logTime(generator.transmissions()[1].start) +
+                        QStringLiteral("  CQ DE QX0ZZ <SK>\n");
+    QCOMPARE(run.out, log);
+    QFile file(dir_.filePath(QStringLiteral("copied.log")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(run.out.toUtf8()) == run.out.size());
+    file.close();
+    const Run back = decode({QStringLiteral("--status"), file.fileName()});
+    QCOMPARE(back.out, file.fileName() + QStringLiteral(":1: frame 1\n") + file.fileName() +
+                           QStringLiteral(":2: other\n"));
+
+    const Run untimed = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), path});
+    QCOMPARE(untimed.out, QStringLiteral("S KADRIN ") + Symbols + QStringLiteral("\nCQ DE QX0ZZ <SK>\n"));
+    QVERIFY2(untimed.err.contains(path + QStringLiteral(": no start time")), qPrintable(untimed.err));
+}
+
+// Files that hold no CW to copy are named with the reason; the good file
+// given with them is still copied, and the exit status is that of an
+// unreadable file.
+void TestAudio::refused_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not audio") << "text" << "not an audio file";
+    QTest::newRow("truncated") << "truncated" << "truncated";
+    QTest::newRow("silence") << "silence" << "only silence";
+}
+
+void TestAudio::refused() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QString bad = dir_.filePath(kind + QStringLiteral(".wav"));
+    cwgen::Generator generator;
+    if (kind == QLatin1String("text")) {
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("S KADRIN 2J64\n") == 14);
+    } else {
+        cwgen::Settings settings = clean();
+        if (kind == QLatin1String("silence"))
+            settings.snrDb = std::numeric_limits<double>::infinity();
+        QVERIFY(generator.plan(settings, kind == QLatin1String("silence") ? QStringList()
+                                                                          : QStringList{Symbols}));
+        QCOMPARE(write(generator, kind + QStringLiteral(".wav")), bad);
+        if (kind == QLatin1String("truncated"))
+            QVERIFY(QFile::resize(bad, QFile(bad).size() / 2));
+    }
+    QVERIFY(generator.plan(clean(), {QStringLiteral("S KADRIN ") + Symbols}));
+    const QString good = write(generator, QStringLiteral("good.wav"));
+    const Run run = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), bad, good});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(bad + QStringLiteral(": cannot read: ")) && run.err.contains(reason),
+             qPrintable(run.err));
+    QCOMPARE(run.out.count(QStringLiteral("S KADRIN ") + Symbols), 1);
+}
+
+// Three minutes of noise, with the tone's level set as if a signal were
+// there: nothing copied is a frame.
+void TestAudio::noiseGivesNoFrame() {
+    cwgen::Settings settings = clean();
+    settings.snrDb = -6;
+    settings.gapSeconds = 180;
+    settings.amplitude = 0.05;
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(settings, {}));
+    const std::vector<float> samples = generator.samples();
+    CwCopier copier(8000);
+    int frames = 0;
+    copier.setLineHandler([&frames](const CopiedLine &line) { frames += line.beacon; });
+    copier.feed(samples.data(), qsizetype(samples.size()));
+    copier.finish();
+    QCOMPARE(frames, 0);
+}
+
+QTEST_GUILESS_MAIN(TestAudio)
+#include "tst_audio.moc"

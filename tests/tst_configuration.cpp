@@ -40,8 +40,8 @@ void TestConfiguration::lines_data() {
     QTest::newRow("blank before # makes an unknown key")
         << QByteArray(" #SCREENSHOT = NO\n") << d << true;
     QTest::newRow("tab before = stays in the key") << QByteArray("SCREENSHOT\t= NO\n") << d << true;
-    QTest::newRow("later line wins")
-        << QByteArray("IMAGE_PATH=/a/\nSCREENSHOT=NO\nIMAGE_PATH=/b/\nSCREENSHOT=YES\n")
+    QTest::newRow("later line wins, yes in any case")
+        << QByteArray("IMAGE_PATH=/a/\nSCREENSHOT=NO\nIMAGE_PATH=/b/\nSCREENSHOT=yes\n")
         << QStringLiteral("/b/") << true;
     QTest::newRow("line without = is ignored")
         << QByteArray("IMAGE_PATH=/a/\n/b/\nSCREENSHOT=NO\nYES\n") << QStringLiteral("/a/")

@@ -127,7 +127,6 @@ void TestHistory::oneBarPerRecordWithGaps() {
     QCOMPARE(bars.perColumn, false);
     QCOMPARE(bars.keys, (QVector<double>{1, 2, 4, 5})); // record 3 has no value: a gap
     QCOMPARE(bars.values, (QVector<double>{-45, -2.3, 33, 11.45}));
-    QVERIFY(chartBars(TelemetryHistory(), 1, 600).keys.isEmpty());
     // A NUL received as the first symbol is a symbol like any other.
     QCOMPARE(historyOf({QStringLiteral("SKADRIN") + QChar(0) + QString(19, u'2')})
                  .record(1)

@@ -47,9 +47,10 @@ QByteArray textOf(const QStringList &lines) {
 }
 
 // The writer keeps the log open as fd 3, renames it away, makes a new empty
-// log and appends "old 1" .. "old 20" to the old one, a little at a time.
+// log and after a pause appends "old 1" .. "old 20" to the old one, a little
+// at a time.
 const QString RotateAndGoOn = QStringLiteral(
-    "exec 3>>pass.log; mv pass.log pass.log.1; : > pass.log\n"
+    "exec 3>>pass.log; mv pass.log pass.log.1; : > pass.log; sleep 0.1\n"
     "i=1; while [ $i -le 20 ]; do echo \"old $i\" >&3; sleep 0.01; i=$((i+1)); done\n");
 
 } // namespace
@@ -76,18 +77,24 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
     QTest::newRow("truncated to empty, refilled with more")
         << textOf(a100) << QStringLiteral("cat b400.txt > pass.log") << 1000 << false
         << a100 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 400);
-    QTest::newRow("rewritten in place, same size")
-        << textOf(a100) << QStringLiteral("cat b100.txt 1<> pass.log") << 1000 << false
-        << a100 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 100);
+    const QStringList x400 = numbered("b", 399) << QStringLiteral("x 400");
+    QTest::newRow("rewritten in place, same size, only its end differs")
+        << textOf(x400) << QStringLiteral("cat b400.txt 1<> pass.log") << 1000 << false
+        << x400 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 400);
     QTest::newRow("shortened by one byte: the last line waits for its end")
         << QByteArray("a 1\na 2\n") << QStringLiteral("truncate -s -1 pass.log") << 1000 << true
         << QStringList{QStringLiteral("a 1"), QStringLiteral("a 2"), QStringLiteral("<truncated>"),
                        QStringLiteral("a 1"), QStringLiteral("a 2")};
-    QTest::newRow("renamed away, writer goes on in the old file, then reopens")
-        << QByteArray() << RotateAndGoOn + QStringLiteral("exec 3>>pass.log; echo 'new 1' >&3")
-        << 1000 << true << old20 + QStringList{replaced, QStringLiteral("new 1")};
-    QTest::newRow("renamed away, new file stays empty: switch after the grace time")
-        << QByteArray() << RotateAndGoOn << 400 << true << old20 + QStringList{replaced};
+    QTest::newRow("renamed away, writer goes on in the old file, ends it unfinished, reopens")
+        << QByteArray()
+        << RotateAndGoOn +
+               QStringLiteral("printf 'old end' >&3; exec 3>>pass.log; echo 'new 1' >&3")
+        << 1000 << true
+        << old20 + QStringList{QStringLiteral("old end"), replaced, QStringLiteral("new 1")};
+    // The grace time counts from the rotation, not from the old file's last line.
+    QTest::newRow("quiet, renamed away, new file stays empty: switch after the grace time")
+        << QByteArray() << QStringLiteral("sleep 0.5; ") + RotateAndGoOn << 400 << true
+        << old20 + QStringList{replaced};
     QTest::newRow("replaced by a directory for a while")
         << QByteArray("old 1\n")
         << QStringLiteral("mv pass.log pass.log.1; mkdir pass.log; sleep 0.3; rmdir pass.log; "

@@ -309,6 +309,7 @@ void TestSids::guards_data() {
     QTest::newRow("latitude out of range") << QStringLiteral("--latitude") << QStringLiteral("91");
     QTest::newRow("both 0") << QStringLiteral("place") << QStringLiteral("0");
     QTest::newRow("NORAD ID not an integer") << QStringLiteral("--norad") << QStringLiteral("9.5");
+    QTest::newRow("NORAD ID 0") << QStringLiteral("--norad") << QStringLiteral("0");
     QTest::newRow("not http") << QStringLiteral("--sids") << QStringLiteral("ftp://example.org/");
     QTest::newRow("no --sids") << QStringLiteral("--sids") << QStringLiteral("drop");
 }

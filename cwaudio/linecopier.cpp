@@ -507,11 +507,16 @@ void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulati
 constexpr int SymbolSlots = 20;
 // Slots 10 to 12 of a frame are not decoded and carry any letter or digit.
 constexpr int FreeSlotsFrom = 9, FreeSlotsTo = 11;
+// From this many unsure symbols on, the others are written only when at
+// least this sure.
+constexpr int ManyUnsure = 3;
+constexpr double SlipConfidence = 0.99999;
 
 struct SlotResult {
     bool ok = false;
     QString symbols;
     int unsure = 0;
+    std::vector<double> probability; // of each slot's written symbol
 };
 
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
@@ -667,6 +672,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     SlotResult result;
     result.ok = true;
     result.symbols.fill(QChar('#'), SymbolSlots);
+    result.probability.assign(SymbolSlots, 0);
     std::vector<double> backward(static_cast<size_t>(n) + 1, 0), before(size_t(n) + 1);
     for (int k = SymbolSlots - 1; k >= 0; --k) {
         const bool last = k == SymbolSlots - 1;
@@ -689,7 +695,8 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         std::swap(backward, before);
         const int bestSymbol =
             int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
-        if (std::exp(posterior[size_t(bestSymbol)] - total) >= confidence)
+        result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
+        if (result.probability[size_t(k)] >= confidence)
             result.symbols[k] = slotCharacters()[bestSymbol];
         else
             ++result.unsure;
@@ -887,6 +894,16 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
                           all[size_t(nameAt + nameLength)].start, spread, 0);
         for (int k = 0; k < SymbolSlots; ++k) {
             if (found.symbols[k] != '#' && (!weaker.ok || weaker.symbols[k] != found.symbols[k])) {
+                found.symbols[k] = '#';
+                ++found.unsure;
+            }
+        }
+    }
+    // Several unsure symbols in a frame say its slots may have slipped (a
+    // symbol lost or one too many found): the others must be surer then.
+    if (found.ok && found.unsure >= ManyUnsure) {
+        for (int k = 0; k < SymbolSlots; ++k) {
+            if (found.symbols[k] != '#' && found.probability[size_t(k)] < SlipConfidence) {
                 found.symbols[k] = '#';
                 ++found.unsure;
             }

@@ -3,7 +3,10 @@
 // multimon-ng, for recordings made by kadrin_cwgen; then wrong symbols,
 // speed, memory and frames made from noise.
 //
-// KADRIN_BENCH_FRAMES sets the frames per case (150). Each frame is its own
+// KADRIN_BENCH_FRAMES sets the frames per case (150). KADRIN_BENCH_CASES,
+// comma-separated parts of case names, runs only the cases named and skips
+// the long recording and the noise; KADRIN_BENCH_DEBUG writes each frame
+// not copied as sent to stderr. Each frame is its own
 // transmission with 3 s of noise around it; all frames of a case are one
 // recording, fed to each decoder as it is made.
 
@@ -51,6 +54,7 @@ struct Score {
     int multimon = -1; // -1: multimon-ng or sox could not be run
     std::int64_t symbols = 0;      // symbols in the frames sent
     std::int64_t wrongSymbols = 0; // a frame symbol copied where another was sent
+    std::int64_t unsureSymbols = 0; // '#' in the beacon lines of frames
     int strayFrames = 0;           // beacon lines at no frame's time
     double audioSeconds = 0;
     double copierSeconds = 0;      // CPU time of the copier's thread
@@ -190,9 +194,12 @@ Score runCase(const Case &c, int frames, std::uint64_t seed) {
         copied[index] = copied[index] || line.text == frame->text;
         const QString got = line.text.mid(9);
         const QString &want = symbols.at(qsizetype(index));
+        if (qEnvironmentVariableIsSet("KADRIN_BENCH_DEBUG") && got != want)
+            std::fprintf(stderr, "want %s got %s\n", qPrintable(want), qPrintable(got));
         if (line.text.startsWith(QLatin1String("S KADRIN ")) && got.size() == 20) {
             for (int k = 0; k < 20; ++k) {
                 const QChar g = got.at(k);
+                score.unsureSymbols += g == QLatin1Char('#');
                 score.wrongSymbols += g != want.at(k) && g.unicode() < 128
                                       && std::strchr(cwgen::FrameSymbols, g.toLatin1()) && g != QChar();
             }
@@ -286,15 +293,24 @@ int main(int argc, char *argv[]) {
     Score all;
     double speed48 = 0;
     std::uint64_t seed = 1000;
+    const QStringList only = qEnvironmentVariable("KADRIN_BENCH_CASES").split(QLatin1Char(','),
+                                                                             Qt::SkipEmptyParts);
     for (const Case &c : cases) {
-        const Score s = runCase(c, frames, ++seed);
-        std::printf("| %-33s | %7s | %7s | %11s | %6s |\n", c.name,
+        ++seed;
+        if (!only.isEmpty() && std::none_of(only.begin(), only.end(), [&c](const QString &part) {
+                return QString::fromLatin1(c.name).contains(part);
+            }))
+            continue;
+        const Score s = runCase(c, frames, seed);
+        std::printf("| %-33s | %7s | %7s | %11s | %6s | wrong %lld, '#' %lld |\n", c.name,
                     qPrintable(share(s.ours, s.frames)), qPrintable(share(s.ideal, s.frames)),
                     qPrintable(share(s.multimon, s.frames)),
-                    c.target < 0 ? "" : qPrintable(QStringLiteral(">= %1 %").arg(c.target * 100)));
+                    c.target < 0 ? "" : qPrintable(QStringLiteral(">= %1 %").arg(c.target * 100)),
+                    (long long)s.wrongSymbols, (long long)s.unsureSymbols);
         std::fflush(stdout);
         all.symbols += s.symbols;
         all.wrongSymbols += s.wrongSymbols;
+        all.unsureSymbols += s.unsureSymbols;
         all.strayFrames += s.strayFrames;
         if (c.rate == 48000)
             speed48 = s.audioSeconds / std::max(s.copierSeconds, 1e-9);
@@ -304,9 +320,14 @@ int main(int argc, char *argv[]) {
     std::printf("| wrong symbols, all cases | %lld of %lld (%.2f in 1,000) | <= 1 in 1,000 |\n",
                 (long long)all.wrongSymbols, (long long)all.symbols,
                 1000.0 * double(all.wrongSymbols) / double(all.symbols));
+    std::printf("| '#' symbols, all cases | %lld of %lld (%.1f %%) | |\n",
+                (long long)all.unsureSymbols, (long long)all.symbols,
+                100.0 * double(all.unsureSymbols) / double(all.symbols));
     std::printf("| beacon lines at no frame's time, all cases | %d | 0 |\n", all.strayFrames);
     std::printf("| copier speed, 48 kHz audio, one core | %.0f x real time | >= 100 x |\n", speed48);
     std::fflush(stdout);
+    if (!only.isEmpty())
+        return 0;
 
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(),

@@ -22,6 +22,8 @@ namespace {
 using Complex = std::complex<double>;
 constexpr double Impossible = -1e300;
 constexpr int TicksPerDot = 4;
+// The share of the assumed amplitude a slot's reading must also hold at.
+constexpr double WeakerSignal = 0.5;
 
 double logAdd(double a, double b) {
     if (a < b)
@@ -42,6 +44,9 @@ struct Ticks {
     std::vector<int> first;   // first sample of each tick
     std::vector<double> inPhase, quadrature;
     std::vector<double> cumulative; // running sum of the log-likelihood ratios, size + 1
+    // The running sum of the ratios were the signal WeakerSignal times the
+    // amplitude assumed, size + 1.
+    std::vector<double> cumulativeWeak;
     double amplitude = 0; // key-down amplitude of one baseband sample
     double noise = 0;     // variance of one sample's real part
     int size() const { return int(sum.size()); }
@@ -138,21 +143,26 @@ void estimateLevels(Ticks &ticks) {
 void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int span) {
     const int n = ticks.size();
     ticks.cumulative.assign(size_t(n) + 1, 0);
+    ticks.cumulativeWeak.assign(size_t(n) + 1, 0);
     std::vector<double> quadrature(static_cast<size_t>(n) + 1), weight(static_cast<size_t>(n) + 1);
     for (int t = 0; t < n; ++t) {
         const double q = ticks.quadrature[size_t(t)];
         quadrature[size_t(t) + 1] = quadrature[size_t(t)] + q * q;
         weight[size_t(t) + 1] = weight[size_t(t)] + (q != 0 ? ticks.samples[size_t(t)] : 0);
     }
+    auto ratio = [&](double a, int t, double noise) {
+        const double m = ticks.samples[size_t(t)];
+        return (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * noise);
+    };
     for (int t = 0; t < n; ++t) {
         const double a = localAmplitude ? (*localAmplitude)[size_t(t)] : ticks.amplitude;
-        const double m = ticks.samples[size_t(t)];
         const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
         const double w = weight[size_t(hi)] - weight[size_t(lo)];
         const double near = w > 0 ? (quadrature[size_t(hi)] - quadrature[size_t(lo)]) / w : 0.0;
         const double noise = near > 2.5 * ticks.noise ? near : ticks.noise;
-        const double llr = (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * noise);
-        ticks.cumulative[size_t(t) + 1] = ticks.cumulative[size_t(t)] + llr;
+        ticks.cumulative[size_t(t) + 1] = ticks.cumulative[size_t(t)] + ratio(a, t, noise);
+        ticks.cumulativeWeak[size_t(t) + 1] =
+            ticks.cumulativeWeak[size_t(t)] + ratio(WeakerSignal * a, t, noise);
     }
 }
 
@@ -368,11 +378,26 @@ SymbolTemplate templateOf(const QStringList &patterns) {
     return t;
 }
 
+// The characters a slot may hold: the 16 symbols first, then the other ITU
+// letters and digits, which only the free slots take.
+const QString &slotCharacters() {
+    static const QString characters = [] {
+        QString list;
+        for (char symbol : SymbolAlphabet)
+            list += QChar::fromLatin1(symbol);
+        for (char c : "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789")
+            if (c != 0 && !list.contains(QChar::fromLatin1(c)))
+                list += QChar::fromLatin1(c);
+        return list;
+    }();
+    return characters;
+}
+
 const std::vector<SymbolTemplate> &symbolTemplates() {
     static const std::vector<SymbolTemplate> templates = [] {
         std::vector<SymbolTemplate> list;
-        for (char symbol : SymbolAlphabet)
-            list.push_back(templateOf({morsePattern(QChar::fromLatin1(symbol))}));
+        for (QChar c : slotCharacters())
+            list.push_back(templateOf({morsePattern(c)}));
         return list;
     }();
     return templates;
@@ -480,11 +505,18 @@ void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulati
 }
 
 constexpr int SymbolSlots = 20;
+// Slots 10 to 12 of a frame are not decoded and carry any letter or digit.
+constexpr int FreeSlotsFrom = 9, FreeSlotsTo = 11;
+// From this many unsure symbols on, the others are written only when at
+// least this sure.
+constexpr int ManyUnsure = 3;
+constexpr double SlipConfidence = 0.99999;
 
 struct SlotResult {
     bool ok = false;
     QString symbols;
     int unsure = 0;
+    std::vector<double> probability; // of each slot's written symbol
 };
 
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
@@ -495,12 +527,25 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // Each slot holds one of the 16 symbols or, rarely, nothing heard for
     // the length of one (a symbol lost in a fade or a burst of noise): that
     // keeps a lost symbol from being read as the noise's best guess.
+    // Index s < real: the character s heard; real + s: lost.
     const int real = int(templates.size());
     const int symbols = 2 * real;
     constexpr double Lost = 1e-4;
-    std::vector<double> symbolPrior(static_cast<size_t>(symbols));
-    for (int s = 0; s < symbols; ++s)
-        symbolPrior[size_t(s)] = std::log((s < real ? 1 - Lost : Lost) / real);
+    const int restricted = int(SymbolAlphabet.size());
+    std::vector<int> slotSymbols[2]; // the indexes a slot may take: restricted, free
+    for (int s = 0; s < symbols; ++s) {
+        slotSymbols[1].push_back(s);
+        if (s % real < restricted)
+            slotSymbols[0].push_back(s);
+    }
+    std::vector<double> symbolPrior[2];
+    for (int free = 0; free < 2; ++free) {
+        const double choices = free ? real : restricted;
+        symbolPrior[free].resize(size_t(symbols));
+        for (int s = 0; s < symbols; ++s)
+            symbolPrior[free][size_t(s)] = std::log((s < real ? 1 - Lost : Lost) / choices);
+    }
+    auto isFree = [](int k) { return k >= FreeSlotsFrom && k <= FreeSlotsTo; };
 
     // What a slot (with or without its letter gap) holding a symbol starting
     // at a tick may end at, with the evidence and the prior of each end.
@@ -607,12 +652,13 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             if (from[size_t(t0)] <= Impossible || from[size_t(t0)] - bound[size_t(t0)] < best - Beam)
                 continue;
             active[size_t(k)].push_back(t0);
-            for (int s = 0; s < symbols; ++s) {
+            const int free = isFree(k);
+            for (int s : slotSymbols[free]) {
                 for (const auto &[t1, v] : ends(s, last, t0)) {
                     if (t1 < 0)
                         continue;
                     double &to = forward[size_t(k) + 1][size_t(t1)];
-                    to = logAdd(to, from[size_t(t0)] + v + symbolPrior[size_t(s)]);
+                    to = logAdd(to, from[size_t(t0)] + v + symbolPrior[free][size_t(s)]);
                 }
             }
         }
@@ -626,18 +672,20 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     SlotResult result;
     result.ok = true;
     result.symbols.fill(QChar('#'), SymbolSlots);
+    result.probability.assign(SymbolSlots, 0);
     std::vector<double> backward(static_cast<size_t>(n) + 1, 0), before(size_t(n) + 1);
     for (int k = SymbolSlots - 1; k >= 0; --k) {
         const bool last = k == SymbolSlots - 1;
         std::fill(before.begin(), before.end(), Impossible);
         std::vector<double> posterior(size_t(symbols), Impossible);
+        const int free = isFree(k);
         for (int t0 : active[size_t(k)]) {
             double acc = Impossible;
-            for (int s = 0; s < symbols; ++s) {
+            for (int s : slotSymbols[free]) {
                 for (const auto &[t1, value] : ends(s, last, t0)) {
                     if (t1 < 0 || backward[size_t(t1)] <= Impossible)
                         continue;
-                    const double v = value + symbolPrior[size_t(s)] + backward[size_t(t1)];
+                    const double v = value + symbolPrior[free][size_t(s)] + backward[size_t(t1)];
                     acc = logAdd(acc, v);
                     posterior[size_t(s)] = logAdd(posterior[size_t(s)], forward[size_t(k)][size_t(t0)] + v);
                 }
@@ -647,8 +695,9 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         std::swap(backward, before);
         const int bestSymbol =
             int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
-        if (std::exp(posterior[size_t(bestSymbol)] - total) >= confidence)
-            result.symbols[k] = QChar::fromLatin1(SymbolAlphabet[size_t(bestSymbol)]);
+        result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
+        if (result.probability[size_t(k)] >= confidence)
+            result.symbols[k] = slotCharacters()[bestSymbol];
         else
             ++result.unsure;
     }
@@ -792,7 +841,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // Below 0 dB the local estimate is too noisy to help (and fading is not
     // what limits copy there).
     const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
-    likelihoods(ticks, snrDb > 0 ? &local : nullptr, std::max(2, int(std::lround(0.08 * rate / best.tick))));
+    const bool fading = snrDb > 0;
+    likelihoods(ticks, fading ? &local : nullptr, std::max(2, int(std::lround(0.08 * rate / best.tick))));
     best.segmentation = segment(ticks.cumulative);
     if (best.segmentation.marks.empty())
         return copy;
@@ -829,11 +879,36 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     }
     if (nameAt < 0)
         return copy;
-    const SlotResult found =
+    SlotResult found =
         beaconSymbols(ticks.cumulative, keyDown, all[size_t(nameAt)].start,
                       all[size_t(nameAt + nameLength - 1)].end,
                       all[size_t(nameAt + nameLength)].start, spread,
                       settings.symbolConfidence);
+    // Where the amplitude follows fading, a symbol is written only when the
+    // signal being weaker than assumed (a fade the estimate lags: the end of
+    // a dash fading out reads as key up) gives the same reading.
+    if (fading && found.ok) {
+        const SlotResult weaker =
+            beaconSymbols(ticks.cumulativeWeak, keyDown, all[size_t(nameAt)].start,
+                          all[size_t(nameAt + nameLength - 1)].end,
+                          all[size_t(nameAt + nameLength)].start, spread, 0);
+        for (int k = 0; k < SymbolSlots; ++k) {
+            if (found.symbols[k] != '#' && (!weaker.ok || weaker.symbols[k] != found.symbols[k])) {
+                found.symbols[k] = '#';
+                ++found.unsure;
+            }
+        }
+    }
+    // Several unsure symbols in a frame say its slots may have slipped (a
+    // symbol lost or one too many found): the others must be surer then.
+    if (found.ok && found.unsure >= ManyUnsure) {
+        for (int k = 0; k < SymbolSlots; ++k) {
+            if (found.symbols[k] != '#' && found.probability[size_t(k)] < SlipConfidence) {
+                found.symbols[k] = '#';
+                ++found.unsure;
+            }
+        }
+    }
     if (!found.ok || found.unsure > SymbolSlots / 2)
         return copy;
     // Whole words before the name, but for the S in front of it, are handed

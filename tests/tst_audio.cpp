@@ -82,10 +82,15 @@ void TestAudio::copies_data() {
     QTest::addColumn<int>("channels");
     QTest::addColumn<double>("wpm");
     QTest::addColumn<double>("toneHz");
-    QTest::newRow("WAV, 8 kHz, 20 WPM, 800 Hz") << "wav" << 8000.0 << 1 << 20.0 << 800.0;
+    QTest::addColumn<QString>("symbols");
+    QTest::newRow("WAV, 8 kHz, 20 WPM, 800 Hz") << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols;
     QTest::newRow("FLAC, 48 kHz stereo, 30 WPM, 1,400 Hz")
-        << "flac" << 48000.0 << 2 << 30.0 << 1400.0;
-    QTest::newRow("OGG, 22,050 Hz, 12 WPM, 600 Hz") << "ogg" << 22050.0 << 1 << 12.0 << 600.0;
+        << "flac" << 48000.0 << 2 << 30.0 << 1400.0 << Symbols;
+    QTest::newRow("OGG, 22,050 Hz, 12 WPM, 600 Hz")
+        << "ogg" << 22050.0 << 1 << 12.0 << 600.0 << Symbols;
+    // Symbols 10 to 12 are not decoded and may be any letter or digit.
+    QTest::newRow("WAV, digits and letters outside the alphabet in symbols 10 to 12")
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << QStringLiteral("4JJCCDDCA1X38DC24FFF");
 }
 
 void TestAudio::copies() {
@@ -94,17 +99,18 @@ void TestAudio::copies() {
     QFETCH(int, channels);
     QFETCH(double, wpm);
     QFETCH(double, toneHz);
+    QFETCH(QString, symbols);
     cwgen::Settings settings = clean(rate);
     settings.channels = channels;
     settings.wpm = wpm;
     settings.toneHz = toneHz;
     cwgen::Generator generator;
-    QVERIFY(generator.plan(settings, {QStringLiteral("S KADRIN ") + Symbols}));
+    QVERIFY(generator.plan(settings, {QStringLiteral("S KADRIN ") + symbols}));
     const QString path = write(generator, QStringLiteral("pass_2026-12-05T21-07-50.") + suffix);
     const Run run = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), path});
     QCOMPARE(run.status, 0);
     QCOMPARE(run.out, logTime(generator.transmissions()[0].start) +
-                          QStringLiteral("  S KADRIN ") + Symbols + '\n');
+                          QStringLiteral("  S KADRIN ") + symbols + '\n');
     const QRegularExpressionMatch figures =
         QRegularExpression(QStringLiteral(R"(tone ([0-9.]+) Hz .*, ([0-9]+) WPM)")).match(run.err);
     QVERIFY2(figures.hasMatch(), qPrintable(run.err));

@@ -3,6 +3,7 @@
 
 #include "cwaudio/cwcopier.h"
 #include "cwgen/generator.h"
+#include "cwgen/morse.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -12,6 +13,8 @@
 #include <QTest>
 
 #include <cmath>
+#include <numeric>
+#include <random>
 
 namespace {
 
@@ -64,6 +67,7 @@ private slots:
     void refused_data();
     void refused();
     void noiseGivesNoFrame();
+    void weakSignalLevel();
 
 private:
     QString write(cwgen::Generator &generator, const QString &name) {
@@ -225,6 +229,32 @@ void TestAudio::noiseGivesNoFrame() {
     copier.feed(samples.data(), qsizetype(samples.size()));
     copier.finish();
     QCOMPARE(frames, 0);
+}
+
+// The signal to noise ratio the copier finds at -10 dB, on average over
+// six frames, is the one recorded: a noise estimate too strong makes every
+// symbol seem less sure than it is and writes '#' for symbols read right.
+void TestAudio::weakSignalLevel() {
+    cwgen::Settings settings = clean();
+    settings.snrDb = -10;
+    std::mt19937_64 random(5);
+    QStringList frames;
+    for (int i = 0; i < 6; ++i)
+        frames << cwgen::frameText(cwgen::randomFrame(random));
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(settings, frames));
+    const std::vector<float> samples = generator.samples();
+    CwCopier copier(8000);
+    std::vector<double> snr;
+    copier.setLineHandler([&](const CopiedLine &line) {
+        if (line.beacon)
+            snr.push_back(copier.figures().snrDb);
+    });
+    copier.feed(samples.data(), qsizetype(samples.size()));
+    copier.finish();
+    QCOMPARE(int(snr.size()), 6);
+    const double mean = std::accumulate(snr.begin(), snr.end(), 0.0) / 6;
+    QVERIFY2(std::abs(mean + 10) <= 0.5, qPrintable(QString::number(mean)));
 }
 
 QTEST_GUILESS_MAIN(TestAudio)

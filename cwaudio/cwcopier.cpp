@@ -449,10 +449,6 @@ void CwCopier::finish() {
         s.endLine(s.basebandAt - 1);
 }
 
-void CwCopier::setSymbolConfidence(double probability) {
-    state_->lineSettings.symbolConfidence = probability;
-}
-
 CopyFigures CwCopier::figures() const {
     CopyFigures figures = state_->figures;
     figures.seconds = double(state_->inputSamples) / state_->inputRate;

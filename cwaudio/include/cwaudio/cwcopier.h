@@ -43,9 +43,6 @@ public:
     // The end of the audio: the last transmission is complete.
     void finish();
     CopyFigures figures() const;
-    // A beacon symbol whose posterior probability is below this is written
-    // '#' (default 0.995).
-    void setSymbolConfidence(double probability);
 
 private:
     struct State;

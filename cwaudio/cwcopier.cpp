@@ -409,6 +409,7 @@ void CwCopier::State::endLine(qint64 lastSample) {
     }
     CopiedLine out;
     out.start = firstSeconds + std::max(0.0, copy.firstElement);
+    out.snrDb = copy.snrDb;
     if (copy.beacon && copy.before.size() >= 2) {
         CopiedLine front = out;
         front.text = copy.before;
@@ -418,6 +419,7 @@ void CwCopier::State::endLine(qint64 lastSample) {
     }
     out.text = copy.text;
     out.beacon = copy.beacon;
+    out.unsure = copy.unsure;
     ++figures.lines;
     if (copy.beacon)
         ++figures.frames;
@@ -452,5 +454,6 @@ void CwCopier::finish() {
 CopyFigures CwCopier::figures() const {
     CopyFigures figures = state_->figures;
     figures.seconds = double(state_->inputSamples) / state_->inputRate;
+    figures.trackedHz = state_->tone ? state_->toneHz : 0;
     return figures;
 }

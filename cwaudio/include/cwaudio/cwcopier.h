@@ -13,6 +13,8 @@ struct CopiedLine {
     // copier is unsure of.
     QString text;
     bool beacon = false; // read as a beacon frame
+    double snrDb = 0;    // of this transmission, in 2,500 Hz
+    int unsure = 0;      // beacon symbols written '#'
 };
 
 // What the copier found in the audio so far.
@@ -22,6 +24,7 @@ struct CopyFigures {
     double driftHzPerSecond = 0; // how fast it moved
     double wpm = 0;              // speed, words per minute (PARIS)
     double snrDb = 0;            // signal to noise ratio in 2,500 Hz, estimated
+    double trackedHz = 0;        // the tone followed at this moment; 0 when none
     int lines = 0;
     int frames = 0;
 };

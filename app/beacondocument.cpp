@@ -49,10 +49,10 @@ bool BeaconDocument::keepOrSave() {
     }
 }
 
-QString BeaconDocument::askForLog(const QString &title) {
+QString BeaconDocument::askForLog(const QString &title, const QString &filter) {
     if (!keepOrSave())
         return QString();
-    return QFileDialog::getOpenFileName(parent_, title, sourcePath_);
+    return QFileDialog::getOpenFileName(parent_, title, sourcePath_, filter);
 }
 
 bool BeaconDocument::refused(const QString &path, const LoadedLog &log) {

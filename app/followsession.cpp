@@ -33,9 +33,8 @@ LoadedLog FollowSession::start(const QString &path) {
         emit failed(QStringLiteral("%1: %2").arg(path, error));
     });
     following_ = std::move(following);
-    followStatus_ = QLatin1String("Following ") + path;
     emit activeChanged(true);
-    startSharing();
+    startSharing(QLatin1String("Following ") + path);
     return log;
 }
 
@@ -66,7 +65,19 @@ void FollowSession::share(const TelemetryHistory &history, int first, int count)
     }
 }
 
-void FollowSession::startSharing() {
+void FollowSession::setStatusPrefix(const QString &prefix) {
+    followStatus_ = prefix;
+    showStatus();
+}
+
+void FollowSession::showStatus() {
+    emit status(followStatus_ + counts_);
+}
+
+void FollowSession::startSharing(const QString &prefix) {
+    stopSharing();
+    followStatus_ = prefix;
+    counts_.clear();
     if (!configuration_.sharesFrames())
         return;
     SidsStation station;
@@ -88,16 +99,18 @@ void FollowSession::startSharing() {
     uploader_->moveToThread(sharingThread_);
     connect(sharingThread_, &QThread::finished, uploader_, &QObject::deleteLater);
     connect(uploader_, &SidsUploader::countsChanged, this, [this](const SidsUploader::Counts &c) {
-        emit status(followStatus_ + QStringLiteral("; sent %1, waiting %2, rejected %3")
-                                        .arg(c.sent)
-                                        .arg(c.waiting)
-                                        .arg(c.rejected));
+        counts_ = QStringLiteral("; sent %1, waiting %2, rejected %3")
+                      .arg(c.sent)
+                      .arg(c.waiting)
+                      .arg(c.rejected);
+        showStatus();
     });
     // A journal that cannot be written: nothing more is sent; the frames
     // still waiting are sent by a later run over the log.
     connect(uploader_, &SidsUploader::stopped, this, [this](const QString &why) {
         stopSharing();
-        emit status(followStatus_ + QLatin1String("; sharing stopped: ") + why);
+        counts_ = QLatin1String("; sharing stopped: ") + why;
+        showStatus();
         emit failed(
             QStringLiteral("Frames are no longer shared with the telemetry database: %1").arg(why));
     });
@@ -105,6 +118,7 @@ void FollowSession::startSharing() {
 }
 
 void FollowSession::stopSharing() {
+    counts_.clear();
     if (!sharingThread_)
         return;
     sharingThread_->quit();

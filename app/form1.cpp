@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/audiosession.h"
 #include "app/beacondocument.h"
 #include "app/beaconedit.h"
 #include "app/channelchart.h"
@@ -55,7 +56,7 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
     buildControls();
     document_ = new BeaconDocument(Text2, this);
     connect(document_, &BeaconDocument::status, statusRow_, &StatusRow::setStatus);
-    connect(document_, &BeaconDocument::dropped, this, &Form1::openLog);
+    connect(document_, &BeaconDocument::dropped, this, &Form1::openDropped);
     following_ = new FollowSession(configuration, this);
     connect(following_, &FollowSession::linesArrived, this, &Form1::appendReceived);
     connect(following_, &FollowSession::status, statusRow_, &StatusRow::setStatus);
@@ -63,6 +64,16 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
     connect(following_, &FollowSession::activeChanged, this, [this](bool active) {
         MnuFollow->setText(active ? QStringLiteral("Stop Following")
                                   : QStringLiteral("Follow Log..."));
+    });
+    audio_ = new AudioSession(this);
+    connect(audio_, &AudioSession::linesArrived, this, &Form1::appendReceived);
+    connect(audio_, &AudioSession::recordingCopied, this, &Form1::showRecording);
+    connect(audio_, &AudioSession::status, following_, &FollowSession::setStatusPrefix);
+    connect(audio_, &AudioSession::failed, document_, &BeaconDocument::warn);
+    connect(audio_, &AudioSession::listeningChanged, this, [this](bool active) {
+        MnuListen->setText(active ? QStringLiteral("Stop Listening") : QStringLiteral("Listen..."));
+        if (!active)
+            following_->stopSharing();
     });
     buildMenus();
     Form_Load(configuration);
@@ -85,6 +96,9 @@ void Form1::buildMenus() {
          [this] { document_->saveAs(following_->active()); });
     item("MnuExport", "Export CSV...", "Ctrl+E", [this] { document_->exportCsv(history_); });
     file->addSeparator();
+    item("MnuRecording", "Open Recording...", "Ctrl+R", &Form1::MnuRecording_Click);
+    MnuListen = item("MnuListen", "Listen...", "Ctrl+Shift+L", &Form1::MnuListen_Click);
+    file->addSeparator();
     item("MnuExit", "Exit", "", &Form1::MnuExit_Click);
     QAction *info = menuBar()->addAction(QStringLiteral("Info"));
     info->setObjectName(QStringLiteral("MnuInfo"));
@@ -96,7 +110,11 @@ void Form1::buildControls() {
     Text2->setFont(courierNew(8.25, true));
     Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text2->setMarkSource([this](int line) { return lineMark(history_, line, Text2->line(line)); });
-    Text2->setTooltipSource([this](int line) { return lineTip(history_, line); });
+    Text2->setTooltipSource([this](int line) {
+        const QString tip = lineTip(history_, line);
+        const QString note = audio_->noteOf(Text2->line(line));
+        return note.isEmpty() || tip.isEmpty() ? tip + note : tip + QLatin1Char('\n') + note;
+    });
     connect(Text2, &BeaconEdit::linesChanged, this, &Form1::Text2_Change);
 
     Option1 = new QButtonGroup(this);
@@ -164,10 +182,35 @@ void Form1::closeEvent(QCloseEvent *event) {
         event->ignore();
 }
 
+void Form1::openDropped(const QString &path) {
+    if (AudioSession::isAudioFile(path))
+        openRecording(path);
+    else
+        openLog(path);
+}
+
+void Form1::openRecording(const QString &path) {
+    audio_->openRecording(path);
+}
+
+void Form1::showRecording(const QString &path, const QStringList &lines, const QString &status) {
+    // The text may have been typed in while the recording was copied.
+    if (!document_->keepOrSave())
+        return;
+    if (audio_->listening())
+        audio_->stopListening();
+    following_->stop();
+    LoadedLog log;
+    log.lines.assign(lines.begin(), lines.end());
+    document_->show(path, log, status);
+}
+
 void Form1::openLog(const QString &path) {
     LoadedLog log = readLogFile(path);
     if (document_->refused(path, log))
         return;
+    if (audio_->listening())
+        audio_->stopListening();
     following_->stop();
     document_->show(path, log, QLatin1String("Opened ") + path);
 }
@@ -176,6 +219,8 @@ bool Form1::followLog(const QString &path) {
     LoadedLog log = following_->start(path);
     if (document_->refused(path, log))
         return false;
+    if (audio_->listening())
+        audio_->stopListening();
     document_->show(path, log, QLatin1String("Following ") + path);
     // As tail -f: the end of the log in sight, the newest record shown.
     Text2->setCursorPosition({Text2->lineCount() - 1, 0});
@@ -255,6 +300,26 @@ void Form1::MnuFollow_Click() {
     const QString path = document_->askForLog(QStringLiteral("Follow Log"));
     if (!path.isEmpty())
         followLog(path);
+}
+
+void Form1::MnuRecording_Click() {
+    const QString path =
+        document_->askForLog(QStringLiteral("Open Recording"), AudioSession::audioFilter());
+    if (!path.isEmpty())
+        openRecording(path);
+}
+
+void Form1::MnuListen_Click() {
+    if (audio_->listening())
+        return audio_->stopListening();
+    std::unique_ptr<AudioSource> input = audio_->chooseInput();
+    if (!input)
+        return;
+    // One live source at a time: the box grows from the audio alone.
+    following_->stop();
+    following_->startSharing(QString());
+    if (!audio_->listen(std::move(input)))
+        following_->stopSharing();
 }
 
 void Form1::MnuExit_Click() {

@@ -2,11 +2,9 @@
 
 #include "cwaudio/audiofile.h"
 #include "cwaudio/cwcopier.h"
-#include "decoder/utctime.h"
+#include "cwaudio/recordingtime.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cmath>
 #include <cstdio>
@@ -25,30 +23,6 @@ QByteArray minutes(double seconds) {
 
 AudioRun::AudioRun(const Options &options, DecodeRun &run) : options_(options), run_(run) {}
 
-std::optional<double> AudioRun::parseTime(const QString &text) {
-    static const QRegularExpression form(QStringLiteral(
-        R"(^(\d{4}-\d\d-\d\d[T ]\d\d:\d\d(?::\d\d)?)(\.\d+)?Z?$)"));
-    const QRegularExpressionMatch match = form.match(text.trimmed());
-    if (!match.hasMatch())
-        return std::nullopt;
-    const std::optional<qint64> whole = leadingUtcTime(match.captured(1));
-    if (!whole)
-        return std::nullopt;
-    const QString fraction = match.captured(2);
-    return double(*whole) + (fraction.isEmpty() ? 0.0 : QStringView(fraction).toDouble());
-}
-
-std::optional<double> AudioRun::timeFromName(const QByteArray &name) {
-    static const QRegularExpression form(
-        QStringLiteral(R"(_(\d{4}-\d\d-\d\d)T(\d\d)-(\d\d)-(\d\d)\.[A-Za-z0-9]+$)"));
-    const QRegularExpressionMatch match =
-        form.match(QFileInfo(QString::fromLocal8Bit(name)).fileName());
-    if (!match.hasMatch())
-        return std::nullopt;
-    return parseTime(match.captured(1) + 'T' + match.captured(2) + ':' + match.captured(3) + ':' +
-                     match.captured(4));
-}
-
 bool AudioRun::readFile(const QByteArray &name) {
     AudioFile audio;
     if (!audio.open(name)) {
@@ -57,7 +31,7 @@ bool AudioRun::readFile(const QByteArray &name) {
     }
     std::optional<double> start = options_.start;
     if (!start)
-        start = timeFromName(name);
+        start = recordingStartFromName(QString::fromLocal8Bit(name));
     if (!start && !toldNoTime_) {
         toldNoTime_ = true;
         printError(name + ": no start time (give --start, or name the recording "
@@ -66,13 +40,8 @@ bool AudioRun::readFile(const QByteArray &name) {
 
     CwCopier copier(audio.sampleRate());
     copier.setLineHandler([&](const CopiedLine &line) {
-        QString text;
-        if (start)
-            text = QString::fromLatin1(isoUtcTime(qint64(std::floor(*start + line.start))))
-                       .left(19)
-                       .replace('T', ' ') +
-                   QStringLiteral("  ");
-        text += line.text;
+        const QString text =
+            timedLogLine(start ? std::optional<double>(*start + line.start) : std::nullopt, line.text);
         if (options_.copy) {
             run_.output().append(text.toUtf8());
             run_.output().append('\n');

@@ -3,6 +3,7 @@
 #include "cli/audiorun.h"
 #include "cli/decoderun.h"
 #include "cli/sidsrun.h"
+#include "cwaudio/recordingtime.h"
 #include "decoder/version.h"
 
 #include <QCommandLineParser>
@@ -160,7 +161,7 @@ int main(int argc, char *argv[]) {
         if (options.files.contains("-"))
             return usageError("--audio needs FILE arguments, not standard input");
         if (parser.isSet(start)) {
-            audioOptions.start = AudioRun::parseTime(parser.value(start));
+            audioOptions.start = parseUtcTime(parser.value(start));
             if (!audioOptions.start)
                 return usageError("--start needs a UTC time such as 2026-12-05T21:07:53Z, not " +
                                   parser.value(start).toLocal8Bit());

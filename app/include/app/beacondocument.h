@@ -25,7 +25,7 @@ public:
     bool keepOrSave();
     // The file to open or follow, chosen once the text is kept or saved;
     // empty when none.
-    QString askForLog(const QString &title);
+    QString askForLog(const QString &title, const QString &filter = QString());
     // Warns when a log could not be read, and then returns true.
     bool refused(const QString &path, const LoadedLog &log);
     // The log's lines become the box's text, the text of path.

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+class AudioSession;
 class BeaconDocument;
 class BeaconEdit;
 class ChannelChart;
@@ -32,6 +33,9 @@ public:
     void openLog(const QString &path);
     // Follows a log as Follow Log does; false when it cannot be read.
     bool followLog(const QString &path);
+    // Copies a recording as Open Recording does, without asking first.
+    void openRecording(const QString &path);
+    AudioSession &audio() { return *audio_; }
 
     ScreenshotExport &screenshotExport() { return screenshotExport_; }
 
@@ -53,6 +57,10 @@ private:
     void Command1_Click();
     void MnuOpen_Click();
     void MnuFollow_Click();
+    void MnuRecording_Click();
+    void MnuListen_Click();
+    void openDropped(const QString &path);
+    void showRecording(const QString &path, const QStringList &lines, const QString &status);
     void MnuExit_Click();
     void MnuInfo_Click();
 
@@ -60,9 +68,11 @@ private:
     ScreenshotExport screenshotExport_;
     BeaconDocument *document_ = nullptr;
     FollowSession *following_ = nullptr;
+    AudioSession *audio_ = nullptr;
     QPointer<Form2> aboutWindow_;    // owned by nobody; deletes itself when closed
     StatusRow *statusRow_ = nullptr; // lays out Label2 and Label3
     QAction *MnuFollow = nullptr;
+    QAction *MnuListen = nullptr;
 
     QWidget *inner_ = nullptr;
     BeaconEdit *Text2 = nullptr;

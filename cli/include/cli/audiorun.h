@@ -23,11 +23,6 @@ public:
     // read error is handed on all the same.
     bool readFile(const QByteArray &name);
 
-    // "2026-12-05T21:07:53Z", "2026-12-05 21:07:53.250" (UTC): seconds since 1970.
-    static std::optional<double> parseTime(const QString &text);
-    // The start time in a recording's name: "..._2026-12-05T21-07-53.ogg".
-    static std::optional<double> timeFromName(const QByteArray &name);
-
 private:
     Options options_;
     DecodeRun &run_;

@@ -1,0 +1,177 @@
+#include "app/audiosession.h"
+
+#include "cwaudio/recordingtime.h"
+#include "listen/audiosource.h"
+
+#include <QAudioDevice>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMediaDevices>
+#include <QProgressDialog>
+#include <QWidget>
+
+AudioSession::AudioSession(QWidget *dialogParent) : QObject(dialogParent), parent_(dialogParent) {
+    connect(&listen_, &ListenSession::lineCopied, this, [this](const CopiedLogLine &line) {
+        remember(line);
+        emit linesArrived({line.line});
+    });
+    connect(&listen_, &ListenSession::figuresChanged, this, [this](const CopyFigures &figures) {
+        if (!listen_.active())
+            return;
+        emit status(QStringLiteral("Listening to %1, lines also in %2; %3")
+                        .arg(listen_.sourceName(), listen_.logPath(), figuresText(figures)));
+        emit toneChanged(figures.trackedHz);
+    });
+    connect(&listen_, &ListenSession::samples, this, [this](const QList<float> &mono, double rate) {
+        if (!streamShown_) {
+            streamShown_ = true;
+            emit signalStarted(rate);
+        }
+        emit samples(mono);
+    });
+    connect(&listen_, &ListenSession::activeChanged, this, [this](bool active) {
+        streamShown_ = false;
+        emit listeningChanged(active);
+    });
+    connect(&listen_, &ListenSession::failed, this, [this](const QString &why) {
+        emit status(QStringLiteral("Listening stopped: ") + why);
+        emit failed(QStringLiteral("Listening stopped: %1").arg(why));
+    });
+    connect(&listen_, &ListenSession::logFailed, this, [this](const QString &why) {
+        emit failed(QStringLiteral("Copied lines cannot be written to the listen log; they are "
+                                   "only in the box until it is saved: %1")
+                        .arg(why));
+    });
+    connect(&recording_, &RecordingCopy::progress, this, [this](int percent) {
+        if (progress_)
+            progress_->setValue(percent);
+    });
+    connect(&recording_, &RecordingCopy::finished, this, &AudioSession::copied);
+}
+
+bool AudioSession::isAudioFile(const QString &path) {
+    static const QStringList suffixes = {QStringLiteral("wav"), QStringLiteral("flac"),
+                                         QStringLiteral("ogg"), QStringLiteral("oga"),
+                                         QStringLiteral("opus")};
+    return suffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+QString AudioSession::audioFilter() {
+    return QStringLiteral("Recordings (*.wav *.flac *.ogg *.oga *.opus);;All files (*)");
+}
+
+std::unique_ptr<AudioSource> AudioSession::chooseInput() {
+    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
+    if (inputs.isEmpty()) {
+        emit failed(QStringLiteral("There is no audio input on this machine."));
+        return nullptr;
+    }
+    const QAudioDevice preferred = QMediaDevices::defaultAudioInput();
+    QStringList names;
+    int current = 0;
+    for (const QAudioDevice &input : inputs) {
+        if (input.id() == preferred.id())
+            current = int(names.size());
+        names.append(input.description());
+    }
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(parent_, QStringLiteral("Listen"),
+                                                 QStringLiteral("Audio input:"), names, current,
+                                                 false, &ok);
+    if (!ok)
+        return nullptr;
+    return std::make_unique<SoundCard>(inputs.at(int(names.indexOf(chosen))));
+}
+
+bool AudioSession::listen(std::unique_ptr<AudioSource> source) {
+    QString error;
+    if (listen_.start(std::move(source), &error)) {
+        emit status(QStringLiteral("Listening to %1, lines also in %2")
+                        .arg(listen_.sourceName(), listen_.logPath()));
+        return true;
+    }
+    emit failed(error);
+    return false;
+}
+
+void AudioSession::stopListening() {
+    const QString name = listen_.sourceName();
+    listen_.stop();
+    emit status(QStringLiteral("Stopped listening to %1; the lines are in %2")
+                    .arg(name, listen_.logPath()));
+}
+
+void AudioSession::openRecording(const QString &path) {
+    const std::optional<double> start = recordingStartFromName(path);
+    recording_.start(path, start);
+    if (!progress_) {
+        progress_ = new QProgressDialog(parent_);
+        progress_->setObjectName(QStringLiteral("RecordingProgress"));
+        progress_->setWindowTitle(QStringLiteral("Open Recording"));
+        progress_->setWindowModality(Qt::NonModal); // the window stays usable
+        progress_->setMinimumDuration(0);
+        progress_->setAutoClose(false);
+        progress_->setAutoReset(false);
+        connect(progress_, &QProgressDialog::canceled, &recording_, &RecordingCopy::cancel);
+    }
+    progress_->setLabelText(QStringLiteral("Copying %1").arg(QFileInfo(path).fileName()));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->show();
+    emit status(QStringLiteral("Copying %1").arg(path));
+}
+
+void AudioSession::copied(const RecordingResult &result) {
+    if (progress_)
+        progress_->deleteLater();
+    if (result.cancelled) {
+        emit status(QStringLiteral("Copying %1 cancelled").arg(result.path));
+        return;
+    }
+    if (!result.error.isEmpty() && result.lines.isEmpty()) {
+        emit status(result.error);
+        emit failed(result.error);
+        return;
+    }
+    QStringList lines;
+    for (const CopiedLogLine &line : result.lines) {
+        remember(line);
+        lines.append(line.line);
+    }
+    lines.append(QString()); // as a log that ends with a line break
+    CopyFigures figures = result.figures;
+    figures.trackedHz = 0; // the tone over the whole recording, not its last moment
+    QString text = QStringLiteral("Opened %1: %2").arg(result.path, figuresText(figures));
+    if (!result.timed)
+        text += QLatin1String("; no start time in the file's name, so the lines have no time");
+    if (!result.error.isEmpty())
+        text += QLatin1String("; ") + result.error;
+    emit recordingCopied(result.path, lines, text);
+}
+
+void AudioSession::remember(const CopiedLogLine &line) {
+    snr_.insert(line.line, line.snrDb);
+}
+
+QString AudioSession::noteOf(const QString &line) const {
+    const auto found = snr_.constFind(line);
+    if (found == snr_.constEnd())
+        return QString();
+    return QStringLiteral("SNR %1 dB").arg(*found, 0, 'f', 1);
+}
+
+QString AudioSession::figuresText(const CopyFigures &f) const {
+    QString text;
+    const double tone = f.trackedHz > 0 ? f.trackedHz : f.toneHz;
+    if (tone > 0)
+        text = QStringLiteral("tone %1 Hz, ").arg(tone, 0, 'f', 0);
+    else
+        text = QStringLiteral("no tone found, ");
+    if (f.lines > 0)
+        text += QStringLiteral("%1 WPM, SNR %2 dB, ").arg(f.wpm, 0, 'f', 0).arg(f.snrDb, 0, 'f', 1);
+    return text + QStringLiteral("%1 %2, %3 %4")
+                      .arg(f.lines)
+                      .arg(f.lines == 1 ? QStringLiteral("line") : QStringLiteral("lines"))
+                      .arg(f.frames)
+                      .arg(f.frames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+}

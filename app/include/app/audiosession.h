@@ -1,0 +1,70 @@
+#pragma once
+
+#include "listen/audiosource.h"
+#include "listen/listensession.h"
+#include "listen/recordingcopy.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QProgressDialog;
+class QWidget;
+
+// The window's audio: Listen (a live source copied line by line) and Open
+// Recording (a file copied in the background with progress and Cancel).
+// Remembers each copied line's SNR for its tooltip.
+class AudioSession : public QObject {
+    Q_OBJECT
+public:
+    explicit AudioSession(QWidget *dialogParent);
+
+    // The sound card to listen to, asked of the operator (the default input
+    // preselected); null when there is none or the operator cancels, after
+    // saying why.
+    std::unique_ptr<AudioSource> chooseInput();
+    // Starts listening to source; false after saying why.
+    bool listen(std::unique_ptr<AudioSource> source);
+    void stopListening();
+    bool listening() const { return listen_.active(); }
+    ListenSession &listenSession() { return listen_; }
+
+    // Copies a recording; recordingCopied follows unless it is cancelled.
+    void openRecording(const QString &path);
+    RecordingCopy &recordingCopy() { return recording_; }
+
+    // "SNR -7.9 dB" for a line copied from audio; empty for any other.
+    QString noteOf(const QString &line) const;
+
+    static bool isAudioFile(const QString &path);
+    static QString audioFilter();
+
+signals:
+    void linesArrived(const QStringList &lines);
+    // A recording copied: its lines (the last one empty) for the input box.
+    void recordingCopied(const QString &path, const QStringList &lines, const QString &status);
+    void status(const QString &text);
+    void failed(const QString &text);
+    void listeningChanged(bool active);
+    // The audio, for the picture of the signal; rate 0 ends a stream.
+    void signalStarted(double sampleRate);
+    void samples(const QList<float> &mono);
+    void toneChanged(double hz);
+
+private:
+    void remember(const CopiedLogLine &line);
+    void copied(const RecordingResult &result);
+    QString figuresText(const CopyFigures &figures) const;
+
+    QWidget *parent_;
+    ListenSession listen_;
+    RecordingCopy recording_;
+    QPointer<QProgressDialog> progress_;
+    QHash<QString, double> snr_; // copied line: its SNR
+    bool streamShown_ = false;
+};

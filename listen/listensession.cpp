@@ -1,0 +1,145 @@
+#include "listen/listensession.h"
+
+#include "cwaudio/recordingtime.h"
+#include "listen/audiosource.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cmath>
+
+ListenSession::ListenSession(QObject *parent)
+    : QObject(parent), folder_(defaultFolder()),
+      clock_([] { return QDateTime::currentMSecsSinceEpoch(); }) {
+    figuresTimer_.setInterval(1000);
+    connect(&figuresTimer_, &QTimer::timeout, this, [this] { emit figuresChanged(figures()); });
+}
+
+ListenSession::~ListenSession() {
+    // The line under way still goes into the listen log; whoever listened
+    // may be half destroyed by now, so nobody is told.
+    blockSignals(true);
+    stop();
+}
+
+QString ListenSession::defaultFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/kadrin");
+}
+
+bool ListenSession::start(std::unique_ptr<AudioSource> source, QString *error) {
+    stop();
+    if (!QDir().mkpath(folder_)) {
+        *error = QStringLiteral("The folder for the listen log cannot be made: %1").arg(folder_);
+        return false;
+    }
+    AudioSource *raw = source.get();
+    connect(raw, &AudioSource::samples, this, &ListenSession::feed);
+    connect(raw, &AudioSource::failed, this, [this](const QString &why) {
+        end();
+        emit failed(why);
+    });
+    if (!raw->start(error))
+        return false;
+    source_ = std::move(source);
+    rate_ = source_->sampleRate();
+    copier_ = std::make_unique<CwCopier>(rate_);
+    copier_->setLineHandler([this](const CopiedLine &line) { copied(line); });
+    samplesIn_ = 0;
+    clockAtEnd_ = clock_();
+    logBroken_ = false;
+    logPath_ = QDir(folder_).filePath(QStringLiteral("listen-%1.log")
+                                          .arg(QDateTime::fromMSecsSinceEpoch(clockAtEnd_, Qt::UTC)
+                                                   .toString(QStringLiteral("yyyy-MM-dd"))));
+    figuresTimer_.start();
+    emit activeChanged(true);
+    return true;
+}
+
+void ListenSession::stop() {
+    if (!source_)
+        return;
+    source_->stop();
+    end();
+}
+
+void ListenSession::end() {
+    if (!copier_)
+        return;
+    figuresTimer_.stop();
+    // The source goes once control is back in the event loop: end() may be
+    // called from one of its own signals.
+    if (source_) {
+        disconnect(source_.get(), nullptr, this, nullptr);
+        source_.release()->deleteLater();
+    }
+    copier_->finish();
+    emit figuresChanged(copier_->figures());
+    copier_.reset();
+    log_.close();
+    emit activeChanged(false);
+}
+
+QString ListenSession::sourceName() const {
+    return source_ ? source_->name() : QString();
+}
+
+QString ListenSession::logPath() const {
+    return logPath_;
+}
+
+CopyFigures ListenSession::figures() const {
+    return copier_ ? copier_->figures() : CopyFigures();
+}
+
+void ListenSession::feed(const QList<float> &mono) {
+    if (!copier_)
+        return;
+    clockAtEnd_ = clock_();
+    samplesIn_ += mono.size();
+    emit samples(mono, rate_);
+    copier_->feed(mono.constData(), mono.size());
+}
+
+void ListenSession::copied(const CopiedLine &copy) {
+    // The line's first element came (samples after it) / rate before the
+    // last sample, which arrived at clockAtEnd_.
+    const double behind = double(samplesIn_) / rate_ - copy.start;
+    const qint64 msecs = clockAtEnd_ - qint64(std::llround(behind * 1000));
+    CopiedLogLine line;
+    line.line = timedLogLine(double(msecs) / 1000.0, copy.text);
+    line.snrDb = copy.snrDb;
+    line.unsure = copy.unsure;
+    line.beacon = copy.beacon;
+    QString error;
+    if (writeLog(line.line, msecs, &error)) {
+        logBroken_ = false;
+    } else if (!logBroken_) {
+        logBroken_ = true;
+        emit logFailed(error);
+    }
+    emit lineCopied(line);
+}
+
+bool ListenSession::writeLog(const QString &line, qint64 msecs, QString *error) {
+    const QString path = QDir(folder_).filePath(
+        QStringLiteral("listen-%1.log")
+            .arg(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd"))));
+    if (path != log_.fileName() || !log_.isOpen()) {
+        log_.close();
+        log_.setFileName(path);
+        logPath_ = path;
+        if (!log_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            *error = QStringLiteral("%1: %2").arg(path, log_.errorString());
+            return false;
+        }
+    }
+    const QByteArray bytes = line.toUtf8() + '\n';
+    if (log_.write(bytes) != bytes.size() || !log_.flush()) {
+        *error = QStringLiteral("%1: %2").arg(path, log_.errorString());
+        log_.close();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,102 @@
+#include "listen/recordingcopy.h"
+
+#include "cwaudio/audiofile.h"
+#include "cwaudio/recordingtime.h"
+
+#include <QFile>
+#include <QMetaObject>
+
+#include <cmath>
+#include <vector>
+
+RecordingCopy::RecordingCopy(QObject *parent) : QObject(parent) {}
+
+RecordingCopy::~RecordingCopy() {
+    cancel();
+}
+
+void RecordingCopy::cancel() {
+    if (!thread_.joinable())
+        return;
+    cancel_ = true;
+    thread_.join();
+}
+
+void RecordingCopy::start(const QString &path, std::optional<double> start) {
+    cancel();
+    cancel_ = false;
+    const int generation = ++generation_;
+    thread_ = std::thread([this, path, start, generation] { run(path, start, generation); });
+}
+
+void RecordingCopy::run(const QString &path, std::optional<double> start, int generation) {
+    RecordingResult result;
+    result.path = path;
+    result.timed = bool(start);
+    const auto deliver = [this, &result, generation] {
+        // Handed to the object's own thread; the copy's thread is joined
+        // there before the result is used.
+        QMetaObject::invokeMethod(
+            this,
+            [this, result, generation] {
+                if (generation != generation_)
+                    return; // a copy started again since
+                if (thread_.joinable())
+                    thread_.join();
+                emit finished(result);
+            },
+            Qt::QueuedConnection);
+    };
+    AudioFile audio;
+    if (!audio.open(QFile::encodeName(path))) {
+        result.error = QStringLiteral("%1: cannot read: %2").arg(path, audio.error());
+        return deliver();
+    }
+    CwCopier copier(audio.sampleRate());
+    copier.setLineHandler([&](const CopiedLine &copy) {
+        CopiedLogLine line;
+        line.line = timedLogLine(start ? std::optional<double>(*start + copy.start) : std::nullopt,
+                                 copy.text);
+        line.snrDb = copy.snrDb;
+        line.unsure = copy.unsure;
+        line.beacon = copy.beacon;
+        result.lines.append(line);
+    });
+    std::vector<float> block(8192);
+    float peak = 0;
+    int shown = -1;
+    for (;;) {
+        if (cancel_) {
+            result.cancelled = true;
+            return deliver();
+        }
+        const qsizetype got = audio.read(block.data(), qsizetype(block.size()));
+        if (got < 0) {
+            result.error = QStringLiteral("%1: cannot read: %2").arg(path, audio.error());
+            break;
+        }
+        if (got == 0)
+            break;
+        for (qsizetype i = 0; i < got; ++i)
+            peak = std::max(peak, std::abs(block[size_t(i)]));
+        copier.feed(block.data(), got);
+        const int percent =
+            audio.frames() > 0 ? int(std::min<qint64>(99, 100 * audio.framesRead() / audio.frames()))
+                               : 0;
+        if (percent != shown) {
+            shown = percent;
+            QMetaObject::invokeMethod(
+                this,
+                [this, percent, generation] {
+                    if (generation == generation_)
+                        emit progress(percent);
+                },
+                                      Qt::QueuedConnection);
+        }
+    }
+    copier.finish();
+    result.figures = copier.figures();
+    if (result.error.isEmpty() && peak < 1e-5f)
+        result.error = QStringLiteral("%1: cannot read: it holds only silence").arg(path);
+    deliver();
+}

@@ -41,7 +41,9 @@ void Spectrogram::feed(const float *samples, qsizetype count,
         history_[size_t(head_)] = samples[i];
         head_ = (head_ + 1) % fftSize_;
         ++filled_;
-        if (++sinceRow_ < hop_)
+        // Rows start once the window is full of audio: a window partly of
+        // the zeros before the stream would show as a bright edge.
+        if (++sinceRow_ < hop_ || filled_ < fftSize_)
             continue;
         sinceRow_ = 0;
         // The oldest sample is at head_: unroll the ring under the window.

@@ -36,7 +36,7 @@ private:
     std::vector<float> history_; // the last fftSize_ samples, a ring
     int head_ = 0;               // where the next sample goes
     int sinceRow_ = 0;           // samples since the last row
-    qint64 filled_ = 0;
+    qint64 filled_ = 0;          // samples since the start, for the first full window
     std::vector<float> power_;
     float *in_ = nullptr;
     void *out_ = nullptr;

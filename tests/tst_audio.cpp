@@ -2,6 +2,7 @@
 // generator: what it copies, the times it gives, what it refuses.
 
 #include "cwaudio/cwcopier.h"
+#include "cwaudio/spectrogram.h"
 #include "cwgen/generator.h"
 #include "cwgen/morse.h"
 
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <random>
@@ -68,6 +70,8 @@ private slots:
     void refused();
     void noiseGivesNoFrame();
     void weakSignalLevel();
+    void spectrogramPeak_data();
+    void spectrogramPeak();
 
 private:
     QString write(cwgen::Generator &generator, const QString &name) {
@@ -255,6 +259,32 @@ void TestAudio::weakSignalLevel() {
     QCOMPARE(int(snr.size()), 6);
     const double mean = std::accumulate(snr.begin(), snr.end(), 0.0) / 6;
     QVERIFY2(std::abs(mean + 10) <= 0.5, qPrintable(QString::number(mean)));
+}
+
+// A plain 1,000 Hz sine peaks in the column nearest 1,000 Hz, at the lowest
+// and the highest rate (the FFT size differs between them).
+void TestAudio::spectrogramPeak_data() {
+    QTest::addColumn<double>("rate");
+    QTest::newRow("8 kHz") << 8000.0;
+    QTest::newRow("48 kHz") << 48000.0;
+}
+
+void TestAudio::spectrogramPeak() {
+    QFETCH(double, rate);
+    Spectrogram spectrogram(rate);
+    std::vector<float> sine(static_cast<size_t>(rate)); // one second
+    for (size_t i = 0; i < sine.size(); ++i)
+        sine[i] = float(0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / rate));
+    int rows = 0, peak = -1;
+    spectrogram.feed(sine.data(), qsizetype(sine.size()), [&](const float *power, int bins) {
+        ++rows;
+        peak = int(std::max_element(power, power + bins) - power);
+    });
+    QVERIFY(rows >= 50); // a row about every 16 ms
+    const double width = spectrogram.binHz(1) - spectrogram.binHz(0);
+    QVERIFY2(width > 5 && width < 15, qPrintable(QString::number(width)));
+    QVERIFY2(std::abs(spectrogram.binHz(peak) - 1000.0) <= width / 2,
+             qPrintable(QString::number(spectrogram.binHz(peak))));
 }
 
 QTEST_GUILESS_MAIN(TestAudio)

@@ -1,11 +1,15 @@
 #include "app/audiosession.h"
 
+#include "app/waterfallview.h"
+
 #include "cwaudio/recordingtime.h"
 #include "listen/audiosource.h"
 
 #include <QAudioDevice>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QMainWindow>
 #include <QMediaDevices>
 #include <QProgressDialog>
 #include <QWidget>
@@ -46,7 +50,41 @@ AudioSession::AudioSession(QWidget *dialogParent) : QObject(dialogParent), paren
         if (progress_)
             progress_->setValue(percent);
     });
+    connect(&recording_, &RecordingCopy::glimpse, this,
+            [this](const QList<float> &mono, double rate, bool first) {
+                if (first)
+                    emit signalStarted(rate);
+                emit samples(mono);
+            });
     connect(&recording_, &RecordingCopy::finished, this, &AudioSession::copied);
+}
+
+void AudioSession::showSignalIn(QMainWindow *window) {
+    dock_ = new QDockWidget(QStringLiteral("Signal"), window);
+    dock_->setObjectName(QStringLiteral("SignalDock"));
+    dock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                       QDockWidget::DockWidgetFloatable);
+    waterfall_ = new WaterfallView(dock_);
+    dock_->setWidget(waterfall_);
+    window->addDockWidget(Qt::BottomDockWidgetArea, dock_);
+    dock_->hide();
+    connect(this, &AudioSession::signalStarted, this, [this, window](double rate) {
+        if (dock_->isHidden() && !dock_->isFloating()) {
+            // The window's own area keeps its size and its controls their places.
+            const int before = window->centralWidget()->height();
+            dock_->show();
+            window->resize(window->width(), window->height() + dock_->sizeHint().height());
+            window->centralWidget()->setMinimumHeight(before);
+        }
+        waterfall_->start(rate);
+    });
+    connect(this, &AudioSession::samples, this,
+            [this](const QList<float> &mono) { waterfall_->addSamples(mono.constData(), mono.size()); });
+    connect(this, &AudioSession::toneChanged, waterfall_, &WaterfallView::setTone);
+    connect(this, &AudioSession::listeningChanged, this, [this](bool active) {
+        if (!active)
+            waterfall_->stop();
+    });
 }
 
 bool AudioSession::isAudioFile(const QString &path) {
@@ -124,6 +162,10 @@ void AudioSession::openRecording(const QString &path) {
 void AudioSession::copied(const RecordingResult &result) {
     if (progress_)
         progress_->deleteLater();
+    if (waterfall_) {
+        waterfall_->setTone(result.figures.toneHz);
+        waterfall_->stop();
+    }
     if (result.cancelled) {
         emit status(QStringLiteral("Copying %1 cancelled").arg(result.path));
         return;

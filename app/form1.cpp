@@ -75,6 +75,7 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
         if (!active)
             following_->stopSharing();
     });
+    audio_->showSignalIn(this);
     buildMenus();
     Form_Load(configuration);
     resize(InnerWidth, InnerHeight + menuBar()->sizeHint().height());

@@ -7,8 +7,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -27,6 +32,35 @@ bool number(const QCommandLineParser &parser, const QString &name, double *value
     return ok;
 }
 
+
+// The recording as 16-bit little-endian samples on standard output, every
+// channel the same.
+bool writeRaw(cwgen::Generator &generator, std::int64_t *clipped) {
+    const int channels = generator.settings().channels;
+    std::vector<float> mono(4096);
+    std::vector<unsigned char> bytes;
+    for (;;) {
+        const std::int64_t got = generator.render(mono.data(), std::int64_t(mono.size()));
+        if (got == 0)
+            return true;
+        bytes.clear();
+        for (std::int64_t i = 0; i < got; ++i) {
+            const float v = mono[std::size_t(i)];
+            *clipped += std::abs(v) > 1;
+            const auto s = std::int16_t(std::lround(std::clamp(v, -1.0f, 32767.0f / 32768) * 32768));
+            for (int c = 0; c < channels; ++c) {
+                bytes.push_back(static_cast<unsigned char>(s & 0xff));
+                bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xff));
+            }
+        }
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+            std::fprintf(stderr, "kadrin-cwgen: cannot write the samples to standard output: %s\n",
+                         std::strerror(errno));
+            return false;
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -38,8 +72,10 @@ int main(int argc, char *argv[]) {
         "Writes a recording of CW in white noise: texts (--text), beacon frames (--frame) or\n"
         "random beacon frames (--frames), in this order, each its own transmission with\n"
         "--gap seconds of noise before, between and after. The format follows OUTPUT's\n"
-        "suffix: .wav, .flac or .ogg. Standard output lists each transmission as\n"
-        "\"START END TEXT\" (seconds from the first sample, key down to key up)."));
+        "suffix: .wav, .flac or .ogg; OUTPUT - writes raw 16-bit little-endian samples\n"
+        "to standard output, as a sound card delivers them. Standard output (standard\n"
+        "error for -) lists each transmission as \"START END TEXT\" (seconds from the\n"
+        "first sample, key down to key up)."));
     const QCommandLineOption help = parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("OUTPUT"), QStringLiteral("the file to write"));
     const QList<QCommandLineOption> options = {
@@ -115,6 +151,13 @@ int main(int argc, char *argv[]) {
     if (!generator.plan(settings, texts))
         return usageError(generator.error());
     std::int64_t clipped = 0;
+    if (outputs.front() == QLatin1String("-")) {
+        if (!writeRaw(generator, &clipped))
+            return 1;
+        for (const cwgen::Transmission &tx : generator.transmissions())
+            std::fprintf(stderr, "%.4f %.4f %s\n", tx.start, tx.end, qPrintable(tx.text));
+        return 0;
+    }
     if (!cwgen::writeFile(generator, outputs.front(), &error, &clipped)) {
         std::fprintf(stderr, "kadrin-cwgen: %s\n", qPrintable(error));
         return 1;

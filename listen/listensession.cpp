@@ -47,10 +47,10 @@ bool ListenSession::start(std::unique_ptr<AudioSource> source, QString *error) {
     copier_ = std::make_unique<CwCopier>(rate_);
     copier_->setLineHandler([this](const CopiedLine &line) { copied(line); });
     samplesIn_ = 0;
-    clockAtEnd_ = clock_();
+    firstSampleMs_ = clock_();
     logBroken_ = false;
     logPath_ = QDir(folder_).filePath(QStringLiteral("listen-%1.log")
-                                          .arg(QDateTime::fromMSecsSinceEpoch(clockAtEnd_, Qt::UTC)
+                                          .arg(QDateTime::fromMSecsSinceEpoch(firstSampleMs_, Qt::UTC)
                                                    .toString(QStringLiteral("yyyy-MM-dd"))));
     figuresTimer_.start();
     emit activeChanged(true);
@@ -96,17 +96,16 @@ CopyFigures ListenSession::figures() const {
 void ListenSession::feed(const QList<float> &mono) {
     if (!copier_)
         return;
-    clockAtEnd_ = clock_();
     samplesIn_ += mono.size();
+    const qint64 late = clock_() - firstSampleMs_ - qint64(double(samplesIn_) * 1000 / rate_);
+    if (late > 2000)
+        firstSampleMs_ += late;
     emit samples(mono, rate_);
     copier_->feed(mono.constData(), mono.size());
 }
 
 void ListenSession::copied(const CopiedLine &copy) {
-    // The line's first element came (samples after it) / rate before the
-    // last sample, which arrived at clockAtEnd_.
-    const double behind = double(samplesIn_) / rate_ - copy.start;
-    const qint64 msecs = clockAtEnd_ - qint64(std::llround(behind * 1000));
+    const qint64 msecs = firstSampleMs_ + qint64(std::llround(copy.start * 1000));
     CopiedLogLine line;
     line.line = timedLogLine(double(msecs) / 1000.0, copy.text);
     line.snrDb = copy.snrDb;

@@ -3,6 +3,7 @@
 #include "cwaudio/audiofile.h"
 #include "cwaudio/recordingtime.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
 
@@ -65,6 +66,8 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
     std::vector<float> block(8192);
     float peak = 0;
     int shown = -1;
+    QElapsedTimer sinceGlimpse;
+    bool firstGlimpse = true;
     for (;;) {
         if (cancel_) {
             result.cancelled = true;
@@ -80,6 +83,18 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
         for (qsizetype i = 0; i < got; ++i)
             peak = std::max(peak, std::abs(block[size_t(i)]));
         copier.feed(block.data(), got);
+        if (firstGlimpse || sinceGlimpse.elapsed() >= 100) {
+            sinceGlimpse.start();
+            QList<float> mono(block.begin(), block.begin() + got);
+            QMetaObject::invokeMethod(
+                this,
+                [this, mono, rate = audio.sampleRate(), first = firstGlimpse, generation] {
+                    if (generation == generation_)
+                        emit glimpse(mono, rate, first);
+                },
+                Qt::QueuedConnection);
+            firstGlimpse = false;
+        }
         const int percent =
             audio.frames() > 0 ? int(std::min<qint64>(99, 100 * audio.framesRead() / audio.frames()))
                                : 0;

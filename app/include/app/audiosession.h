@@ -13,8 +13,11 @@
 #include <functional>
 #include <memory>
 
+class QDockWidget;
+class QMainWindow;
 class QProgressDialog;
 class QWidget;
+class WaterfallView;
 
 // The window's audio: Listen (a live source copied line by line) and Open
 // Recording (a file copied in the background with progress and Cancel).
@@ -40,6 +43,11 @@ public:
 
     // "SNR -7.9 dB" for a line copied from audio; empty for any other.
     QString noteOf(const QString &line) const;
+
+    // The picture of the signal: a panel docked under the window's own
+    // area, shown (the window growing by its height) when audio comes.
+    void showSignalIn(QMainWindow *window);
+    WaterfallView *waterfall() const { return waterfall_; }
 
     static bool isAudioFile(const QString &path);
     static QString audioFilter();
@@ -67,4 +75,6 @@ private:
     QPointer<QProgressDialog> progress_;
     QHash<QString, double> snr_; // copied line: its SNR
     bool streamShown_ = false;
+    QDockWidget *dock_ = nullptr;
+    WaterfallView *waterfall_ = nullptr;
 };

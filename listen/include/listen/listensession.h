@@ -22,8 +22,10 @@ struct CopiedLogLine {
 };
 
 // Listening: copies CW from a live audio source. Each line, as soon as its
-// transmission has ended, gets the UTC time of its first element from the
-// clock and is appended, flushed, to the day's listen log in the folder
+// transmission has ended, gets the UTC time of its first element: the
+// clock's time when listening started plus the samples before it (the
+// sound card's own clock; when the audio falls more than 2 s behind the
+// clock, samples were lost and the clock's word is taken). It is appended, flushed, to the day's listen log in the folder
 // (listen-YYYY-MM-DD.log, the UTC date of the line), so nothing copied is
 // lost when the program ends, whatever way.
 class ListenSession : public QObject {
@@ -75,7 +77,7 @@ private:
     std::unique_ptr<CwCopier> copier_;
     double rate_ = 0;
     qint64 samplesIn_ = 0;
-    qint64 clockAtEnd_ = 0; // the clock when the last sample fed arrived
+    qint64 firstSampleMs_ = 0; // the clock's time of the first sample
     QFile log_;
     QString logPath_;
     bool logBroken_ = false;

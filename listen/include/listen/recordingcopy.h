@@ -37,6 +37,10 @@ public:
 
 signals:
     void progress(int percent);
+    // A glimpse of the audio now and then (about ten blocks a second of wall
+    // time, each a few thousand samples) for the picture of the signal;
+    // first is true for a copy's first glimpse.
+    void glimpse(const QList<float> &mono, double sampleRate, bool first);
     // Also after a cancel (result.cancelled) or an error.
     void finished(const RecordingResult &result);
 

@@ -1,0 +1,229 @@
+// Listening and recordings in the window: audio made by kadrin-cwgen, fed
+// through the same stream a sound card's audio takes, or written to a file.
+
+#include "app/audiosession.h"
+#include "app/beaconedit.h"
+#include "app/form1.h"
+#include "cwgen/generator.h"
+#include "listen/audiosource.h"
+#include "windowtest.h"
+
+#include <QBuffer>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolTip>
+
+using namespace windowtest;
+
+namespace {
+
+const QString Frame = QStringLiteral("S KADRIN 2J6467YDPYZJ72P48QD7");
+const QString Call = QStringLiteral("CQ DE QX0ZZ <SK>");
+// 2026-12-05 21:07:50 UTC, when listening starts.
+constexpr qint64 Started = 1796504870000;
+
+QAudioFormat format(int rate, int channels, QAudioFormat::SampleFormat sample) {
+    QAudioFormat f;
+    f.setSampleRate(rate);
+    f.setChannelCount(channels);
+    f.setSampleFormat(sample);
+    return f;
+}
+
+} // namespace
+
+class TestListen : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void mixesToMono_data();
+    void mixesToMono();
+    void listensLineByLine();
+    void refusesWhatItCannotHear();
+    void opensARecording();
+    void cancelsARecording();
+
+private:
+    BeaconEdit *text2() { return window->findChild<BeaconEdit *>(QStringLiteral("Text2")); }
+    QString menuText(const char *name) {
+        return window->findChild<QAction *>(QLatin1String(name))->text();
+    }
+    QStringList boxLines() {
+        QStringList lines;
+        for (int i = 0; i < text2()->lineCount(); ++i)
+            lines.append(text2()->line(i));
+        return lines;
+    }
+    QString tooltipOfLine(int row) {
+        QWidget *viewport = text2()->viewport();
+        const int line = text2()->fontMetrics().lineSpacing();
+        const QPoint at(40, row * line + line / 2);
+        QHelpEvent help(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+        QApplication::sendEvent(viewport, &help);
+        return QToolTip::text();
+    }
+    QString recording(const QString &name, const QStringList &texts, double rate = 8000);
+
+    QTemporaryDir dir;
+    std::unique_ptr<Form1> window;
+};
+
+void TestListen::initTestCase() {
+    QVERIFY(dir.isValid());
+}
+
+void TestListen::init() {
+    window = std::make_unique<Form1>(Configuration{QStringLiteral("/tmp/"), true});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void TestListen::cleanup() {
+    forgetAnswers();
+    text2()->setModified(false);
+    window.reset();
+}
+
+QString TestListen::recording(const QString &name, const QStringList &texts, double rate) {
+    cwgen::Settings settings;
+    settings.sampleRate = rate;
+    settings.snrDb = 10;
+    settings.gapSeconds = 2.5;
+    settings.seed = 7;
+    cwgen::Generator generator;
+    const QString path = dir.filePath(name);
+    QString error;
+    if (!generator.plan(settings, texts) || !cwgen::writeFile(generator, path, &error))
+        return QString();
+    return path;
+}
+
+// Full scale is 1 in every format; channels are averaged.
+void TestListen::mixesToMono_data() {
+    QTest::addColumn<QAudioFormat::SampleFormat>("sample");
+    QTest::addColumn<QByteArray>("frame"); // one stereo frame: left, right
+    QTest::addColumn<float>("mono");
+    QTest::newRow("unsigned 8 bit") << QAudioFormat::UInt8 << QByteArray("\xc0\x80", 2) << 0.25f;
+    QTest::newRow("16 bit") << QAudioFormat::Int16 << QByteArray("\x00\x80\x00\x40", 4) << -0.25f;
+    QTest::newRow("32 bit") << QAudioFormat::Int32 << QByteArray("\0\0\0\x40\0\0\0\x40", 8)
+                            << 0.5f;
+    QTest::newRow("float") << QAudioFormat::Float << QByteArray("\0\0\x80\x3f\0\0\0\0", 8)
+                           << 0.5f;
+}
+
+void TestListen::mixesToMono() {
+    QFETCH(QAudioFormat::SampleFormat, sample);
+    QFETCH(QByteArray, frame);
+    QFETCH(float, mono);
+    QList<float> out;
+    appendMono(frame.constData(), 1, format(8000, 2, sample), out);
+    QCOMPARE(out, QList<float>{mono});
+}
+
+// Lines come as their transmissions end, with the time of their first
+// element counted from the start; each is in the day's listen log as soon
+// as it is in the box. The stream's end stops listening and says so.
+void TestListen::listensLineByLine() {
+    QProcess writer;
+    writer.start(QStringLiteral(KADRIN_CWGEN_PATH),
+                 {QStringLiteral("--text"), Frame, QStringLiteral("--text"), Call,
+                  QStringLiteral("--snr"), QStringLiteral("10"), QStringLiteral("--gap"),
+                  QStringLiteral("2.5"), QStringLiteral("--seed"), QStringLiteral("7"),
+                  QStringLiteral("--rate"), QStringLiteral("11025"), QStringLiteral("--channels"),
+                  QStringLiteral("2"), QStringLiteral("-")});
+    QVERIFY(writer.waitForStarted());
+    ListenSession &session = window->audio().listenSession();
+    session.setFolder(dir.filePath(QStringLiteral("data")));
+    session.setClock([] { return Started; });
+    BoxSeen told;
+    answerBox(QMessageBox::Ok, &told);
+    QVERIFY(window->audio().listen(std::make_unique<PcmStream>(
+        QStringLiteral("cwgen"), &writer, format(11025, 2, QAudioFormat::Int16))));
+    QCOMPARE(menuText("MnuListen"), QStringLiteral("Stop Listening"));
+    QVERIFY(statusText(window.get()).contains(dir.filePath(QStringLiteral("data/listen-2026-12-05.log"))));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!window->audio().listening(), 30000);
+    QCOMPARE(menuText("MnuListen"), QStringLiteral("Listen..."));
+    QTRY_COMPARE_WITH_TIMEOUT(told.text,
+                              QStringLiteral("Listening stopped: cwgen: the audio stream ended"),
+                              DialogWaitMs);
+    // The generator keys the frame from 2.5 s and the call from 27.02 s
+    // (its own list of what it sent).
+    writer.waitForFinished();
+    const QList<QByteArray> sent = writer.readAllStandardError().split('\n');
+    QCOMPARE(sent.value(1).left(7), QByteArray("27.0200"));
+    const QStringList lines = {QStringLiteral("2026-12-05 21:07:52  ") + Frame,
+                               QStringLiteral("2026-12-05 21:08:17  ") + Call};
+    QCOMPARE(boxLines(), lines + QStringList{QString()});
+    QFile log(dir.filePath(QStringLiteral("data/listen-2026-12-05.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(log.readAll()), lines.join('\n') + '\n');
+    QVERIFY2(tooltipOfLine(0).startsWith(QStringLiteral("frame 1, 2026-12-05 21:07:52 UTC\nSNR ")),
+             qPrintable(tooltipOfLine(0)));
+}
+
+// A source that cannot start is named with the reason; the typed text stays.
+void TestListen::refusesWhatItCannotHear() {
+    text2()->setPlainText(QStringLiteral("typed"));
+    QBuffer line;
+    QVERIFY(line.open(QIODevice::ReadOnly));
+    BoxSeen told;
+    answerBox(QMessageBox::Ok, &told);
+    QVERIFY(!window->audio().listen(std::make_unique<PcmStream>(
+        QStringLiteral("line in"), &line, format(96000, 1, QAudioFormat::Int16))));
+    QTRY_VERIFY_WITH_TIMEOUT(told.seen, DialogWaitMs);
+    QCOMPARE(told.text, QStringLiteral("line in: the audio format is not one the copier reads "
+                                       "(8 to 48 kHz, 8, 16 or 32 bit)"));
+    QCOMPARE(menuText("MnuListen"), QStringLiteral("Listen..."));
+    QCOMPARE(boxLines(), QStringList{QStringLiteral("typed")});
+}
+
+// Open Recording copies in the background and then replaces the text, the
+// question asked first when the text was typed meanwhile; the file's name
+// gives the times, the status line what was found.
+void TestListen::opensARecording() {
+    const QString path = recording(QStringLiteral("pass_2026-12-05T21-07-50.flac"), {Frame, Call});
+    QVERIFY(!path.isEmpty());
+    answerDialog(path);
+    window->findChild<QAction *>(QStringLiteral("MnuRecording"))->trigger();
+    QTest::keyClicks(text2(), QStringLiteral("x")); // the window stays usable
+    BoxSeen asked;
+    answerBox(QMessageBox::Discard, &asked);
+    QTRY_COMPARE_WITH_TIMEOUT(text2()->lineCount(), 3, 20000);
+    QCOMPARE(asked.text, QStringLiteral("Save the beacon text?"));
+    QCOMPARE(boxLines(), (QStringList{QStringLiteral("2026-12-05 21:07:52  ") + Frame,
+                                      QStringLiteral("2026-12-05 21:08:17  ") + Call, QString()}));
+    QVERIFY2(statusText(window.get()).startsWith(QStringLiteral("Opened ") + path +
+                                                 QStringLiteral(": tone 800 Hz, 20 WPM, SNR ")),
+             qPrintable(statusText(window.get())));
+    QVERIFY(statusText(window.get()).endsWith(QStringLiteral("2 lines, 1 frame")));
+}
+
+// Cancel stops the copy; the text is left as it was.
+void TestListen::cancelsARecording() {
+    cwgen::Settings settings;
+    settings.snrDb = 0;
+    settings.gapSeconds = 300; // ten minutes of noise around one line
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(settings, {Call}));
+    const QString path = dir.filePath(QStringLiteral("long.wav"));
+    QString error;
+    QVERIFY2(cwgen::writeFile(generator, path, &error), qPrintable(error));
+    text2()->setPlainText(QStringLiteral("kept"));
+    text2()->setModified(false);
+    window->openRecording(path);
+    auto *progress = window->findChild<QProgressDialog *>(QStringLiteral("RecordingProgress"));
+    QVERIFY(progress && progress->isVisible());
+    progress->findChild<QPushButton *>()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(statusText(window.get()),
+                              QStringLiteral("Copying %1 cancelled").arg(path), 5000);
+    QCOMPARE(boxLines(), QStringList{QStringLiteral("kept")});
+}
+
+QTEST_MAIN(TestListen)
+#include "tst_listen.moc"

@@ -72,7 +72,10 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
     connect(audio_, &AudioSession::failed, document_, &BeaconDocument::warn);
     connect(audio_, &AudioSession::listeningChanged, this, [this](bool active) {
         MnuListen->setText(active ? QStringLiteral("Stop Listening") : QStringLiteral("Listen..."));
-        if (!active)
+        // Heard frames are shared as followed ones are.
+        if (active)
+            following_->startSharing(QString());
+        else
             following_->stopSharing();
     });
     audio_->showSignalIn(this);
@@ -318,9 +321,7 @@ void Form1::MnuListen_Click() {
         return;
     // One live source at a time: the box grows from the audio alone.
     following_->stop();
-    following_->startSharing(QString());
-    if (!audio_->listen(std::move(input)))
-        following_->stopSharing();
+    audio_->listen(std::move(input));
 }
 
 void Form1::MnuExit_Click() {

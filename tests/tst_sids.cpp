@@ -3,6 +3,7 @@
 // runs and on a full disk, a dry run, the guards, and the window forwarding
 // what it follows.
 
+#include "app/audiosession.h"
 #include "app/form1.h"
 #include "windowtest.h"
 
@@ -130,6 +131,7 @@ private slots:
     void fullFileSystem_data();
     void fullFileSystem();
     void windowForwardsWhatItFollows();
+    void windowForwardsWhatItHears();
 
 private:
     QStringList station(const Database &database, const QString &latitude = QStringLiteral("52"),
@@ -163,6 +165,16 @@ private:
             return {};
         return {process.exitCode(), process.readAllStandardOutput(),
                 process.readAllStandardError()};
+    }
+    Configuration windowSettings(const Database &database) {
+        Configuration settings(QStringLiteral("/tmp/"));
+        settings.sidsUrl = database.url();
+        settings.callsign = QStringLiteral("QX0ZZ/P");
+        settings.latitude = QStringLiteral("52");
+        settings.longitude = QStringLiteral("-1.5");
+        settings.noradId = QStringLiteral("99999");
+        settings.sidsJournal = journal;
+        return settings;
     }
     QByteArray journalContent() {
         QFile file(journal);
@@ -379,14 +391,7 @@ void TestSids::fullFileSystem() {
 
 void TestSids::windowForwardsWhatItFollows() {
     Database database;
-    Configuration settings(QStringLiteral("/tmp/"));
-    settings.sidsUrl = database.url();
-    settings.callsign = QStringLiteral("QX0ZZ/P");
-    settings.latitude = QStringLiteral("52");
-    settings.longitude = QStringLiteral("-1.5");
-    settings.noradId = QStringLiteral("99999");
-    settings.sidsJournal = journal;
-    Form1 window(settings);
+    Form1 window(windowSettings(database));
     window.show();
     const QString path = dir.filePath(QStringLiteral("window.log"));
     QFile log(path);
@@ -401,6 +406,37 @@ void TestSids::windowForwardsWhatItFollows() {
                     ->text()
                     .endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
     QVERIFY(journalContent().startsWith("delivered 99999 2026-12-05T21:07:53Z "));
+}
+
+// A frame heard on the audio input is shared as a followed one is, with the
+// time of its first element.
+void TestSids::windowForwardsWhatItHears() {
+    Database database;
+    Form1 window(windowSettings(database));
+    window.show();
+    // The audio: 3.4 s of noise, the frame, 3.4 s of noise; then the input
+    // stays open, as a sound card's does.
+    QProcess writer;
+    writer.start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"), QStringLiteral("\"$0\" --text 'S KADRIN 4JJCCDDCA1238DC24FFF' "
+                                                       "--snr 10 --gap 3.4 --seed 3 - && sleep 60"),
+                  QStringLiteral(KADRIN_CWGEN_PATH)});
+    QAudioFormat format;
+    format.setSampleRate(8000);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    ListenSession &session = window.audio().listenSession();
+    session.setFolder(dir.filePath(QStringLiteral("heard")));
+    session.setClock([] { return qint64(1796504870000); }); // 2026-12-05 21:07:50 UTC
+    windowtest::rejectForgottenDialogs();
+    QVERIFY(window.audio().listen(
+        std::make_unique<PcmStream>(QStringLiteral("cwgen"), &writer, format)));
+    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 10000));
+    QVERIFY(database.requests[0].body.contains(
+        "&timestamp=2026-12-05T21%3A07%3A53.000Z&frame="
+        "534B414452494E344A4A4343444443413132333844433234464646&"));
+    QTRY_VERIFY(windowtest::statusText(&window).endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
+    window.audio().stopListening();
 }
 
 QTEST_MAIN(TestSids)

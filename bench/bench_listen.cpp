@@ -1,30 +1,26 @@
-// The CPU cost of following the signal: generated audio (frames at -6 dB)
-// fed in real time, 20 ms blocks on a timer, to (a) the copier alone, (b)
-// the copier and a shown waterfall, (c) the same with the waterfall hidden;
-// at 8 kHz and 48 kHz. Prints the process CPU time over wall time as a share
-// of one core. KADRIN_BENCH_SECONDS sets the seconds per case (20). Runs on
-// any Qt platform; QT_QPA_PLATFORM=offscreen when there is no display.
-//
-// The audio reaches its listeners through one function (Sink), so the
-// listening session can take the copier's place with a small change.
+// The CPU cost of listening: the window listens, as to a sound card, to
+// generated audio (frames at -6 dB) handed on in real time in 20 ms blocks;
+// at 8 kHz and 48 kHz, the window shown (copier, waterfall, text box and
+// listen log), hidden, and shown but not listening. Prints the process CPU
+// time over the wall time as a share of one core. KADRIN_BENCH_SECONDS sets
+// the seconds per case (20). Runs on any Qt platform (QT_QPA_PLATFORM=
+// offscreen when there is no display; xvfb-run for a real X server).
 
-#include "app/waterfallview.h"
-#include "cwaudio/cwcopier.h"
+#include "app/audiosession.h"
+#include "app/form1.h"
 #include "cwgen/generator.h"
+#include "listen/audiosource.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <time.h>
 
 #include <cstdio>
-#include <functional>
-#include <vector>
 
 namespace {
-
-using Sink = std::function<void(const float *, qsizetype)>;
 
 double processSeconds() {
     timespec now{};
@@ -32,37 +28,55 @@ double processSeconds() {
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
-// Feeds the generator's audio to sink in real time for seconds; returns the
-// process CPU time over the wall time.
-double feedRealTime(cwgen::Generator &generator, double seconds, const Sink &sink) {
-    const double rate = generator.settings().sampleRate;
-    const auto block = qsizetype(rate * 0.02);
-    std::vector<float> samples(static_cast<size_t>(block));
-    QEventLoop loop;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setInterval(20);
-    QElapsedTimer wall;
-    qint64 fed = 0;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        // Catch up with the wall clock, as a sound card would hand on its blocks.
-        while (fed < qint64(wall.elapsed() * rate / 1000)) {
-            qsizetype got = qsizetype(generator.render(samples.data(), block));
-            if (got == 0) {
-                generator.rewind();
-                continue;
+// The generator's audio as a live source: every 20 ms the blocks the wall
+// clock says are due, as a sound card hands them on.
+class GeneratedSource : public AudioSource {
+public:
+    explicit GeneratedSource(cwgen::Generator &generator) : generator_(generator) {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(20);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            const double rate = generator_.settings().sampleRate;
+            const qint64 due = qint64(double(wall_.elapsed()) * rate / 1000) - fed_;
+            if (due <= 0)
+                return;
+            QList<float> block(due);
+            qint64 got = 0;
+            while (got < due) {
+                const qint64 n = generator_.render(block.data() + got, due - got);
+                if (n == 0)
+                    generator_.rewind();
+                got += n;
             }
-            sink(samples.data(), got);
-            fed += got;
-        }
-        if (wall.elapsed() >= qint64(seconds * 1000))
-            loop.quit();
-    });
+            fed_ += due;
+            emit samples(block);
+        });
+    }
+    QString name() const override { return QStringLiteral("generator"); }
+    double sampleRate() const override { return generator_.settings().sampleRate; }
+    bool start(QString *) override {
+        wall_.start();
+        timer_.start();
+        return true;
+    }
+    void stop() override { timer_.stop(); }
+
+private:
+    cwgen::Generator &generator_;
+    QTimer timer_;
+    QElapsedTimer wall_;
+    qint64 fed_ = 0;
+};
+
+// The process CPU time over the wall time while the event loop runs for seconds.
+double share(double seconds) {
     const double cpu0 = processSeconds();
+    QElapsedTimer wall;
     wall.start();
-    timer.start();
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();
-    return (processSeconds() - cpu0) / (wall.elapsed() / 1000.0);
+    return (processSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0);
 }
 
 } // namespace
@@ -72,8 +86,10 @@ int main(int argc, char **argv) {
     const double seconds = qEnvironmentVariableIsSet("KADRIN_BENCH_SECONDS")
                                ? qEnvironmentVariable("KADRIN_BENCH_SECONDS").toDouble()
                                : 20;
-    std::printf("Following the signal in real time, %g s a case, platform %s\n", seconds,
+    QTemporaryDir folder;
+    std::printf("Listening in real time, %g s a case, platform %s\n", seconds,
                 qPrintable(QGuiApplication::platformName()));
+    std::printf("| audio | window | CPU |\n|---|---|---|\n");
     for (double rate : {8000.0, 48000.0}) {
         cwgen::Settings settings;
         settings.sampleRate = rate;
@@ -85,27 +101,21 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "%s\n", qPrintable(generator.error()));
             return 1;
         }
-        for (int view = 0; view < 3; ++view) {
+        const char *const cases[] = {"shown, listening", "hidden, listening",
+                                     "shown, not listening"};
+        for (int c = 0; c < 3; ++c) {
             generator.rewind();
-            CwCopier copier(rate);
-            WaterfallView waterfall;
-            waterfall.resize(1000, 100);
-            if (view == 1)
-                waterfall.show();
-            waterfall.start(rate);
-            Sink sink = [&](const float *s, qsizetype n) {
-                copier.feed(s, n);
-                if (view > 0) {
-                    waterfall.addSamples(s, n);
-                    waterfall.setTone(copier.figures().toneHz);
-                }
-            };
-            const double share = feedRealTime(generator, seconds, sink);
-            const char *names[] = {"copier alone", "copier + shown waterfall",
-                                   "copier + hidden waterfall"};
-            std::printf("| %5.0f Hz | %-28s | %6.2f %% of one core |\n", rate, names[view],
-                        share * 100);
+            Form1 window{Configuration{}};
+            window.audio().listenSession().setFolder(folder.path());
+            window.show();
+            if (c == 1)
+                window.hide();
+            if (c != 2)
+                window.audio().listen(std::make_unique<GeneratedSource>(generator));
+            std::printf("| %.0f kHz | %s | %.2f %% of one core |\n", rate / 1000, cases[c],
+                        share(seconds) * 100);
             std::fflush(stdout);
+            window.audio().stopListening();
         }
     }
     return 0;

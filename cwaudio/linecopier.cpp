@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <unordered_map>
 
 // A transmission is copied on a lattice of ticks, a sixth of a dot each
@@ -965,15 +964,16 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             }
         }
     }
-    // A slot where nothing was heard more likely than a symbol leaves it
-    // open where the others stand: the same audio reads nearly as well with
-    // every symbol after it moved up by one and a symbol lost at the end.
-    // Such a line is no frame.
-    if (found.ok && std::accumulate(found.lost.begin(), found.lost.end(), 0.0) > 0.5)
+    // Nothing heard in the first or the last slot leaves it open where the
+    // symbols stand: the same audio reads nearly as well with every symbol
+    // moved by one and the empty slot at the other end. Where the amplitude
+    // follows fading (a fade takes a symbol whole) such a line is no frame;
+    // a symbol lost between others is held in place by both sides.
+    if (fading && found.ok && found.lost.front() + found.lost.back() > 0.5)
         return copy;
-    // So is one with more unsure symbols than this: the slots of such a line
+    // So is one with this many unsure symbols or more: the slots of such a line
     // have most likely slipped, and the symbols left would be misplaced.
-    if (!found.ok || found.unsure >= TooManyUnsure)
+    if (!found.ok || found.unsure > SymbolSlots / 2 || (fading && found.unsure >= TooManyUnsure))
         return copy;
     // Whole words before the name, but for the S in front of it, are handed
     // on as a line of their own.

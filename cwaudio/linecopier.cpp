@@ -25,6 +25,10 @@ constexpr double Impossible = -1e300;
 constexpr int TicksPerDot = 6;
 // The share of the assumed amplitude a slot's reading must also hold at.
 constexpr double WeakerSignal = 0.5;
+// The amplitude through fading: ticks either side it is taken from, and the
+// rounds of its soft key-down weights.
+constexpr double AmplitudeSpanSeconds = 0.15;
+constexpr int AmplitudeRounds = 6;
 
 double logAdd(double a, double b) {
     if (a < b)
@@ -169,6 +173,37 @@ void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int sp
         ticks.cumulativeWeak[size_t(t) + 1] =
             ticks.cumulativeWeak[size_t(t)] + ratio(WeakerSignal * a, t, noise);
     }
+}
+
+// The key-down amplitude near each tick (span ticks either side), from
+// soft key-down weights found again with each round's estimate.
+std::vector<double> trackAmplitude(const Ticks &ticks, int span) {
+    const int n = ticks.size();
+    std::vector<double> local(static_cast<size_t>(n), ticks.amplitude);
+    std::vector<double> sumC(static_cast<size_t>(n) + 1), sumM(static_cast<size_t>(n) + 1);
+    const double prior = std::log(0.45 / 0.55); // the share of time the key is down
+    const double floor = 0.02 * ticks.amplitude;
+    for (int round = 0; round < AmplitudeRounds; ++round) {
+        for (int t = 0; t < n; ++t) {
+            const double a = local[size_t(t)];
+            const double c = ticks.inPhase[size_t(t)];
+            const double m = ticks.samples[size_t(t)];
+            const double llr = (2 * a * c - a * a * m) / (2 * ticks.noise) + prior;
+            const double r = 1 / (1 + std::exp(-std::clamp(llr, -50.0, 50.0)));
+            sumC[size_t(t) + 1] = sumC[size_t(t)] + r * c;
+            sumM[size_t(t) + 1] = sumM[size_t(t)] + r * m;
+        }
+        // A little of the line's amplitude keeps a stretch without key down
+        // from dividing by nothing.
+        const double weight = 0.5 * ticks.samples[0];
+        for (int t = 0; t < n; ++t) {
+            const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
+            const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
+            const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
+            local[size_t(t)] = std::max((c + ticks.amplitude * weight) / (m + weight), floor);
+        }
+    }
+    return local;
 }
 
 struct Mark {
@@ -516,12 +551,14 @@ constexpr int FreeSlotsFrom = 9, FreeSlotsTo = 11;
 // least this sure.
 constexpr int ManyUnsure = 3;
 constexpr double SlipConfidence = 0.99999;
+constexpr int TooManyUnsure = 8;
 
 struct SlotResult {
     bool ok = false;
     QString symbols;
     int unsure = 0;
     std::vector<double> probability; // of each slot's written symbol
+    std::vector<double> lost;        // that nothing was heard in the slot
 };
 
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
@@ -682,6 +719,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     result.ok = true;
     result.symbols.fill(QChar('#'), SymbolSlots);
     result.probability.assign(SymbolSlots, 0);
+    result.lost.assign(SymbolSlots, 0);
     std::vector<double> backward(static_cast<size_t>(n) + 1, 0), before(size_t(n) + 1);
     for (int k = SymbolSlots - 1; k >= 0; --k) {
         const bool last = k == SymbolSlots - 1;
@@ -705,6 +743,10 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         const int bestSymbol =
             int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
         result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
+        double lost = Impossible;
+        for (int s = real; s < symbols; ++s)
+            lost = logAdd(lost, posterior[size_t(s)]);
+        result.lost[size_t(k)] = std::exp(lost - total);
         if (result.probability[size_t(k)] >= confidence)
             result.symbols[k] = slotCharacters()[bestSymbol];
         else
@@ -843,26 +885,14 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     }
     estimateLevels(ticks, noise);
     ticks.noise = noise;
-    // The amplitude through fading: the mean in-phase part of the key-down
-    // ticks near each tick, drawn towards the line's where they are few.
-    std::vector<double> local(static_cast<size_t>(n));
-    {
-        const int span = std::max(4, int(std::lround(0.4 * rate / best.tick)));
-        std::vector<double> sumC(static_cast<size_t>(n) + 1), sumM(static_cast<size_t>(n) + 1);
-        for (int t = 0; t < n; ++t) {
-            const bool on = down[size_t(t)] == 1.0;
-            sumC[size_t(t) + 1] = sumC[size_t(t)] + (on ? ticks.inPhase[size_t(t)] : 0);
-            sumM[size_t(t) + 1] = sumM[size_t(t)] + (on ? ticks.samples[size_t(t)] : 0);
-        }
-        const double prior = 2 * best.tick; // samples of the line's amplitude mixed in
-        for (int t = 0; t < n; ++t) {
-            const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
-            const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
-            const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
-            local[size_t(t)] =
-                std::max((c + ticks.amplitude * prior) / (m + prior), 0.02 * ticks.amplitude);
-        }
-    }
+    // The amplitude through fading, tracked through the line: the mean
+    // in-phase part of the ticks near each tick, each weighted by how likely
+    // it is key down at the amplitude found there so far. Soft weights let
+    // the estimate follow a fade down (a tick at half the assumed amplitude
+    // still counts half as key down), where one from the decided key-down
+    // stretches keeps the amplitude before the fade and loses its marks.
+    const std::vector<double> local =
+        trackAmplitude(ticks, std::max(3, int(std::lround(AmplitudeSpanSeconds * rate / best.tick))));
     // Below 0 dB the local estimate is too noisy to help (and fading is not
     // what limits copy there).
     const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
@@ -934,7 +964,16 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             }
         }
     }
-    if (!found.ok || found.unsure > SymbolSlots / 2)
+    // Nothing heard in the first or the last slot leaves it open where the
+    // symbols stand: the same audio reads nearly as well with every symbol
+    // moved by one and the empty slot at the other end. Where the amplitude
+    // follows fading (a fade takes a symbol whole) such a line is no frame;
+    // a symbol lost between others is held in place by both sides.
+    if (fading && found.ok && found.lost.front() + found.lost.back() > 0.5)
+        return copy;
+    // So is one with this many unsure symbols or more: the slots of such a line
+    // have most likely slipped, and the symbols left would be misplaced.
+    if (!found.ok || found.unsure > SymbolSlots / 2 || (fading && found.unsure >= TooManyUnsure))
         return copy;
     // Whole words before the name, but for the S in front of it, are handed
     // on as a line of their own.

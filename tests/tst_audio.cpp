@@ -72,6 +72,7 @@ private slots:
     void weakSignalLevel();
     void spectrogramPeak_data();
     void spectrogramPeak();
+    void fading();
 
 private:
     QString write(cwgen::Generator &generator, const QString &name) {
@@ -285,6 +286,42 @@ void TestAudio::spectrogramPeak() {
     QVERIFY2(width > 5 && width < 15, qPrintable(QString::number(width)));
     QVERIFY2(std::abs(spectrogram.binHz(peak) - 1000.0) <= width / 2,
              qPrintable(QString::number(spectrogram.binHz(peak))));
+// Through Rayleigh fading of about 3 s (+6 dB on average) the amplitude is
+// followed through the fades: three of these four frames are copied as sent
+// (a symbol read against an amplitude that lags a fade loses them), and no
+// symbol is written as another.
+void TestAudio::fading() {
+    cwgen::Settings settings = clean();
+    settings.snrDb = 6;
+    settings.fadingSeconds = 3;
+    settings.seed = 4;
+    std::mt19937_64 random(settings.seed);
+    QStringList frames;
+    for (int i = 0; i < 4; ++i)
+        frames << cwgen::randomFrame(random);
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(settings, frames));
+    const std::vector<float> samples = generator.samples();
+    CwCopier copier(8000);
+    QStringList copied;
+    copier.setLineHandler([&](const CopiedLine &line) {
+        if (line.beacon)
+            copied << line.text;
+    });
+    copier.feed(samples.data(), qsizetype(samples.size()));
+    copier.finish();
+    int asSent = 0;
+    for (const QString &line : copied) {
+        const auto sent = std::find_if(frames.begin(), frames.end(), [&](const QString &frame) {
+            for (int k = 9; k < 29; ++k)
+                if (line.at(k) != '#' && line.at(k) != frame.at(k))
+                    return false;
+            return true;
+        });
+        QVERIFY2(sent != frames.end(), qPrintable(line));
+        asSent += line == *sent;
+    }
+    QVERIFY2(asSent >= 3, qPrintable(copied.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(TestAudio)

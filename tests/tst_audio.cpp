@@ -286,6 +286,8 @@ void TestAudio::spectrogramPeak() {
     QVERIFY2(width > 5 && width < 15, qPrintable(QString::number(width)));
     QVERIFY2(std::abs(spectrogram.binHz(peak) - 1000.0) <= width / 2,
              qPrintable(QString::number(spectrogram.binHz(peak))));
+}
+
 // Through Rayleigh fading of about 3 s (+6 dB on average) the amplitude is
 // followed through the fades: three of these four frames are copied as sent
 // (a symbol read against an amplitude that lags a fade loses them), and no

@@ -416,6 +416,8 @@ void CwCopier::State::endLine(qint64 lastSample) {
         ++figures.lines;
         if (onLine)
             onLine(front);
+        // The frame's own line starts at its own first element.
+        out.start = firstSeconds + std::max(0.0, copy.beaconElement);
     }
     out.text = copy.text;
     out.beacon = copy.beacon;

@@ -988,6 +988,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             frontEnd = s;
     }
     copy.before = wordsOf(all, 0, frontEnd);
+    copy.beaconElement = frontEnd < count ? ticks.first[size_t(all[size_t(frontEnd)].start)] / rate
+                                          : copy.firstElement;
     copy.text = QStringLiteral("S KADRIN ") + found.symbols;
     copy.beacon = true;
     copy.unsure = found.unsure;

@@ -92,14 +92,20 @@ void TestAudio::copies_data() {
     QTest::addColumn<double>("wpm");
     QTest::addColumn<double>("toneHz");
     QTest::addColumn<QString>("symbols");
-    QTest::newRow("WAV, 8 kHz, 20 WPM, 800 Hz") << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols;
+    QTest::addColumn<QString>("front"); // keyed in front of the frame, without a pause
+    QTest::newRow("WAV, 8 kHz, 20 WPM, 800 Hz")
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QString();
     QTest::newRow("FLAC, 48 kHz stereo, 30 WPM, 1,400 Hz")
-        << "flac" << 48000.0 << 2 << 30.0 << 1400.0 << Symbols;
+        << "flac" << 48000.0 << 2 << 30.0 << 1400.0 << Symbols << QString();
     QTest::newRow("OGG, 22,050 Hz, 12 WPM, 600 Hz")
-        << "ogg" << 22050.0 << 1 << 12.0 << 600.0 << Symbols;
+        << "ogg" << 22050.0 << 1 << 12.0 << 600.0 << Symbols << QString();
     // Symbols 10 to 12 are not decoded and may be any letter or digit.
     QTest::newRow("WAV, digits and letters outside the alphabet in symbols 10 to 12")
-        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << QStringLiteral("4JJCCDDCA1X38DC24FFF");
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << QStringLiteral("4JJCCDDCA1X38DC24FFF")
+        << QString();
+    // The call is a line of its own; the frame's line has the time of its S.
+    QTest::newRow("WAV, the station's call in front")
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QStringLiteral("QX0ZZ DE QX0ZZ");
 }
 
 void TestAudio::copies() {
@@ -109,16 +115,21 @@ void TestAudio::copies() {
     QFETCH(double, wpm);
     QFETCH(double, toneHz);
     QFETCH(QString, symbols);
+    QFETCH(QString, front);
     cwgen::Settings settings = clean(rate);
     settings.channels = channels;
     settings.wpm = wpm;
     settings.toneHz = toneHz;
     cwgen::Generator generator;
-    QVERIFY(generator.plan(settings, {QStringLiteral("S KADRIN ") + symbols}));
+    const QString keyed = (front.isEmpty() ? QString() : front + ' ') + QStringLiteral("S KADRIN ");
+    QVERIFY(generator.plan(settings, {keyed + symbols}));
     const QString path = write(generator, QStringLiteral("pass_2026-12-05T21-07-50.") + suffix);
     const Run run = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), path});
     QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, logTime(generator.transmissions()[0].start) +
+    const cwgen::Transmission &sent = generator.transmissions()[0];
+    const qsizetype s = front.size() - front.count(' ');
+    QCOMPARE(run.out, (front.isEmpty() ? QString() : logTime(sent.start) + "  " + front + '\n') +
+                          logTime(sent.characters[size_t(s)].start) +
                           QStringLiteral("  S KADRIN ") + symbols + '\n');
     const QRegularExpressionMatch figures =
         QRegularExpression(QStringLiteral(R"(tone ([0-9.]+) Hz .*, ([0-9]+) WPM)")).match(run.err);

@@ -14,6 +14,7 @@ struct LineCopy {
     double snrDb = 0;         // key-down signal over the noise in 2,500 Hz
     int unsure = 0;           // symbols written '#'
     QString before;           // a beacon's line: text keyed in front of "S KADRIN"
+    double beaconElement = -1; // a beacon's line: seconds to the first key down of "S KADRIN"
 };
 
 struct LineCopierSettings {

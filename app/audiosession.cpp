@@ -24,7 +24,7 @@ AudioSession::AudioSession(QWidget *dialogParent) : QObject(dialogParent), paren
             return;
         emit status(QStringLiteral("Listening to %1, lines also in %2; %3")
                         .arg(listen_.sourceName(), listen_.logPath(), figuresText(figures)));
-        emit toneChanged(figures.trackedHz);
+        emit toneChanged(shownTone(figures));
     });
     connect(&listen_, &ListenSession::samples, this, [this](const QList<float> &mono, double rate) {
         if (!streamShown_) {
@@ -181,9 +181,7 @@ void AudioSession::copied(const RecordingResult &result) {
         lines.append(line.line);
     }
     lines.append(QString()); // as a log that ends with a line break
-    CopyFigures figures = result.figures;
-    figures.trackedHz = 0; // the tone over the whole recording, not its last moment
-    QString text = QStringLiteral("Opened %1: %2").arg(result.path, figuresText(figures));
+    QString text = QStringLiteral("Opened %1: %2").arg(result.path, figuresText(result.figures));
     if (!result.timed)
         text += QLatin1String("; no start time in the file's name, so the lines have no time");
     if (!result.error.isEmpty())
@@ -202,9 +200,15 @@ QString AudioSession::noteOf(const QString &line) const {
     return QStringLiteral("SNR %1 dB").arg(*found, 0, 'f', 1);
 }
 
+double AudioSession::shownTone(const CopyFigures &f) {
+    // The tone of the last line copied: between transmissions the copier
+    // may try a peak of the noise for a while.
+    return f.lines > 0 ? f.toneHz : f.trackedHz;
+}
+
 QString AudioSession::figuresText(const CopyFigures &f) const {
     QString text;
-    const double tone = f.trackedHz > 0 ? f.trackedHz : f.toneHz;
+    const double tone = shownTone(f);
     if (tone > 0)
         text = QStringLiteral("tone %1 Hz, ").arg(tone, 0, 'f', 0);
     else

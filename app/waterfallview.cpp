@@ -162,7 +162,9 @@ void WaterfallView::paintEvent(QPaintEvent *) {
     if (tone_ >= Spectrogram::LowHz && tone_ <= Spectrogram::HighHz) {
         const double y = fall.height() * (1 - (tone_ - Spectrogram::LowHz)
                                                   / (Spectrogram::HighHz - Spectrogram::LowHz));
-        painter.setPen(QPen(QColor(0, 255, 255, 160), 1));
-        painter.drawLine(QPointF(0, y), QPointF(all.width(), y));
+        // Lines 4 px above and below, so the trace itself stays in sight.
+        painter.setPen(QPen(QColor(0, 255, 255, 140), 1, Qt::DashLine));
+        painter.drawLine(QPointF(0, y - 4), QPointF(all.width(), y - 4));
+        painter.drawLine(QPointF(0, y + 4), QPointF(all.width(), y + 4));
     }
 }

@@ -68,6 +68,7 @@ private:
     void remember(const CopiedLogLine &line);
     void copied(const RecordingResult &result);
     QString figuresText(const CopyFigures &figures) const;
+    static double shownTone(const CopyFigures &figures);
 
     QWidget *parent_;
     ListenSession listen_;

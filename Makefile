@@ -33,6 +33,8 @@ bench: build bench-deps
 	@$(BUILD_DIR)/bench/kadrin-bench-decode
 	@$(BUILD_DIR)/bench/kadrin-bench-window 2>/dev/null
 	@echo
+	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/kadrin-bench-listen 2>/dev/null
+	@echo
 	@$(BUILD_DIR)/bench/kadrin-bench-audio
 
 clean:

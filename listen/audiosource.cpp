@@ -3,6 +3,7 @@
 #include <QAudioSource>
 #include <QIODevice>
 #include <QMediaDevices>
+#include <QTimer>
 
 #include <cstring>
 
@@ -153,14 +154,28 @@ bool SoundCard::start(QString *error) {
             emit failed(QStringLiteral("%1: the audio input stopped delivering audio").arg(name()));
         }
     });
-    // An input unplugged or removed.
-    connect(new QMediaDevices(source_), &QMediaDevices::audioInputsChanged, this, [this] {
+    // An input unplugged or removed: the sound server may move the stream
+    // to another input without a word, and the list of inputs may change
+    // without a signal, so it is looked at every second; and an input that
+    // goes quiet (no samples at all for 3 s) has stopped.
+    auto *watch = new QTimer(source_);
+    watch->setInterval(1000);
+    connect(watch, &QTimer::timeout, this, [this] {
+        bool present = false;
         for (const QAudioDevice &input : QMediaDevices::audioInputs())
-            if (input.id() == device_.id())
-                return;
+            present = present || input.id() == device_.id();
+        const QString why = !present ? QStringLiteral("the audio input is gone")
+                            : quiet_.isValid() && quiet_.elapsed() > 3000
+                                ? QStringLiteral("the audio input delivers no audio")
+                                : QString();
+        if (why.isEmpty())
+            return;
         stop();
-        emit failed(QStringLiteral("%1: the audio input is gone").arg(name()));
+        emit failed(QStringLiteral("%1: %2").arg(name(), why));
     });
+    watch->start();
+    quiet_.start();
+    connect(this, &AudioSource::samples, this, [this] { quiet_.start(); });
     return PcmStream::start(error);
 }
 
@@ -170,6 +185,7 @@ void SoundCard::stop() {
         return;
     QAudioSource *source = source_;
     source_ = nullptr;
+    quiet_.invalidate();
     source->stop();
     source->deleteLater();
 }

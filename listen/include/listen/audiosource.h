@@ -2,6 +2,7 @@
 
 #include <QAudioDevice>
 #include <QAudioFormat>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -74,6 +75,7 @@ public:
 private:
     QAudioDevice device_;
     QAudioSource *source_ = nullptr;
+    QElapsedTimer quiet_; // since the last samples
 };
 
 // Mixes interleaved PCM frames of a format to mono floats, appended to mono.

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr qsizetype BlockFrames = 8192;
-
 QByteArray minutes(double seconds) {
     const qint64 s = qint64(std::llround(seconds));
     return QByteArray::number(s / 60) + ':' + QByteArray::number(s % 60).rightJustified(2, '0');
@@ -53,21 +51,7 @@ bool AudioRun::readFile(const QByteArray &name) {
     const bool progress = ::isatty(STDERR_FILENO) == 1 && audio.frames() > 60 * audio.sampleRate();
     QElapsedTimer shown;
     shown.start();
-    std::vector<float> block(static_cast<size_t>(BlockFrames));
-    float peak = 0;
-    bool ok = true;
-    for (;;) {
-        const qsizetype got = audio.read(block.data(), BlockFrames);
-        if (got < 0) {
-            printError(name + ": cannot read: " + audio.error().toLocal8Bit());
-            ok = false;
-            break;
-        }
-        if (got == 0)
-            break;
-        for (qsizetype i = 0; i < got; ++i)
-            peak = std::max(peak, std::abs(block[size_t(i)]));
-        copier.feed(block.data(), got);
+    const FileCopy copied = copyAudioFile(audio, copier, [&](const float *, qsizetype) {
         if (progress && shown.elapsed() >= 1000) {
             shown.restart();
             const QByteArray line = "\r" + name + ": " +
@@ -75,12 +59,15 @@ bool AudioRun::readFile(const QByteArray &name) {
                                     " %";
             std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         }
-    }
-    copier.finish();
+        return true;
+    });
     if (progress)
         std::fputs("\r\033[K", stderr);
+    const bool ok = !copied.readError;
+    if (!ok)
+        printError(name + ": cannot read: " + audio.error().toLocal8Bit());
     const CopyFigures f = copier.figures();
-    if (ok && peak < 1e-5f) {
+    if (copied.silent) {
         printError(name + ": cannot read: it holds only silence (" + minutes(f.seconds) + ")");
         return false;
     }

@@ -1,5 +1,7 @@
 #include "cwaudio/audiofile.h"
 
+#include "cwaudio/cwcopier.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -75,4 +77,28 @@ qsizetype AudioFile::read(float *mono, qsizetype count) {
     }
     framesRead_ += got;
     return qsizetype(got);
+}
+
+FileCopy copyAudioFile(AudioFile &audio, CwCopier &copier,
+                       const std::function<bool(const float *, qsizetype)> &afterBlock) {
+    FileCopy copy;
+    std::vector<float> block(8192);
+    float peak = 0;
+    for (;;) {
+        const qsizetype got = audio.read(block.data(), qsizetype(block.size()));
+        if (got < 0)
+            copy.readError = true;
+        if (got <= 0)
+            break;
+        for (qsizetype i = 0; i < got; ++i)
+            peak = std::max(peak, std::abs(block[size_t(i)]));
+        copier.feed(block.data(), got);
+        if (!afterBlock(block.data(), got)) {
+            copy.stopped = true;
+            return copy;
+        }
+    }
+    copier.finish();
+    copy.silent = !copy.readError && peak < 1e-5f;
+    return copy;
 }

@@ -63,29 +63,15 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
         line.beacon = copy.beacon;
         result.lines.append(line);
     });
-    std::vector<float> block(8192);
-    float peak = 0;
     int shown = -1;
     QElapsedTimer sinceGlimpse;
     bool firstGlimpse = true;
-    for (;;) {
-        if (cancel_) {
-            result.cancelled = true;
-            return deliver();
-        }
-        const qsizetype got = audio.read(block.data(), qsizetype(block.size()));
-        if (got < 0) {
-            result.error = QStringLiteral("%1: cannot read: %2").arg(path, audio.error());
-            break;
-        }
-        if (got == 0)
-            break;
-        for (qsizetype i = 0; i < got; ++i)
-            peak = std::max(peak, std::abs(block[size_t(i)]));
-        copier.feed(block.data(), got);
+    const FileCopy copied = copyAudioFile(audio, copier, [&](const float *block, qsizetype got) {
+        if (cancel_)
+            return false;
         if (firstGlimpse || sinceGlimpse.elapsed() >= 100) {
             sinceGlimpse.start();
-            QList<float> mono(block.begin(), block.begin() + got);
+            QList<float> mono(block, block + got);
             QMetaObject::invokeMethod(
                 this,
                 [this, mono, rate = audio.sampleRate(), first = firstGlimpse, generation] {
@@ -106,12 +92,18 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
                     if (generation == generation_)
                         emit progress(percent);
                 },
-                                      Qt::QueuedConnection);
+                Qt::QueuedConnection);
         }
+        return true;
+    });
+    if (copied.stopped) {
+        result.cancelled = true;
+        return deliver();
     }
-    copier.finish();
-    result.figures = copier.figures();
-    if (result.error.isEmpty() && peak < 1e-5f)
+    if (copied.readError)
+        result.error = QStringLiteral("%1: cannot read: %2").arg(path, audio.error());
+    if (copied.silent)
         result.error = QStringLiteral("%1: cannot read: it holds only silence").arg(path);
+    result.figures = copier.figures();
     deliver();
 }

@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
+class CwCopier;
 struct sf_private_tag;
 
 // An audio file read as it comes, any channel count mixed to mono: WAV,
@@ -44,3 +46,16 @@ private:
     std::vector<float> interleaved_;
     QString error_;
 };
+
+// How copying a whole file went.
+struct FileCopy {
+    bool readError = false; // see AudioFile::error(); what came before was copied
+    bool stopped = false;   // afterBlock said to stop
+    bool silent = false;    // nothing but silence was read
+};
+
+// Feeds the rest of the file to the copier block by block, handing each
+// block on to afterBlock, which stops the copy by returning false; then
+// finishes the copier unless stopped.
+FileCopy copyAudioFile(AudioFile &audio, CwCopier &copier,
+                       const std::function<bool(const float *, qsizetype)> &afterBlock);

@@ -22,8 +22,8 @@ AudioSession::AudioSession(QWidget *dialogParent) : QObject(dialogParent), paren
     connect(&listen_, &ListenSession::figuresChanged, this, [this](const CopyFigures &figures) {
         if (!listen_.active())
             return;
-        emit status(QStringLiteral("Listening to %1, lines also in %2; %3")
-                        .arg(listen_.sourceName(), listen_.logPath(), figuresText(figures)));
+        emit status(QStringLiteral("Listening to %1, %2; %3")
+                        .arg(listen_.sourceName(), whereLinesGo(), figuresText(figures)));
         emit toneChanged(shownTone(figures));
     });
     connect(&listen_, &ListenSession::samples, this, [this](const QList<float> &mono, double rate) {
@@ -42,6 +42,7 @@ AudioSession::AudioSession(QWidget *dialogParent) : QObject(dialogParent), paren
         emit failed(QStringLiteral("Listening stopped: %1").arg(why));
     });
     connect(&listen_, &ListenSession::logFailed, this, [this](const QString &why) {
+        emit linesOnlyInBox();
         emit failed(QStringLiteral("Copied lines cannot be written to the listen log; they are "
                                    "only in the box until it is saved: %1")
                         .arg(why));
@@ -70,11 +71,16 @@ void AudioSession::showSignalIn(QMainWindow *window) {
     dock_->hide();
     connect(this, &AudioSession::signalStarted, this, [this, window](double rate) {
         if (dock_->isHidden() && !dock_->isFloating()) {
-            // The window's own area keeps its size and its controls their places.
-            const int before = window->centralWidget()->height();
+            // The window's own area keeps its size and its controls their
+            // places: the window is as high as that area, the menu bar and
+            // the panel, however often the panel was closed and shown again.
+            if (innerHeight_ == 0) {
+                innerHeight_ = window->centralWidget()->height();
+                window->centralWidget()->setMinimumHeight(innerHeight_);
+            }
             dock_->show();
-            window->resize(window->width(), window->height() + dock_->sizeHint().height());
-            window->centralWidget()->setMinimumHeight(before);
+            window->resize(window->width(), window->height() - window->centralWidget()->height() +
+                                                innerHeight_ + dock_->sizeHint().height());
         }
         waterfall_->start(rate);
     });
@@ -124,8 +130,7 @@ std::unique_ptr<AudioSource> AudioSession::chooseInput() {
 bool AudioSession::listen(std::unique_ptr<AudioSource> source) {
     QString error;
     if (listen_.start(std::move(source), &error)) {
-        emit status(QStringLiteral("Listening to %1, lines also in %2")
-                        .arg(listen_.sourceName(), listen_.logPath()));
+        emit status(QStringLiteral("Listening to %1, %2").arg(listen_.sourceName(), whereLinesGo()));
         return true;
     }
     emit failed(error);
@@ -135,8 +140,15 @@ bool AudioSession::listen(std::unique_ptr<AudioSource> source) {
 void AudioSession::stopListening() {
     const QString name = listen_.sourceName();
     listen_.stop();
-    emit status(QStringLiteral("Stopped listening to %1; the lines are in %2")
-                    .arg(name, listen_.logPath()));
+    emit status(QStringLiteral("Stopped listening to %1; %2")
+                    .arg(name, listen_.logWorks()
+                                   ? QStringLiteral("the lines are in ") + listen_.logPath()
+                                   : QStringLiteral("lines not in the listen log: save the text")));
+}
+
+QString AudioSession::whereLinesGo() const {
+    return listen_.logWorks() ? QStringLiteral("lines also in ") + listen_.logPath()
+                              : QStringLiteral("the listen log cannot be written: lines only in the box");
 }
 
 void AudioSession::openRecording(const QString &path) {
@@ -156,22 +168,28 @@ void AudioSession::openRecording(const QString &path) {
     progress_->setRange(0, 100);
     progress_->setValue(0);
     progress_->show();
-    emit status(QStringLiteral("Copying %1").arg(path));
+    emit note(QStringLiteral("Copying %1").arg(path));
+}
+
+void AudioSession::cancelRecording() {
+    recording_.cancel();
 }
 
 void AudioSession::copied(const RecordingResult &result) {
-    if (progress_)
+    if (progress_) {
         progress_->deleteLater();
+        progress_ = nullptr;
+    }
     if (waterfall_) {
         waterfall_->setTone(result.figures.toneHz);
         waterfall_->stop();
     }
     if (result.cancelled) {
-        emit status(QStringLiteral("Copying %1 cancelled").arg(result.path));
+        emit note(QStringLiteral("Copying %1 cancelled").arg(result.path));
         return;
     }
     if (!result.error.isEmpty() && result.lines.isEmpty()) {
-        emit status(result.error);
+        emit note(result.error);
         emit failed(result.error);
         return;
     }

@@ -69,13 +69,15 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
     connect(audio_, &AudioSession::linesArrived, this, &Form1::appendReceived);
     connect(audio_, &AudioSession::recordingCopied, this, &Form1::showRecording);
     connect(audio_, &AudioSession::status, following_, &FollowSession::setStatusPrefix);
+    connect(audio_, &AudioSession::note, statusRow_, &StatusRow::setStatus);
+    connect(audio_, &AudioSession::linesOnlyInBox, this, [this] { Text2->setModified(true); });
     connect(audio_, &AudioSession::failed, document_, &BeaconDocument::warn);
     connect(audio_, &AudioSession::listeningChanged, this, [this](bool active) {
         MnuListen->setText(active ? QStringLiteral("Stop Listening") : QStringLiteral("Listen..."));
         // Heard frames are shared as followed ones are.
         if (active)
             following_->startSharing(QString());
-        else
+        else if (!following_->active())
             following_->stopSharing();
     });
     audio_->showSignalIn(this);
@@ -215,6 +217,7 @@ void Form1::openLog(const QString &path) {
         return;
     if (audio_->listening())
         audio_->stopListening();
+    audio_->cancelRecording();
     following_->stop();
     document_->show(path, log, QLatin1String("Opened ") + path);
 }
@@ -223,8 +226,11 @@ bool Form1::followLog(const QString &path) {
     LoadedLog log = following_->start(path);
     if (document_->refused(path, log))
         return false;
-    if (audio_->listening())
+    if (audio_->listening()) {
         audio_->stopListening();
+        following_->setStatusPrefix(QLatin1String("Following ") + path);
+    }
+    audio_->cancelRecording();
     document_->show(path, log, QLatin1String("Following ") + path);
     // As tail -f: the end of the log in sight, the newest record shown.
     Text2->setCursorPosition({Text2->lineCount() - 1, 0});
@@ -321,6 +327,7 @@ void Form1::MnuListen_Click() {
         return;
     // One live source at a time: the box grows from the audio alone.
     following_->stop();
+    audio_->cancelRecording();
     audio_->listen(std::move(input));
 }
 

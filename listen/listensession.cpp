@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include <cmath>
+#include <utility>
 
 ListenSession::ListenSession(QObject *parent)
     : QObject(parent), folder_(defaultFolder()),
@@ -75,9 +76,11 @@ void ListenSession::end() {
         source_.release()->deleteLater();
     }
     copier_->finish();
-    emit figuresChanged(copier_->figures());
+    const CopyFigures last = copier_->figures();
     copier_.reset();
     log_.close();
+    handOn();
+    emit figuresChanged(last);
     emit activeChanged(false);
 }
 
@@ -102,6 +105,18 @@ void ListenSession::feed(const QList<float> &mono) {
         firstSampleMs_ += late;
     emit samples(mono, rate_);
     copier_->feed(mono.constData(), mono.size());
+    handOn();
+}
+
+void ListenSession::handOn() {
+    // Told once the copier is done: whoever is told may open a dialog, whose
+    // event loop brings more audio to feed.
+    const QList<CopiedLogLine> lines = std::exchange(pending_, {});
+    const QString logError = std::exchange(pendingLogError_, {});
+    if (!logError.isEmpty())
+        emit logFailed(logError);
+    for (const CopiedLogLine &line : lines)
+        emit lineCopied(line);
 }
 
 void ListenSession::copied(const CopiedLine &copy) {
@@ -116,9 +131,9 @@ void ListenSession::copied(const CopiedLine &copy) {
         logBroken_ = false;
     } else if (!logBroken_) {
         logBroken_ = true;
-        emit logFailed(error);
+        pendingLogError_ = error;
     }
-    emit lineCopied(line);
+    pending_.append(line);
 }
 
 bool ListenSession::writeLog(const QString &line, qint64 msecs, QString *error) {
@@ -128,12 +143,12 @@ bool ListenSession::writeLog(const QString &line, qint64 msecs, QString *error) 
     if (path != log_.fileName() || !log_.isOpen()) {
         log_.close();
         log_.setFileName(path);
-        logPath_ = path;
         if (!log_.open(QIODevice::WriteOnly | QIODevice::Append)) {
             *error = QStringLiteral("%1: %2").arg(path, log_.errorString());
             return false;
         }
     }
+    logPath_ = path;
     const QByteArray bytes = line.toUtf8() + '\n';
     if (log_.write(bytes) != bytes.size() || !log_.flush()) {
         *error = QStringLiteral("%1: %2").arg(path, log_.errorString());

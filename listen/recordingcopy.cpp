@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <cmath>
@@ -13,6 +14,7 @@
 RecordingCopy::RecordingCopy(QObject *parent) : QObject(parent) {}
 
 RecordingCopy::~RecordingCopy() {
+    blockSignals(true); // whoever listens may be half destroyed
     cancel();
 }
 
@@ -21,11 +23,19 @@ void RecordingCopy::cancel() {
         return;
     cancel_ = true;
     thread_.join();
+    // A result the copy posted before it saw the cancel is dropped: a
+    // cancelled copy never changes anything.
+    ++generation_;
+    RecordingResult result;
+    result.path = path_;
+    result.cancelled = true;
+    emit finished(result);
 }
 
 void RecordingCopy::start(const QString &path, std::optional<double> start) {
     cancel();
     cancel_ = false;
+    path_ = path;
     const int generation = ++generation_;
     thread_ = std::thread([this, path, start, generation] { run(path, start, generation); });
 }
@@ -49,6 +59,11 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
             Qt::QueuedConnection);
     };
     AudioFile audio;
+    // A FIFO or a device could block the copy (and a cancel) for good.
+    if (QFileInfo(path).exists() && !QFileInfo(path).isFile()) {
+        result.error = QStringLiteral("%1: cannot read: not a regular file").arg(path);
+        return deliver();
+    }
     if (!audio.open(QFile::encodeName(path))) {
         result.error = QStringLiteral("%1: cannot read: %2").arg(path, audio.error());
         return deliver();

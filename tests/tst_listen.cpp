@@ -9,6 +9,7 @@
 #include "windowtest.h"
 
 #include <QBuffer>
+#include <QDockWidget>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -47,6 +48,7 @@ private slots:
     void refusesWhatItCannotHear();
     void opensARecording();
     void cancelsARecording();
+    void unwrittenLinesAreUnsaved();
 
 private:
     BeaconEdit *text2() { return window->findChild<BeaconEdit *>(QStringLiteral("Text2")); }
@@ -207,6 +209,13 @@ void TestListen::opensARecording() {
                                                  QStringLiteral(": tone 800 Hz, 20 WPM, SNR ")),
              qPrintable(statusText(window.get())));
     QVERIFY(statusText(window.get()).endsWith(QStringLiteral("2 lines, 1 frame")));
+
+    // The signal panel closed and shown again: the window is as high as before.
+    const int height = window->height();
+    window->findChild<QDockWidget *>(QStringLiteral("SignalDock"))->close();
+    window->openRecording(path);
+    QTRY_VERIFY_WITH_TIMEOUT(statusText(window.get()).startsWith(QStringLiteral("Opened ")), 20000);
+    QCOMPARE(window->height(), height);
 }
 
 // Cancel stops the copy; the text is left as it was.
@@ -225,9 +234,41 @@ void TestListen::cancelsARecording() {
     auto *progress = window->findChild<QProgressDialog *>(QStringLiteral("RecordingProgress"));
     QVERIFY(progress && progress->isVisible());
     progress->findChild<QPushButton *>()->click();
-    QTRY_COMPARE_WITH_TIMEOUT(statusText(window.get()),
-                              QStringLiteral("Copying %1 cancelled").arg(path), 5000);
-    QCOMPARE(boxLines(), QStringList{QStringLiteral("kept")});
+    QCOMPARE(statusText(window.get()), QStringLiteral("Copying %1 cancelled").arg(path));
+    // A log opened while a recording is copied wins: the copy is cancelled.
+    const QString log = dir.filePath(QStringLiteral("opened.log"));
+    QVERIFY(writeFile(log, "opened\n"));
+    window->openRecording(path);
+    window->openLog(log);
+    QTest::qWait(300);
+    QCOMPARE(boxLines(), (QStringList{QStringLiteral("opened"), QString()}));
+    QCOMPARE(statusText(window.get()), QStringLiteral("Opened ") + log);
+}
+
+// Lines that cannot go into the listen log are the box's only copy: they
+// count as unsaved, and the status line says so.
+void TestListen::unwrittenLinesAreUnsaved() {
+    const QString folder = dir.filePath(QStringLiteral("blocked"));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/listen-2026-12-05.log"))); // a folder in its place
+    QProcess writer; // the input stays open after the call, as a sound card's does
+    writer.start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("\"$0\" --text '%1' --snr 10 --gap 4 - && sleep 60").arg(Call),
+                  QStringLiteral(KADRIN_CWGEN_PATH)});
+    ListenSession &session = window->audio().listenSession();
+    session.setFolder(folder);
+    session.setFiguresInterval(50);
+    session.setClock([] { return Started; });
+    BoxSeen cannotWrite;
+    answerBox(QMessageBox::Ok, &cannotWrite);
+    QVERIFY(window->audio().listen(std::make_unique<PcmStream>(
+        QStringLiteral("cwgen"), &writer, format(8000, 1, QAudioFormat::Int16))));
+    QTRY_VERIFY_WITH_TIMEOUT(cannotWrite.seen, DialogWaitMs);
+    QVERIFY(cannotWrite.text.startsWith(QStringLiteral("Copied lines cannot be written")));
+    QTRY_COMPARE(boxLines(), (QStringList{QStringLiteral("2026-12-05 21:07:54  ") + Call, QString()}));
+    QTRY_VERIFY(statusText(window.get()).contains(QStringLiteral("lines only in the box")));
+    window->audio().stopListening();
+    QVERIFY(text2()->isModified());
 }
 
 QTEST_MAIN(TestListen)

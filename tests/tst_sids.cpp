@@ -436,7 +436,16 @@ void TestSids::windowForwardsWhatItHears() {
         "&timestamp=2026-12-05T21%3A07%3A53.000Z&frame="
         "534B414452494E344A4A4343444443413132333844433234464646&"));
     QTRY_VERIFY(windowtest::statusText(&window).endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
-    window.audio().stopListening();
+    // Following a log instead goes on sharing.
+    const QString path = dir.filePath(QStringLiteral("after-listening.log"));
+    QFile log(path);
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    QVERIFY(window.followLog(path));
+    log.write(Second);
+    log.flush();
+    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 2; }, 5000));
+    QTRY_COMPARE(windowtest::statusText(&window),
+                 QStringLiteral("Following %1; sent 1, waiting 0, rejected 0").arg(path));
 }
 
 QTEST_MAIN(TestSids)

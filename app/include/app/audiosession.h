@@ -39,6 +39,8 @@ public:
 
     // Copies a recording; recordingCopied follows unless it is cancelled.
     void openRecording(const QString &path);
+    // Cancels a recording still being copied: its lines never arrive.
+    void cancelRecording();
     RecordingCopy &recordingCopy() { return recording_; }
 
     // "SNR -7.9 dB" for a line copied from audio; empty for any other.
@@ -56,7 +58,13 @@ signals:
     void linesArrived(const QStringList &lines);
     // A recording copied: its lines (the last one empty) for the input box.
     void recordingCopied(const QString &path, const QStringList &lines, const QString &status);
+    // What listening does, for the status line (the sharing counts follow).
     void status(const QString &text);
+    // A one-off message for the status line: a recording's progress or end.
+    void note(const QString &text);
+    // Copied lines could not be written to the listen log: the box holds
+    // the only copy, to be saved like typed text.
+    void linesOnlyInBox();
     void failed(const QString &text);
     void listeningChanged(bool active);
     // The audio, for the picture of the signal; rate 0 ends a stream.
@@ -69,6 +77,7 @@ private:
     void copied(const RecordingResult &result);
     QString figuresText(const CopyFigures &figures) const;
     static double shownTone(const CopyFigures &figures);
+    QString whereLinesGo() const;
 
     QWidget *parent_;
     ListenSession listen_;
@@ -78,4 +87,5 @@ private:
     bool streamShown_ = false;
     QDockWidget *dock_ = nullptr;
     WaterfallView *waterfall_ = nullptr;
+    int innerHeight_ = 0; // of the window's own area, before the panel was first shown
 };

@@ -51,6 +51,8 @@ public:
     QString sourceName() const;
     // The listen log written last, or the one the next line goes to.
     QString logPath() const;
+    // False once a line could not be written to the listen log, until one is.
+    bool logWorks() const { return !logBroken_; }
     CopyFigures figures() const;
 
 signals:
@@ -70,6 +72,7 @@ private:
     void copied(const CopiedLine &line);
     bool writeLog(const QString &line, qint64 msecs, QString *error);
     void end();
+    void handOn();
 
     QString folder_;
     std::function<qint64()> clock_;
@@ -82,4 +85,6 @@ private:
     QString logPath_;
     bool logBroken_ = false;
     QTimer figuresTimer_;
+    QList<CopiedLogLine> pending_; // copied, written, not handed on yet
+    QString pendingLogError_;
 };

@@ -32,6 +32,7 @@ public:
     // Starts copying path; start is the UTC time of its first sample, when
     // known. A copy still running is cancelled first.
     void start(const QString &path, std::optional<double> start);
+    // Stops the copy at its next block; finished(cancelled) follows at once.
     void cancel();
     bool running() const { return thread_.joinable(); }
 
@@ -48,6 +49,7 @@ private:
     void run(const QString &path, std::optional<double> start, int generation);
 
     std::thread thread_;
+    QString path_;
     std::atomic<bool> cancel_{false};
     int generation_ = 0; // of the copy started last; read in this object's thread only
 };

@@ -10,6 +10,10 @@
 #include <cmath>
 #include <utility>
 
+CopiedLogLine CopiedLogLine::of(const CopiedLine &copy, std::optional<double> seconds) {
+    return {timedLogLine(seconds, copy.text), copy.snrDb};
+}
+
 ListenSession::ListenSession(QObject *parent)
     : QObject(parent), folder_(defaultFolder()),
       clock_([] { return QDateTime::currentMSecsSinceEpoch(); }) {
@@ -50,9 +54,7 @@ bool ListenSession::start(std::unique_ptr<AudioSource> source, QString *error) {
     samplesIn_ = 0;
     firstSampleMs_ = clock_();
     logBroken_ = false;
-    logPath_ = QDir(folder_).filePath(QStringLiteral("listen-%1.log")
-                                          .arg(QDateTime::fromMSecsSinceEpoch(firstSampleMs_, Qt::UTC)
-                                                   .toString(QStringLiteral("yyyy-MM-dd"))));
+    logPath_ = logPathAt(firstSampleMs_);
     figuresTimer_.start();
     emit activeChanged(true);
     return true;
@@ -121,11 +123,7 @@ void ListenSession::handOn() {
 
 void ListenSession::copied(const CopiedLine &copy) {
     const qint64 msecs = firstSampleMs_ + qint64(std::llround(copy.start * 1000));
-    CopiedLogLine line;
-    line.line = timedLogLine(double(msecs) / 1000.0, copy.text);
-    line.snrDb = copy.snrDb;
-    line.unsure = copy.unsure;
-    line.beacon = copy.beacon;
+    const CopiedLogLine line = CopiedLogLine::of(copy, double(msecs) / 1000.0);
     QString error;
     if (writeLog(line.line, msecs, &error)) {
         logBroken_ = false;
@@ -136,10 +134,14 @@ void ListenSession::copied(const CopiedLine &copy) {
     pending_.append(line);
 }
 
-bool ListenSession::writeLog(const QString &line, qint64 msecs, QString *error) {
-    const QString path = QDir(folder_).filePath(
+QString ListenSession::logPathAt(qint64 msecs) const {
+    return QDir(folder_).filePath(
         QStringLiteral("listen-%1.log")
             .arg(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd"))));
+}
+
+bool ListenSession::writeLog(const QString &line, qint64 msecs, QString *error) {
+    const QString path = logPathAt(msecs);
     if (path != log_.fileName() || !log_.isOpen()) {
         log_.close();
         log_.setFileName(path);

@@ -70,13 +70,8 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
     }
     CwCopier copier(audio.sampleRate());
     copier.setLineHandler([&](const CopiedLine &copy) {
-        CopiedLogLine line;
-        line.line = timedLogLine(start ? std::optional<double>(*start + copy.start) : std::nullopt,
-                                 copy.text);
-        line.snrDb = copy.snrDb;
-        line.unsure = copy.unsure;
-        line.beacon = copy.beacon;
-        result.lines.append(line);
+        result.lines.append(CopiedLogLine::of(
+            copy, start ? std::optional<double>(*start + copy.start) : std::nullopt));
     });
     int shown = -1;
     QElapsedTimer sinceGlimpse;
@@ -111,10 +106,8 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
         }
         return true;
     });
-    if (copied.stopped) {
-        result.cancelled = true;
-        return deliver();
-    }
+    if (copied.stopped)
+        return; // cancel() tells of it
     if (copied.readError)
         result.error = QStringLiteral("%1: cannot read: %2").arg(path, audio.error());
     if (copied.silent)

@@ -41,7 +41,6 @@ public:
     void openRecording(const QString &path);
     // Cancels a recording still being copied: its lines never arrive.
     void cancelRecording();
-    RecordingCopy &recordingCopy() { return recording_; }
 
     // "SNR -7.9 dB" for a line copied from audio; empty for any other.
     QString noteOf(const QString &line) const;

@@ -11,14 +11,16 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 
 // One line copied from audio, as the input box and the log hold it.
 struct CopiedLogLine {
     QString line; // "2026-12-05 21:07:53  S KADRIN 28CAA22221238CC22FFF"
     double snrDb = 0;
-    int unsure = 0;
-    bool beacon = false;
+
+    // The copied line with its time (UTC seconds of its first element), if known.
+    static CopiedLogLine of(const CopiedLine &copy, std::optional<double> seconds);
 };
 
 // Listening: copies CW from a live audio source. Each line, as soon as its
@@ -71,6 +73,7 @@ private:
     void feed(const QList<float> &mono);
     void copied(const CopiedLine &line);
     bool writeLog(const QString &line, qint64 msecs, QString *error);
+    QString logPathAt(qint64 msecs) const; // the listen log of that UTC day
     void end();
     void handOn();
 

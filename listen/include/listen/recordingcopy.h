@@ -34,7 +34,6 @@ public:
     void start(const QString &path, std::optional<double> start);
     // Stops the copy at its next block; finished(cancelled) follows at once.
     void cancel();
-    bool running() const { return thread_.joinable(); }
 
 signals:
     void progress(int percent);

@@ -180,9 +180,15 @@ Score runCase(const Case &c, int frames, std::uint64_t seed) {
     score.copierSeconds += threadSeconds() - before;
 
     std::vector<bool> copied(sent.size(), false);
+    const bool debug = qEnvironmentVariableIsSet("KADRIN_BENCH_DEBUG");
     for (const CopiedLine &line : lines) {
-        if (!line.beacon)
+        if (qEnvironmentVariableIsSet("KADRIN_BENCH_ALL"))
+            std::fprintf(stderr, "all %.1f %s\n", line.start, qPrintable(line.text));
+        if (!line.beacon) {
+            if (debug)
+                std::fprintf(stderr, "line at %.1f s: %s\n", line.start, qPrintable(line.text));
             continue;
+        }
         const auto frame = std::find_if(sent.begin(), sent.end(), [&line](const cwgen::Transmission &tx) {
             return line.start >= tx.start - 1.5 && line.start <= tx.end;
         });
@@ -194,7 +200,7 @@ Score runCase(const Case &c, int frames, std::uint64_t seed) {
         copied[index] = copied[index] || line.text == frame->text;
         const QString got = line.text.mid(9);
         const QString &want = symbols.at(qsizetype(index));
-        if (qEnvironmentVariableIsSet("KADRIN_BENCH_DEBUG") && got != want)
+        if (debug && got != want)
             std::fprintf(stderr, "want %s got %s\n", qPrintable(want), qPrintable(got));
         if (line.text.startsWith(QLatin1String("S KADRIN ")) && got.size() == 20) {
             for (int k = 0; k < 20; ++k) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <complex>
 #include <deque>
 #include <vector>
@@ -32,10 +33,13 @@ constexpr int SpectraSummed = 8;
 constexpr double AcquireRatio = 3.0, KeepRatio = 2.2;
 constexpr double PreRollSeconds = 3.0;     // audio kept before the tone is found
 constexpr double LinePreRollSeconds = 1.0; // baseband kept before a key-down
-constexpr double LinePostRollSeconds = 1.2;
+constexpr double LinePauseSeconds = 1.5;   // at least, ends a transmission
 constexpr double ActivityWindowSeconds = 0.08;
 constexpr double ActivityThreshold = 14; // sum power over its noise mean
+constexpr double KeepThreshold = 10;      // the same, once a transmission began
 constexpr double LongestLineSeconds = 360;
+constexpr double SteadySeconds = 5;   // tone estimates a steady tone is fitted to, either side
+constexpr double SteadyOutlierHz = 2; // off the line's fit: a noise peak
 
 std::vector<float> lowPass(int factor, double rate, double passHz, double stopHz) {
     if (factor == 1)
@@ -112,8 +116,12 @@ struct CwCopier::State {
     double basebandRate = 0;
 
     // Transmissions.
-    std::deque<std::complex<float>> preRoll;
-    std::vector<std::complex<float>> line;
+    struct Sample {
+        std::complex<float> z;
+        float hz; // the mixer's frequency for it
+    };
+    std::deque<Sample> preRoll;
+    std::vector<Sample> line;
     qint64 lineFirst = 0;   // baseband index of line[0]
     qint64 basebandAt = 0;  // baseband index of the next sample
     bool inLine = false;
@@ -138,7 +146,8 @@ struct CwCopier::State {
     void analyse();
     void spectrum(const float *samples);
     void mixTo(qint64 end, bool all);
-    void basebandSample(std::complex<float> z);
+    void basebandSample(std::complex<float> z, double hz);
+    std::vector<std::complex<float>> steadied() const;
     void endLine(qint64 lastSample);
     double workingSeconds(double index) const { return index / rate - delaySeconds; }
 };
@@ -275,9 +284,9 @@ void CwCopier::State::analyse() {
             const double hz = (lowBin + b + offset) * binHz;
             if (!tone) {
                 tone = true;
-                before = after = {mixAt, hz};
+                before = after = {mixAt, qEnvironmentVariableIsSet("KADRIN_FIXTONE") ? qEnvironmentVariable("KADRIN_FIXTONE").toDouble() : hz};
             }
-            toneHz = hz;
+            toneHz = qEnvironmentVariableIsSet("KADRIN_FIXTONE") ? qEnvironmentVariable("KADRIN_FIXTONE").toDouble() : hz;
             lastSure = now;
             if (inLine)
                 lineTones.push_back({workingSeconds(double(centre)), hz});
@@ -331,13 +340,13 @@ void CwCopier::State::mixTo(qint64 end, bool all) {
         }
         phase = std::fmod(phase + step * count, 2 * M_PI);
         mixAt += count;
-        basebandSample(std::complex<float>(sum));
+        basebandSample(std::complex<float>(sum), hz);
         if (count < basebandFactor)
             break;
     }
 }
 
-void CwCopier::State::basebandSample(std::complex<float> z) {
+void CwCopier::State::basebandSample(std::complex<float> z, double hz) {
     const qint64 index = basebandAt++;
     const int windowSamples = std::max(4, int(std::lround(ActivityWindowSeconds * basebandRate)));
     activity.push_back(z);
@@ -347,22 +356,25 @@ void CwCopier::State::basebandSample(std::complex<float> z) {
         activity.pop_front();
     }
     const double noise = noiseVariance * basebandFactor * windowSamples;
-    const bool active = int(activity.size()) == windowSamples && noise > 0 &&
-                        std::norm(activitySum) > ActivityThreshold * noise;
+    const double power = int(activity.size()) == windowSamples && noise > 0 ? std::norm(activitySum) / noise : 0;
+    const bool begins = power > ActivityThreshold;
     if (inLine) {
-        line.push_back(z);
-        if (active)
+        line.push_back({z, float(hz)});
+        if (power > KeepThreshold)
             lastActive = index;
+        // A pause of clearly more than a word gap ends the line; elements
+        // too weak to stand out of the noise on their own (dots in weak
+        // signals) may follow the last that did, so the pause is long.
         const double pause = (index - lastActive) / basebandRate;
-        const double limit = 14 * dotSeconds + ActivityWindowSeconds;
-        if (pause > limit || (index - lineFirst) / basebandRate > LongestLineSeconds)
-            endLine(lastActive + qint64(std::min(LinePostRollSeconds, limit) * basebandRate));
+        if (pause > std::max(LinePauseSeconds, 14 * dotSeconds + ActivityWindowSeconds) ||
+            (index - lineFirst) / basebandRate > LongestLineSeconds)
+            endLine(index);
         return;
     }
-    preRoll.push_back(z);
+    preRoll.push_back({z, float(hz)});
     if (int(preRoll.size()) > int(LinePreRollSeconds * basebandRate))
         preRoll.pop_front();
-    if (active) {
+    if (begins) {
         inLine = true;
         lastActive = index;
         lineFirst = index + 1 - qint64(preRoll.size());
@@ -373,13 +385,80 @@ void CwCopier::State::basebandSample(std::complex<float> z) {
     }
 }
 
+// The line's baseband mixed again with a steady tone: the tracker's
+// estimates wander by half a hertz from one second to the next, which turns
+// the carrier's phase by a radian or more within a few elements. Each
+// sample's tone is a straight line fitted to the tracker's estimates within
+// SteadySeconds either side (a drift is followed), those far off the first
+// fit (noise peaks the tracker took at the ends) left out of the second.
+std::vector<std::complex<float>> CwCopier::State::steadied() const {
+    std::vector<std::complex<float>> z(line.size());
+    for (size_t i = 0; i < line.size(); ++i)
+        z[i] = line[i].z;
+    if (lineTones.size() < 3)
+        return z;
+    auto fit = [this](double at, double reach, const std::vector<bool> &use, double *slope) {
+        double n = 0, st = 0, sf = 0, stt = 0, stf = 0;
+        for (size_t k = 0; k < lineTones.size(); ++k) {
+            const double t = lineTones[k].first - at, f = lineTones[k].second;
+            if (!use[k] || std::abs(t) > reach)
+                continue;
+            n += 1;
+            st += t;
+            sf += f;
+            stt += t * t;
+            stf += t * f;
+        }
+        if (n < 3) {
+            *slope = 0;
+            return n > 0 ? sf / n : -1.0;
+        }
+        const double d = n * stt - st * st;
+        *slope = d > 1e-9 ? (n * stf - st * sf) / d : 0;
+        return (sf - *slope * st) / n;
+    };
+    std::vector<bool> use(lineTones.size(), true);
+    double slope = 0;
+    const double middle = (lineTones.front().first + lineTones.back().first) / 2;
+    const double overall = fit(middle, 1e9, use, &slope);
+    for (size_t k = 0; k < lineTones.size(); ++k)
+        use[k] = std::abs(lineTones[k].second - (overall + slope * (lineTones[k].first - middle))) <
+                 SteadyOutlierHz;
+    // The fits at knots a second apart, interpolated between.
+    std::vector<std::pair<double, double>> knots; // seconds, Hz
+    const double first = workingSeconds((lineFirst + 0.5) * basebandFactor - 0.5);
+    const double last = first + double(line.size()) / basebandRate;
+    for (double t = first; ; t += 1.0) {
+        const double f = fit(t, SteadySeconds, use, &slope);
+        if (f > 0)
+            knots.push_back({t, f});
+        if (t >= last)
+            break;
+    }
+    if (knots.empty())
+        return z;
+    double phase = 0;
+    size_t k = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const double t = first + double(i) / basebandRate;
+        while (k + 1 < knots.size() && knots[k + 1].first <= t)
+            ++k;
+        double f = knots[k].second;
+        if (k + 1 < knots.size())
+            f += (knots[k + 1].second - f) * (t - knots[k].first) / (knots[k + 1].first - knots[k].first);
+        z[i] *= std::complex<float>(std::polar(1.0, -phase));
+        phase = std::fmod(phase + 2 * M_PI * (f - line[i].hz) / basebandRate, 2 * M_PI);
+    }
+    return z;
+}
+
 void CwCopier::State::endLine(qint64 lastSample) {
     inLine = false;
     const qint64 keep = std::clamp<qint64>(lastSample + 1 - lineFirst, 0, qint64(line.size()));
-    std::vector<std::complex<float>> rest(line.begin() + keep, line.end());
+    std::vector<Sample> rest(line.begin() + keep, line.end());
     line.resize(size_t(keep));
     const double firstSeconds = workingSeconds((lineFirst + 0.5) * basebandFactor - 0.5);
-    const LineCopy copy = copyLine(line, basebandRate, lineSettings);
+    const LineCopy copy = copyLine(qEnvironmentVariableIsSet("KADRIN_NOSTEADY") ? [this]{ std::vector<std::complex<float>> z; for (auto &x : line) z.push_back(x.z); return z; }() : steadied(), basebandRate, lineSettings);
     line.clear();
     line.shrink_to_fit();
     preRoll.assign(rest.begin(), rest.end());

@@ -4,9 +4,11 @@
 #include "decoder/symbolalphabet.h"
 
 #include <QStringList>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <unordered_map>
 
 // A transmission is copied on a lattice of ticks, a sixth of a dot each
@@ -552,6 +554,11 @@ constexpr int FreeSlotsFrom = 9, FreeSlotsTo = 11;
 constexpr int ManyUnsure = 3;
 constexpr double SlipConfidence = 0.99999;
 constexpr int TooManyUnsure = 8;
+// How far the name's template may fall behind the free segmentation, in
+// the evidence of a dot, where the letters do not spell the name.
+constexpr double NameDeficitDots = 5;
+// The spread of the dashes the lattice's rounding alone gives.
+constexpr double LatticeSpread = 0.04;
 
 struct SlotResult {
     bool ok = false;
@@ -560,6 +567,44 @@ struct SlotResult {
     std::vector<double> probability; // of each slot's written symbol
     std::vector<double> lost;        // that nothing was heard in the slot
 };
+
+const SymbolTemplate &nameTemplate() {
+    static const SymbolTemplate name = templateOf({QStringLiteral("-.-"), QStringLiteral(".-"),
+                                                   QStringLiteral("-.."), QStringLiteral(".-."),
+                                                   QStringLiteral(".."), QStringLiteral("-.")});
+    return name;
+}
+
+// Where the name fits the key-down evidence best: the tick its first
+// element starts at, and how far its evidence falls behind what the free
+// segmentation claimed over the same stretch (nats).
+struct NameFit {
+    int at = -1;
+    int end = -1;  // its last key up
+    double deficit = 1e300;
+};
+
+NameFit fitName(const std::vector<double> &cumulative, const std::vector<double> &bound, double spread) {
+    const int n = int(cumulative.size()) - 1;
+    const std::vector<Stretch> stretches = stretchesOf(nameTemplate(), 0, spread);
+    NameFit best;
+    for (int t = 0; t < n; ++t) {
+        for (const Stretch &st : stretches) {
+            if (t + st.length > n)
+                break;
+            double sum = 0;
+            for (const auto &[a, b] : st.edges)
+                sum += cumulative[size_t(t + b)] - cumulative[size_t(t + a)];
+            const double deficit = bound[size_t(t + st.length)] - bound[size_t(t)] - sum - st.prior;
+            if (deficit < best.deficit) {
+                best.deficit = deficit;
+                best.at = t;
+                best.end = t + st.length;
+            }
+        }
+    }
+    return best;
+}
 
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
                          int nameTick, int nameEnd, int symbolTick, double spread,
@@ -594,6 +639,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // Machine keying: each symbol stretched or shrunk as a whole; hand
     // keying (a wide spread of the dashes): every element on its own.
     const bool hand = spread > 0.08;
+    if (qEnvironmentVariableIsSet("KADRIN_PROBS")) std::fprintf(stderr, "spread %.3f\n", spread);
     std::vector<std::vector<Stretch>> stretches[2];
     std::vector<ElementTiming> timings[2];
     for (int last = 0; last < 2; ++last) {
@@ -634,15 +680,22 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     for (int t = 0; t < n; ++t)
         bound[size_t(t) + 1] = bound[size_t(t)] +
                                (keyDown[size_t(t)] ? cumulative[size_t(t) + 1] - cumulative[size_t(t)] : 0);
+    double dotEvidence = 0;
+    int downTicks = 0;
+    for (int t = 0; t < n; ++t) {
+        if (keyDown[size_t(t)]) {
+            dotEvidence += cumulative[size_t(t) + 1] - cumulative[size_t(t)];
+            ++downTicks;
+        }
+    }
+    dotEvidence = downTicks > 0 ? std::max(0.0, dotEvidence / downTicks) * TicksPerDot : 0;
     // The name and its word gap, starting near where the letters put it,
     // give where the first symbol may start. Each placement carries the
     // evidence the free segmentation claimed before it, as the other way
     // in (below) carries it up to the name's end: else that way, which
     // also counts the S, wins by the S's evidence and leaves the first
     // symbol's start spread over six dots.
-    static const SymbolTemplate name = templateOf({QStringLiteral("-.-"), QStringLiteral(".-"),
-                                                   QStringLiteral("-.."), QStringLiteral(".-."),
-                                                   QStringLiteral(".."), QStringLiteral("-.")});
+    const SymbolTemplate &name = nameTemplate();
     const int window = 10 * TicksPerDot;
     std::vector<std::vector<double>> forward(SymbolSlots + 1,
                                              std::vector<double>(static_cast<size_t>(n) + 1, Impossible));
@@ -667,23 +720,15 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // segmentation claimed for the name: a name keyed wrong (a letter longer
     // or shorter) shifts the symbols against the template.
     const int near = 3 * TicksPerDot;
+    static const double slipDots = qEnvironmentVariableIsSet("KADRIN_SLIP") ? qEnvironmentVariable("KADRIN_SLIP").toDouble() : 0;
     for (int t = std::max(0, symbolTick - near); t <= std::min(n, symbolTick + near); ++t)
         forward[0][size_t(t)] = logAdd(forward[0][size_t(t)],
-                                       bound[size_t(std::min(t, nameEnd))] -
+                                       bound[size_t(std::min(t, nameEnd))] - slipDots * dotEvidence -
                                            std::log(2.0 * near + 1) - std::log(2.0));
     std::vector<std::vector<int>> active(SymbolSlots);
     // The beam grows with the evidence of a dot: where the key seems up for
     // a whole symbol, the right path falls behind by many dots' worth until
     // the symbols after it pull it back.
-    double dotEvidence = 0;
-    int downTicks = 0;
-    for (int t = 0; t < n; ++t) {
-        if (keyDown[size_t(t)]) {
-            dotEvidence += cumulative[size_t(t) + 1] - cumulative[size_t(t)];
-            ++downTicks;
-        }
-    }
-    dotEvidence = downTicks > 0 ? std::max(0.0, dotEvidence / downTicks) * TicksPerDot : 0;
     const double Beam = 40 + 6 * dotEvidence;
     for (int k = 0; k < SymbolSlots; ++k) {
         const auto &from = forward[size_t(k)];
@@ -743,6 +788,16 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         const int bestSymbol =
             int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
         result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
+        if (qEnvironmentVariableIsSet("KADRIN_TOP") && (k == 19 || k == 0)) {
+            std::vector<std::pair<double, int>> top;
+            for (int s = 0; s < symbols; ++s)
+                top.push_back({posterior[size_t(s)] - total, s});
+            std::sort(top.rbegin(), top.rend());
+            std::fprintf(stderr, "top %d:", k);
+            for (int i = 0; i < 4; ++i)
+                std::fprintf(stderr, " %c%s %.4f", slotCharacters()[top[i].second % real].toLatin1(), top[i].second >= real ? "(lost)" : "", std::exp(top[i].first));
+            std::fprintf(stderr, "\n");
+        }
         double lost = Impossible;
         for (int s = real; s < symbols; ++s)
             lost = logAdd(lost, posterior[size_t(s)]);
@@ -932,27 +987,75 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             }
         }
     }
-    if (nameAt < 0)
-        return copy;
-    SlotResult found =
-        beaconSymbols(ticks.cumulative, keyDown, all[size_t(nameAt)].start,
-                      all[size_t(nameAt + nameLength - 1)].end,
-                      all[size_t(nameAt + nameLength)].start, spread,
-                      settings.symbolConfidence);
+    // The evidence of one dot keyed, and the spread of the keying itself:
+    // in weak signals the noise moves the edges the segmentation finds,
+    // which is no sign of hand keying.
+    double dotEvidence = 0;
+    {
+        int downTicks = 0;
+        for (int t = 0; t < n; ++t) {
+            if (keyDown[size_t(t)]) {
+                dotEvidence += ticks.cumulative[size_t(t) + 1] - ticks.cumulative[size_t(t)];
+                ++downTicks;
+            }
+        }
+        dotEvidence = downTicks > 0 ? std::max(1e-9, dotEvidence / downTicks) * TicksPerDot : 1e-9;
+        static const double c2 = qEnvironmentVariableIsSet("KADRIN_C2") ? qEnvironmentVariable("KADRIN_C2").toDouble() : 0.03;
+        spread = std::sqrt(std::max(LatticeSpread * LatticeSpread, spread * spread - c2 / dotEvidence));
+    }
+    int nameTick = -1, nameEnd = -1, symbolTick = -1;
+    if (nameAt >= 0) {
+        nameTick = all[size_t(nameAt)].start;
+        nameEnd = all[size_t(nameAt + nameLength - 1)].end;
+        symbolTick = all[size_t(nameAt + nameLength)].start;
+    } else {
+        // Too weak for the letters to spell it: where the name's template
+        // fits the evidence nearly as well as the free segmentation does
+        // (noise and other text fall ten dots' evidence or more behind).
+        std::vector<double> bound(static_cast<size_t>(n) + 1, 0);
+        for (int t = 0; t < n; ++t)
+            bound[size_t(t) + 1] = bound[size_t(t)] + (keyDown[size_t(t)] ? ticks.cumulative[size_t(t) + 1] - ticks.cumulative[size_t(t)] : 0);
+        const NameFit fit = fitName(ticks.cumulative, bound, spread);
+        if (fit.at < 0 || fit.deficit > NameDeficitDots * dotEvidence)
+            return copy;
+        nameTick = fit.at;
+        nameEnd = fit.end;
+        symbolTick = nameEnd + 7 * TicksPerDot;
+        nameAt = count;
+        for (int i = 0; i < count; ++i) {
+            if (all[size_t(i)].end > nameEnd + 2 * TicksPerDot) {
+                symbolTick = all[size_t(i)].start;
+                break;
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            if (all[size_t(i)].end > nameTick) {
+                nameAt = i;
+                break;
+            }
+        }
+    }
+    const double conf = qEnvironmentVariableIsSet("KADRIN_CONF") ? qEnvironmentVariable("KADRIN_CONF").toDouble() : settings.symbolConfidence;
+    SlotResult found = beaconSymbols(ticks.cumulative, keyDown, nameTick, nameEnd, symbolTick, spread,
+                                     conf);
     // Where the amplitude follows fading, a symbol is written only when the
     // signal being weaker than assumed (a fade the estimate lags: the end of
     // a dash fading out reads as key up) gives the same reading.
     if (fading && found.ok) {
         const SlotResult weaker =
-            beaconSymbols(ticks.cumulativeWeak, keyDown, all[size_t(nameAt)].start,
-                          all[size_t(nameAt + nameLength - 1)].end,
-                          all[size_t(nameAt + nameLength)].start, spread, 0);
+            beaconSymbols(ticks.cumulativeWeak, keyDown, nameTick, nameEnd, symbolTick, spread, 0);
         for (int k = 0; k < SymbolSlots; ++k) {
             if (found.symbols[k] != '#' && (!weaker.ok || weaker.symbols[k] != found.symbols[k])) {
                 found.symbols[k] = '#';
                 ++found.unsure;
             }
         }
+    }
+    if (qEnvironmentVariableIsSet("KADRIN_PROBS") && found.ok) {
+        QString p;
+        for (int k = 0; k < SymbolSlots; ++k)
+            p += QStringLiteral(" %1").arg(found.probability[size_t(k)], 0, 'f', 4);
+        std::fprintf(stderr, "probs %s%s\n", qPrintable(found.symbols), qPrintable(p));
     }
     // Several unsure symbols in a frame say its slots may have slipped (a
     // symbol lost or one too many found): the others must be surer then.

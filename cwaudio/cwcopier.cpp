@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <complex>
 #include <deque>
 #include <vector>
@@ -36,7 +35,8 @@ constexpr double LinePreRollSeconds = 1.0; // baseband kept before a key-down
 constexpr double LinePauseSeconds = 1.5;   // at least, ends a transmission
 constexpr double ActivityWindowSeconds = 0.08;
 constexpr double ActivityThreshold = 14; // sum power over its noise mean
-constexpr double KeepThreshold = 10;      // the same, once a transmission began
+constexpr double KeepThreshold = 14;      // the same over a dash, once a transmission began
+constexpr double DashWindowSeconds = 0.45; // the longest dash summed (8 WPM)
 constexpr double LongestLineSeconds = 360;
 constexpr double SteadySeconds = 5;   // tone estimates a steady tone is fitted to, either side
 constexpr double SteadyOutlierHz = 2; // off the line's fit: a noise peak
@@ -127,6 +127,7 @@ struct CwCopier::State {
     bool inLine = false;
     qint64 lastActive = 0;
     std::deque<std::complex<float>> activity;
+    std::deque<std::complex<float>> recent; // the last DashWindowSeconds of baseband
     std::complex<double> activitySum;
     std::vector<std::pair<double, double>> lineTones; // seconds, Hz
     double dotSeconds = 0.15;
@@ -284,9 +285,9 @@ void CwCopier::State::analyse() {
             const double hz = (lowBin + b + offset) * binHz;
             if (!tone) {
                 tone = true;
-                before = after = {mixAt, qEnvironmentVariableIsSet("KADRIN_FIXTONE") ? qEnvironmentVariable("KADRIN_FIXTONE").toDouble() : hz};
+                before = after = {mixAt, hz};
             }
-            toneHz = qEnvironmentVariableIsSet("KADRIN_FIXTONE") ? qEnvironmentVariable("KADRIN_FIXTONE").toDouble() : hz;
+            toneHz = hz;
             lastSure = now;
             if (inLine)
                 lineTones.push_back({workingSeconds(double(centre)), hz});
@@ -308,6 +309,7 @@ void CwCopier::State::analyse() {
                 basebandAt += skipped;
                 preRoll.clear();
                 activity.clear();
+                recent.clear();
                 activitySum = 0;
             }
         }
@@ -349,6 +351,9 @@ void CwCopier::State::mixTo(qint64 end, bool all) {
 void CwCopier::State::basebandSample(std::complex<float> z, double hz) {
     const qint64 index = basebandAt++;
     const int windowSamples = std::max(4, int(std::lround(ActivityWindowSeconds * basebandRate)));
+    recent.push_back(z);
+    if (recent.size() > size_t(DashWindowSeconds * basebandRate))
+        recent.pop_front();
     activity.push_back(z);
     activitySum += std::complex<double>(z);
     if (int(activity.size()) > windowSamples) {
@@ -360,8 +365,20 @@ void CwCopier::State::basebandSample(std::complex<float> z, double hz) {
     const bool begins = power > ActivityThreshold;
     if (inLine) {
         line.push_back({z, float(hz)});
-        if (power > KeepThreshold)
+        // Within a transmission, also a dash's worth of signal summed:
+        // twice the evidence of the short window at 20 WPM.
+        const int dash = std::clamp(int(std::lround(3 * dotSeconds * basebandRate)), windowSamples,
+                                    int(recent.size()));
+        std::complex<double> sum;
+        for (int i = int(recent.size()) - dash; i < int(recent.size()); ++i)
+            sum += std::complex<double>(recent[size_t(i)]);
+        const double dashNoise = noiseVariance * basebandFactor * dash;
+        // The pause is counted from the window's start: the dash window
+        // holds the last element for a while after it ended.
+        if (begins)
             lastActive = index;
+        else if (dashNoise > 0 && std::norm(sum) > KeepThreshold * dashNoise)
+            lastActive = std::max(lastActive, index - (dash - windowSamples));
         // A pause of clearly more than a word gap ends the line; elements
         // too weak to stand out of the noise on their own (dots in weak
         // signals) may follow the last that did, so the pause is long.
@@ -458,7 +475,7 @@ void CwCopier::State::endLine(qint64 lastSample) {
     std::vector<Sample> rest(line.begin() + keep, line.end());
     line.resize(size_t(keep));
     const double firstSeconds = workingSeconds((lineFirst + 0.5) * basebandFactor - 0.5);
-    const LineCopy copy = copyLine(qEnvironmentVariableIsSet("KADRIN_NOSTEADY") ? [this]{ std::vector<std::complex<float>> z; for (auto &x : line) z.push_back(x.z); return z; }() : steadied(), basebandRate, lineSettings);
+    const LineCopy copy = copyLine(steadied(), basebandRate, lineSettings);
     line.clear();
     line.shrink_to_fit();
     preRoll.assign(rest.begin(), rest.end());
@@ -506,6 +523,15 @@ void CwCopier::State::endLine(qint64 lastSample) {
         ++figures.frames;
     if (onLine)
         onLine(out);
+    if (!copy.after.isEmpty()) {
+        CopiedLine back;
+        back.start = firstSeconds + copy.afterElement;
+        back.snrDb = copy.snrDb;
+        back.text = copy.after;
+        ++figures.lines;
+        if (onLine)
+            onLine(back);
+    }
 }
 
 CwCopier::CwCopier(double sampleRate) : state_(std::make_unique<State>()) {

@@ -4,11 +4,9 @@
 #include "decoder/symbolalphabet.h"
 
 #include <QStringList>
-#include <QtGlobal>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <unordered_map>
 
 // A transmission is copied on a lattice of ticks, a sixth of a dot each
@@ -557,8 +555,14 @@ constexpr int TooManyUnsure = 8;
 // How far the name's template may fall behind the free segmentation, in
 // the evidence of a dot, where the letters do not spell the name.
 constexpr double NameDeficitDots = 5;
-// The spread of the dashes the lattice's rounding alone gives.
+// The spread of the dashes the lattice's rounding alone gives, and what
+// the noise adds to the measured spread, over the evidence of a dot.
 constexpr double LatticeSpread = 0.04;
+constexpr double SpreadNoise = 0.03;
+// The symbols placed after the letters that follow the name rather than
+// after its template pay this many dots' evidence: a name keyed wrong still
+// places them, noise that made a letter of a weak name's last dash does not.
+constexpr double SlipPenaltyDots = 3;
 
 struct SlotResult {
     bool ok = false;
@@ -639,7 +643,6 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // Machine keying: each symbol stretched or shrunk as a whole; hand
     // keying (a wide spread of the dashes): every element on its own.
     const bool hand = spread > 0.08;
-    if (qEnvironmentVariableIsSet("KADRIN_PROBS")) std::fprintf(stderr, "spread %.3f\n", spread);
     std::vector<std::vector<Stretch>> stretches[2];
     std::vector<ElementTiming> timings[2];
     for (int last = 0; last < 2; ++last) {
@@ -720,10 +723,9 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // segmentation claimed for the name: a name keyed wrong (a letter longer
     // or shorter) shifts the symbols against the template.
     const int near = 3 * TicksPerDot;
-    static const double slipDots = qEnvironmentVariableIsSet("KADRIN_SLIP") ? qEnvironmentVariable("KADRIN_SLIP").toDouble() : 0;
     for (int t = std::max(0, symbolTick - near); t <= std::min(n, symbolTick + near); ++t)
         forward[0][size_t(t)] = logAdd(forward[0][size_t(t)],
-                                       bound[size_t(std::min(t, nameEnd))] - slipDots * dotEvidence -
+                                       bound[size_t(std::min(t, nameEnd))] - SlipPenaltyDots * dotEvidence -
                                            std::log(2.0 * near + 1) - std::log(2.0));
     std::vector<std::vector<int>> active(SymbolSlots);
     // The beam grows with the evidence of a dot: where the key seems up for
@@ -788,16 +790,6 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         const int bestSymbol =
             int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
         result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
-        if (qEnvironmentVariableIsSet("KADRIN_TOP") && (k == 19 || k == 0)) {
-            std::vector<std::pair<double, int>> top;
-            for (int s = 0; s < symbols; ++s)
-                top.push_back({posterior[size_t(s)] - total, s});
-            std::sort(top.rbegin(), top.rend());
-            std::fprintf(stderr, "top %d:", k);
-            for (int i = 0; i < 4; ++i)
-                std::fprintf(stderr, " %c%s %.4f", slotCharacters()[top[i].second % real].toLatin1(), top[i].second >= real ? "(lost)" : "", std::exp(top[i].first));
-            std::fprintf(stderr, "\n");
-        }
         double lost = Impossible;
         for (int s = real; s < symbols; ++s)
             lost = logAdd(lost, posterior[size_t(s)]);
@@ -1000,8 +992,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             }
         }
         dotEvidence = downTicks > 0 ? std::max(1e-9, dotEvidence / downTicks) * TicksPerDot : 1e-9;
-        static const double c2 = qEnvironmentVariableIsSet("KADRIN_C2") ? qEnvironmentVariable("KADRIN_C2").toDouble() : 0.03;
-        spread = std::sqrt(std::max(LatticeSpread * LatticeSpread, spread * spread - c2 / dotEvidence));
+        spread = std::sqrt(std::max(LatticeSpread * LatticeSpread,
+                                    spread * spread - SpreadNoise / dotEvidence));
     }
     int nameTick = -1, nameEnd = -1, symbolTick = -1;
     if (nameAt >= 0) {
@@ -1035,9 +1027,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             }
         }
     }
-    const double conf = qEnvironmentVariableIsSet("KADRIN_CONF") ? qEnvironmentVariable("KADRIN_CONF").toDouble() : settings.symbolConfidence;
     SlotResult found = beaconSymbols(ticks.cumulative, keyDown, nameTick, nameEnd, symbolTick, spread,
-                                     conf);
+                                     settings.symbolConfidence);
     // Where the amplitude follows fading, a symbol is written only when the
     // signal being weaker than assumed (a fade the estimate lags: the end of
     // a dash fading out reads as key up) gives the same reading.
@@ -1050,12 +1041,6 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
                 ++found.unsure;
             }
         }
-    }
-    if (qEnvironmentVariableIsSet("KADRIN_PROBS") && found.ok) {
-        QString p;
-        for (int k = 0; k < SymbolSlots; ++k)
-            p += QStringLiteral(" %1").arg(found.probability[size_t(k)], 0, 'f', 4);
-        std::fprintf(stderr, "probs %s%s\n", qPrintable(found.symbols), qPrintable(p));
     }
     // Several unsure symbols in a frame say its slots may have slipped (a
     // symbol lost or one too many found): the others must be surer then.
@@ -1093,6 +1078,23 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     copy.before = wordsOf(all, 0, frontEnd);
     copy.beaconElement = frontEnd < count ? ticks.first[size_t(all[size_t(frontEnd)].start)] / rate
                                           : copy.firstElement;
+    // Words keyed after the symbols (a call sent right after the frame), as
+    // a line of their own: only where the letters read freely agree with
+    // every symbol written and a word gap follows the last, so that no
+    // symbol read apart in the noise is taken for other text.
+    int first = 0;
+    while (first < count && all[size_t(first)].end <= symbolTick)
+        ++first;
+    const int rest = first + SymbolSlots;
+    if (rest < count && all[size_t(rest)].start - all[size_t(rest) - 1].end >= 5 * TicksPerDot) {
+        bool agree = true;
+        for (int k = 0; k < SymbolSlots && agree; ++k)
+            agree = found.symbols[k] == '#' || all[size_t(first + k)].text == QString(found.symbols[k]);
+        if (agree) {
+            copy.after = wordsOf(all, rest, count);
+            copy.afterElement = ticks.first[size_t(all[size_t(rest)].start)] / rate;
+        }
+    }
     copy.text = QStringLiteral("S KADRIN ") + found.symbols;
     copy.beacon = true;
     copy.unsure = found.unsure;

@@ -93,19 +93,23 @@ void TestAudio::copies_data() {
     QTest::addColumn<double>("toneHz");
     QTest::addColumn<QString>("symbols");
     QTest::addColumn<QString>("front"); // keyed in front of the frame, without a pause
+    QTest::addColumn<QString>("back");  // keyed after it, without a pause
     QTest::newRow("WAV, 8 kHz, 20 WPM, 800 Hz")
-        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QString();
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QString() << QString();
     QTest::newRow("FLAC, 48 kHz stereo, 30 WPM, 1,400 Hz")
-        << "flac" << 48000.0 << 2 << 30.0 << 1400.0 << Symbols << QString();
+        << "flac" << 48000.0 << 2 << 30.0 << 1400.0 << Symbols << QString() << QString();
     QTest::newRow("OGG, 22,050 Hz, 12 WPM, 600 Hz")
-        << "ogg" << 22050.0 << 1 << 12.0 << 600.0 << Symbols << QString();
+        << "ogg" << 22050.0 << 1 << 12.0 << 600.0 << Symbols << QString() << QString();
     // Symbols 10 to 12 are not decoded and may be any letter or digit.
     QTest::newRow("WAV, digits and letters outside the alphabet in symbols 10 to 12")
         << "wav" << 8000.0 << 1 << 20.0 << 800.0 << QStringLiteral("4JJCCDDCA1X38DC24FFF")
-        << QString();
+        << QString() << QString();
     // The call is a line of its own; the frame's line has the time of its S.
     QTest::newRow("WAV, the station's call in front")
-        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QStringLiteral("QX0ZZ DE QX0ZZ");
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QStringLiteral("QX0ZZ DE QX0ZZ")
+        << QString();
+    QTest::newRow("WAV, the station's call after")
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QString() << QStringLiteral("DE QX0ZZ");
 }
 
 void TestAudio::copies() {
@@ -116,13 +120,14 @@ void TestAudio::copies() {
     QFETCH(double, toneHz);
     QFETCH(QString, symbols);
     QFETCH(QString, front);
+    QFETCH(QString, back);
     cwgen::Settings settings = clean(rate);
     settings.channels = channels;
     settings.wpm = wpm;
     settings.toneHz = toneHz;
     cwgen::Generator generator;
     const QString keyed = (front.isEmpty() ? QString() : front + ' ') + QStringLiteral("S KADRIN ");
-    QVERIFY(generator.plan(settings, {keyed + symbols}));
+    QVERIFY(generator.plan(settings, {keyed + symbols + (back.isEmpty() ? QString() : ' ' + back)}));
     const QString path = write(generator, QStringLiteral("pass_2026-12-05T21-07-50.") + suffix);
     const Run run = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), path});
     QCOMPARE(run.status, 0);
@@ -130,7 +135,10 @@ void TestAudio::copies() {
     const qsizetype s = front.size() - front.count(' ');
     QCOMPARE(run.out, (front.isEmpty() ? QString() : logTime(sent.start) + "  " + front + '\n') +
                           logTime(sent.characters[size_t(s)].start) +
-                          QStringLiteral("  S KADRIN ") + symbols + '\n');
+                          QStringLiteral("  S KADRIN ") + symbols + '\n' +
+                          (back.isEmpty() ? QString()
+                                          : logTime(sent.characters[size_t(s) + 27].start) + "  " +
+                                                back + '\n'));
     const QRegularExpressionMatch figures =
         QRegularExpression(QStringLiteral(R"(tone ([0-9.]+) Hz .*, ([0-9]+) WPM)")).match(run.err);
     QVERIFY2(figures.hasMatch(), qPrintable(run.err));

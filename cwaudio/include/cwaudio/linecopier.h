@@ -15,12 +15,14 @@ struct LineCopy {
     int unsure = 0;           // symbols written '#'
     QString before;           // a beacon's line: text keyed in front of "S KADRIN"
     double beaconElement = -1; // a beacon's line: seconds to the first key down of "S KADRIN"
+    QString after;            // a beacon's line: whole words keyed after the 20 symbols
+    double afterElement = -1; // a beacon's line: seconds to the first key down of `after`
 };
 
 struct LineCopierSettings {
     // A beacon symbol is written only when its posterior probability is at
     // least this; otherwise '#'.
-    double symbolConfidence = 0.995;
+    double symbolConfidence = 0.9;
 };
 
 // Copies one transmission from its complex baseband: the tone mixed to 0 Hz

@@ -24,10 +24,10 @@ using Complex = std::complex<double>;
 constexpr double Impossible = -1e300;
 constexpr int TicksPerDot = 6;
 // The share of the assumed amplitude a slot's reading must also hold at.
-constexpr double WeakerSignal = 0.5;
+constexpr double WeakerSignal = 0.4;
 // The amplitude through fading: ticks either side it is taken from, and the
 // rounds of its soft key-down weights.
-constexpr double AmplitudeSpanSeconds = 0.15;
+constexpr double AmplitudeSpanSeconds = 0.25;
 constexpr int AmplitudeRounds = 6;
 
 double logAdd(double a, double b) {

@@ -65,6 +65,8 @@ private slots:
     void copies_data();
     void copies();
     void weakSymbolAndDamagedName();
+    void nameTooWeakToSpell_data();
+    void nameTooWeakToSpell();
     void startOptionAndCopyReadBack();
     void refused_data();
     void refused();
@@ -171,6 +173,45 @@ void TestAudio::weakSymbolAndDamagedName() {
     QString expected = QStringLiteral("S KADRIN ") + Symbols + QStringLiteral(" (frame)");
     expected[9 + 4] = '#';
     QCOMPARE(lines, QStringList{expected});
+}
+
+// Where the letters do not spell the name, its Morse pattern must fit the
+// signal nearly as well as the letters read: a frame at -12 dB whose name
+// reads as other letters is found, read right; calls at -10 dB are no frame.
+void TestAudio::nameTooWeakToSpell_data() {
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<double>("snrDb");
+    QTest::addColumn<int>("seed");
+    QTest::addColumn<QStringList>("frames");
+    const QString frame = QStringLiteral("S KADRIN YQPY86742JJZP674ZGAC");
+    QTest::newRow("a frame at -12 dB") << QStringList{frame} << -12.0 << 2 << QStringList{frame};
+    QTest::newRow("calls at -10 dB")
+        << QStringList{QStringLiteral("CQ CQ CQ DE QX0ZZ QX0ZZ QX0ZZ PSE K"),
+                       QStringLiteral("TEST DE QX0ZZ QX0ZZ QX0ZZ 5NN 73 TU")}
+        << -10.0 << 2 << QStringList{};
+}
+
+void TestAudio::nameTooWeakToSpell() {
+    QFETCH(QStringList, texts);
+    QFETCH(double, snrDb);
+    QFETCH(int, seed);
+    QFETCH(QStringList, frames);
+    cwgen::Settings settings = clean();
+    settings.snrDb = snrDb;
+    settings.gapSeconds = 2;
+    settings.seed = quint64(seed);
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(settings, texts));
+    const std::vector<float> samples = generator.samples();
+    CwCopier copier(8000);
+    QStringList copied;
+    copier.setLineHandler([&](const CopiedLine &line) {
+        if (line.beacon)
+            copied << line.text;
+    });
+    copier.feed(samples.data(), qsizetype(samples.size()));
+    copier.finish();
+    QCOMPARE(copied, frames);
 }
 
 // --start gives the first sample's time; the lines --copy writes are a log

@@ -29,6 +29,9 @@ constexpr double WeakerSignal = 0.4;
 // rounds of its soft key-down weights.
 constexpr double AmplitudeSpanSeconds = 0.25;
 constexpr int AmplitudeRounds = 6;
+// The amplitude's spread through a transmission, over its mean, above
+// which the amplitude is followed.
+constexpr double FadingVariation = 0.15;
 
 double logAdd(double a, double b) {
     if (a < b)
@@ -941,9 +944,22 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     const std::vector<double> local =
         trackAmplitude(ticks, std::max(3, int(std::lround(AmplitudeSpanSeconds * rate / best.tick))));
     // Below 0 dB the local estimate is too noisy to help (and fading is not
-    // what limits copy there).
+    // what limits copy there); above, it is used where it varies through
+    // the transmission clearly more than the noise alone makes it (a steady
+    // signal at 0 dB: about 0.04 of its mean; fading: 0.3 and more).
     const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
-    const bool fading = snrDb > 0;
+    bool fading = false;
+    if (snrDb > 0 && !best.segmentation.marks.empty()) {
+        const int from = best.segmentation.marks.front().start, to = best.segmentation.marks.back().end;
+        double sum = 0, squares = 0;
+        for (int t = from; t < to; ++t) {
+            sum += local[size_t(t)];
+            squares += local[size_t(t)] * local[size_t(t)];
+        }
+        const double mean = sum / std::max(1, to - from);
+        const double variance = std::max(0.0, squares / std::max(1, to - from) - mean * mean);
+        fading = mean > 0 && std::sqrt(variance) > FadingVariation * mean;
+    }
     likelihoods(ticks, fading ? &local : nullptr, std::max(2, int(std::lround(0.08 * rate / best.tick))));
     best.segmentation = segment(ticks.cumulative);
     if (best.segmentation.marks.empty())

@@ -130,7 +130,9 @@ struct CwCopier::State {
     std::deque<std::complex<float>> recent; // the last DashWindowSeconds of baseband
     std::complex<double> activitySum;
     std::vector<std::pair<double, double>> lineTones; // seconds, Hz
-    double dotSeconds = 0.15;
+    // The last line's speed; before the first, 12 WPM, so that a pause of
+    // 1.5 s ends the first line (at 8 WPM still 1.4 word gaps).
+    double dotSeconds = 0.1;
 
     CopyFigures figures;
     std::vector<std::pair<double, double>> allTones;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 #include <unordered_map>
 
 // A transmission is copied on a lattice of ticks, a sixth of a dot each
@@ -1043,14 +1044,46 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             }
         }
     }
+    // The letters read freely where the symbols are, and whether whole words
+    // follow them (a call keyed right after the frame).
+    int first = 0;
+    while (first < count && all[size_t(first)].end <= symbolTick)
+        ++first;
+    const int rest = first + SymbolSlots;
+    const bool wordsAfter =
+        rest < count && all[size_t(rest)].start - all[size_t(rest) - 1].end >= 5 * TicksPerDot;
+    auto agrees = [&](const SlotResult &r) {
+        for (int k = 0; r.ok && k < SymbolSlots; ++k)
+            if (r.symbols[k] != '#' && all[size_t(first + k)].text != QString(r.symbols[k]))
+                return false;
+        return r.ok;
+    };
+    // The symbols are read from the ticks up to `limit`.
+    int limit = n;
+    auto upTo = [&limit](const auto &v, int extra) {
+        return std::decay_t<decltype(v)>(v.begin(), v.begin() + limit + extra);
+    };
     SlotResult found = beaconSymbols(ticks.cumulative, keyDown, nameTick, nameEnd, symbolTick, spread,
                                      settings.symbolConfidence);
+    // Words right after the symbols pull the last symbols over their first
+    // letters (key-down there reads better than key up). Read again with
+    // the line ending before them, and kept where that reading agrees with
+    // the letters: in a clear signal those are right.
+    if (wordsAfter && !agrees(found)) {
+        limit = all[size_t(rest)].start - TicksPerDot;
+        const SlotResult cut = beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick,
+                                             nameEnd, symbolTick, spread, settings.symbolConfidence);
+        if (agrees(cut))
+            found = cut;
+        else
+            limit = n;
+    }
     // Where the amplitude follows fading, a symbol is written only when the
     // signal being weaker than assumed (a fade the estimate lags: the end of
     // a dash fading out reads as key up) gives the same reading.
     if (fading && found.ok) {
-        const SlotResult weaker =
-            beaconSymbols(ticks.cumulativeWeak, keyDown, nameTick, nameEnd, symbolTick, spread, 0);
+        const SlotResult weaker = beaconSymbols(upTo(ticks.cumulativeWeak, 1), upTo(keyDown, 0),
+                                                nameTick, nameEnd, symbolTick, spread, 0);
         for (int k = 0; k < SymbolSlots; ++k) {
             if (found.symbols[k] != '#' && (!weaker.ok || weaker.symbols[k] != found.symbols[k])) {
                 found.symbols[k] = '#';
@@ -1098,18 +1131,9 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // a line of their own: only where the letters read freely agree with
     // every symbol written and a word gap follows the last, so that no
     // symbol read apart in the noise is taken for other text.
-    int first = 0;
-    while (first < count && all[size_t(first)].end <= symbolTick)
-        ++first;
-    const int rest = first + SymbolSlots;
-    if (rest < count && all[size_t(rest)].start - all[size_t(rest) - 1].end >= 5 * TicksPerDot) {
-        bool agree = true;
-        for (int k = 0; k < SymbolSlots && agree; ++k)
-            agree = found.symbols[k] == '#' || all[size_t(first + k)].text == QString(found.symbols[k]);
-        if (agree) {
-            copy.after = wordsOf(all, rest, count);
-            copy.afterElement = ticks.first[size_t(all[size_t(rest)].start)] / rate;
-        }
+    if (wordsAfter && agrees(found)) {
+        copy.after = wordsOf(all, rest, count);
+        copy.afterElement = ticks.first[size_t(all[size_t(rest)].start)] / rate;
     }
     copy.text = QStringLiteral("S KADRIN ") + found.symbols;
     copy.beacon = true;

@@ -133,6 +133,10 @@ void TestAudio::copies_data() {
         << QString();
     QTest::newRow("WAV, the station's call after")
         << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QString() << QStringLiteral("DE QX0ZZ");
+    // Letters of the alphabet right after the frame are no symbols of it.
+    QTest::newRow("WAV, symbols' letters after")
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << QStringLiteral("QPF4CCGPG2FCAD6CZA4P") << QString()
+        << QStringLiteral("2A4");
 }
 
 void TestAudio::copies() {

@@ -104,6 +104,15 @@ void project(Ticks &ticks, int reach, const std::vector<double> *weight) {
     }
 }
 
+// At least 60 dB under the line's mean power: audio with no noise at all
+// (made, not received) must not make every tick infinitely sure.
+double noiseFloor(const Ticks &ticks) {
+    double power = 0;
+    for (int t = 0; t < ticks.size(); ++t)
+        power += std::norm(ticks.sum[size_t(t)]) / ticks.samples[size_t(t)];
+    return std::max(1e-6 * power / std::max(1, ticks.size()), 1e-30);
+}
+
 // Noise from the quadrature part (no signal there) unless it is known,
 // amplitude from a two-component mixture of the in-phase part.
 void estimateLevels(Ticks &ticks, double knownNoise = 0) {
@@ -117,8 +126,8 @@ void estimateLevels(Ticks &ticks, double knownNoise = 0) {
         for (int t = 0; t < n; ++t)
             q[size_t(t)] = std::abs(ticks.quadrature[size_t(t)]) / std::sqrt(ticks.samples[size_t(t)]);
         std::nth_element(q.begin(), q.begin() + n / 2, q.end());
-        const double sd = std::max(q[size_t(n / 2)] / 0.6745, 1e-12);
-        ticks.noise = sd * sd;
+        const double sd = q[size_t(n / 2)] / 0.6745;
+        ticks.noise = std::max(sd * sd, noiseFloor(ticks));
     }
 
     std::vector<double> normalized(static_cast<size_t>(n));
@@ -931,7 +940,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             std::nth_element(up.begin(), up.begin() + qsizetype(up.size() / 2), up.end());
             // |sum|^2 / samples is exponential with mean twice the
             // variance of one part; its median is ln 2 of the mean.
-            noise = up[up.size() / 2] / (2 * std::log(2.0));
+            noise = std::max(up[up.size() / 2] / (2 * std::log(2.0)), noiseFloor(ticks));
         }
     }
     estimateLevels(ticks, noise);

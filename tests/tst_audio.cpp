@@ -86,8 +86,8 @@ private slots:
     void copies_data();
     void copies();
     void weakSymbolAndDamagedName();
-    void nameTooWeakToSpell_data();
-    void nameTooWeakToSpell();
+    void framesFound_data();
+    void framesFound();
     void startOptionAndCopyReadBack();
     void refused_data();
     void refused();
@@ -194,23 +194,26 @@ void TestAudio::weakSymbolAndDamagedName() {
     QCOMPARE(lines, QStringList{expected});
 }
 
-// Where the letters do not spell the name, its Morse pattern must fit the
-// signal nearly as well as the letters read: a frame at -12 dB whose name
-// reads as other letters is found, read right; calls at -10 dB are no frame.
-void TestAudio::nameTooWeakToSpell_data() {
+// The frames found. Where the letters do not spell the name, its Morse
+// pattern must fit the signal nearly as well as the letters read: a frame
+// at -12 dB whose name reads as other letters is found, read right; calls
+// at -10 dB are no frame. Audio without any noise is copied too.
+void TestAudio::framesFound_data() {
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<double>("snrDb");
     QTest::addColumn<int>("seed");
     QTest::addColumn<QStringList>("frames");
     const QString frame = QStringLiteral("S KADRIN YQPY86742JJZP674ZGAC");
-    QTest::newRow("a frame at -12 dB") << QStringList{frame} << -12.0 << 2 << QStringList{frame};
+    QTest::newRow("name too weak to spell, -12 dB") << QStringList{frame} << -12.0 << 2 << QStringList{frame};
     QTest::newRow("calls at -10 dB")
         << QStringList{QStringLiteral("CQ CQ CQ DE QX0ZZ QX0ZZ QX0ZZ PSE K"),
                        QStringLiteral("TEST DE QX0ZZ QX0ZZ QX0ZZ 5NN 73 TU")}
         << -10.0 << 2 << QStringList{};
+    QTest::newRow("no noise at all")
+        << QStringList{frame} << std::numeric_limits<double>::infinity() << 1 << QStringList{frame};
 }
 
-void TestAudio::nameTooWeakToSpell() {
+void TestAudio::framesFound() {
     QFETCH(QStringList, texts);
     QFETCH(double, snrDb);
     QFETCH(int, seed);

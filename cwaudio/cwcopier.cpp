@@ -38,6 +38,7 @@ constexpr double ActivityThreshold = 14; // sum power over its noise mean
 constexpr double KeepThreshold = 14;      // the same over a dash, once a transmission began
 constexpr double DashWindowSeconds = 0.45; // the longest dash summed (8 WPM)
 constexpr double LongestLineSeconds = 360;
+constexpr double AfterMarginSeconds = 0.1; // kept before words after a frame copied again
 constexpr double SteadySeconds = 5;   // tone estimates a steady tone is fitted to, either side
 constexpr double SteadyOutlierHz = 2; // off the line's fit: a noise peak
 
@@ -152,6 +153,7 @@ struct CwCopier::State {
     void basebandSample(std::complex<float> z, double hz);
     std::vector<std::complex<float>> steadied() const;
     void endLine(qint64 lastSample);
+    void handOut(const CopiedLine &out);
     double workingSeconds(double index) const { return index / rate - delaySeconds; }
 };
 
@@ -477,7 +479,8 @@ void CwCopier::State::endLine(qint64 lastSample) {
     std::vector<Sample> rest(line.begin() + keep, line.end());
     line.resize(size_t(keep));
     const double firstSeconds = workingSeconds((lineFirst + 0.5) * basebandFactor - 0.5);
-    const LineCopy copy = copyLine(steadied(), basebandRate, lineSettings);
+    std::vector<std::complex<float>> z = steadied();
+    LineCopy copy = copyLine(z, basebandRate, lineSettings);
     line.clear();
     line.shrink_to_fit();
     preRoll.assign(rest.begin(), rest.end());
@@ -505,35 +508,52 @@ void CwCopier::State::endLine(qint64 lastSample) {
         figures.toneHz = f;
         figures.driftHzPerSecond = stt > 0 ? stf / stt : 0;
     }
-    CopiedLine out;
-    out.start = firstSeconds + std::max(0.0, copy.firstElement);
-    out.snrDb = copy.snrDb;
-    if (copy.beacon && copy.before.size() >= 2) {
-        CopiedLine front = out;
-        front.text = copy.before;
-        ++figures.lines;
-        if (onLine)
-            onLine(front);
-        // The frame's own line starts at its own first element.
-        out.start = firstSeconds + std::max(0.0, copy.beaconElement);
+    double offset = firstSeconds; // of z's first sample
+    for (;;) {
+        CopiedLine out;
+        out.start = offset + std::max(0.0, copy.firstElement);
+        out.snrDb = copy.snrDb;
+        if (copy.beacon && copy.before.size() >= 2) {
+            CopiedLine front = out;
+            front.text = copy.before;
+            handOut(front);
+            // The frame's own line starts at its own first element.
+            out.start = offset + std::max(0.0, copy.beaconElement);
+        }
+        out.text = copy.text;
+        out.beacon = copy.beacon;
+        out.unsure = copy.unsure;
+        handOut(out);
+        if (copy.after.isEmpty())
+            return;
+        // The words after a frame are copied again on their own, so that
+        // another frame among them is read as one.
+        const auto from = size_t(std::max<qint64>(
+            0, std::llround((copy.afterElement - AfterMarginSeconds) * basebandRate)));
+        LineCopy next;
+        if (from < z.size()) {
+            z.erase(z.begin(), z.begin() + qint64(from));
+            next = copyLine(z, basebandRate, lineSettings);
+        }
+        if (next.text.isEmpty()) {
+            CopiedLine back;
+            back.start = offset + copy.afterElement;
+            back.snrDb = copy.snrDb;
+            back.text = copy.after;
+            handOut(back);
+            return;
+        }
+        offset += double(from) / basebandRate;
+        copy = next;
     }
-    out.text = copy.text;
-    out.beacon = copy.beacon;
-    out.unsure = copy.unsure;
+}
+
+void CwCopier::State::handOut(const CopiedLine &out) {
     ++figures.lines;
-    if (copy.beacon)
+    if (out.beacon)
         ++figures.frames;
     if (onLine)
         onLine(out);
-    if (!copy.after.isEmpty()) {
-        CopiedLine back;
-        back.start = firstSeconds + copy.afterElement;
-        back.snrDb = copy.snrDb;
-        back.text = copy.after;
-        ++figures.lines;
-        if (onLine)
-            onLine(back);
-    }
 }
 
 CwCopier::CwCopier(double sampleRate) : state_(std::make_unique<State>()) {

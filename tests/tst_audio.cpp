@@ -137,6 +137,9 @@ void TestAudio::copies_data() {
     QTest::newRow("WAV, symbols' letters after")
         << "wav" << 8000.0 << 1 << 20.0 << 800.0 << QStringLiteral("QPF4CCGPG2FCAD6CZA4P") << QString()
         << QStringLiteral("2A4");
+    QTest::newRow("WAV, a second frame right after")
+        << "wav" << 8000.0 << 1 << 20.0 << 800.0 << Symbols << QString()
+        << QStringLiteral("S KADRIN 7DQ84P27JZYPDY7646J2");
 }
 
 void TestAudio::copies() {
@@ -171,6 +174,11 @@ void TestAudio::copies() {
     QVERIFY2(figures.hasMatch(), qPrintable(run.err));
     QVERIFY2(std::abs(figures.captured(1).toDouble() - toneHz) <= 2, qPrintable(run.err));
     QVERIFY2(std::abs(figures.captured(2).toDouble() - wpm) <= 1, qPrintable(run.err));
+    const int lines = 1 + !front.isEmpty() + !back.isEmpty();
+    const int frames = 1 + back.startsWith(QStringLiteral("S KADRIN"));
+    QVERIFY2(run.err.contains(QStringLiteral("%1 line%2, %3 frame%4")
+                                  .arg(lines).arg(lines > 1 ? "s" : "").arg(frames).arg(frames > 1 ? "s" : "")),
+             qPrintable(run.err));
 }
 
 // A symbol lost in a deep fade is written '#', never guessed; a letter of the name keyed wrong does not lose the frame.

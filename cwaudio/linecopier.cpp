@@ -33,6 +33,14 @@ constexpr int AmplitudeRounds = 6;
 // The amplitude's spread through a transmission, over its mean, above
 // which the amplitude is followed.
 constexpr double FadingVariation = 0.15;
+// The phase reference: the ticks either side it is averaged over. The first
+// pass knows neither the key's timing nor the residual pitch, so it keeps
+// the reference short; once the marks are known and the reference is taken
+// from the key-down ticks alone, the tone is steady enough over a longer
+// span that the reference loses less to phase drift than it gains against
+// its own noise (0.1 s to 0.3 s: -12 dB frames copied whole 34 % to 41 %).
+constexpr double FirstPhaseReachSeconds = 0.1;
+constexpr double PhaseReachSeconds = 0.3;
 
 double logAdd(double a, double b) {
     if (a < b)
@@ -825,7 +833,7 @@ Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick
     Pass pass;
     pass.tick = tick;
     pass.ticks = makeTicks(z, tick);
-    const int reach = std::max(2, int(std::lround(0.1 * rate / tick)));
+    const int reach = std::max(2, int(std::lround(FirstPhaseReachSeconds * rate / tick)));
     project(pass.ticks, reach, nullptr);
     estimateLevels(pass.ticks);
     likelihoods(pass.ticks, nullptr, std::max(2, int(std::lround(0.08 * rate / tick))));
@@ -924,7 +932,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     std::vector<double> down(static_cast<size_t>(n), 0.25); // weights of the phase reference
     for (const Mark &m : best.segmentation.marks)
         std::fill(down.begin() + m.start, down.begin() + m.end, 1.0);
-    const int reach = std::max(2, int(std::lround(0.1 * rate / best.tick)));
+    const int reach = std::max(2, int(std::lround(PhaseReachSeconds * rate / best.tick)));
     project(ticks, reach, &down);
     // The noise from the ticks well inside the gaps, whose whole sum is
     // noise whatever the phase: the quadrature part holds some signal where

@@ -410,8 +410,11 @@ void CwCopier::State::basebandSample(std::complex<float> z, double hz) {
 // estimates wander by half a hertz from one second to the next, which turns
 // the carrier's phase by a radian or more within a few elements. Each
 // sample's tone is a straight line fitted to the tracker's estimates within
-// SteadySeconds either side (a drift is followed), those far off the first
-// fit (noise peaks the tracker took at the ends) left out of the second.
+// SteadySeconds either side (a drift is followed), those far off the line
+// fitted to the whole transmission (noise peaks the tracker took at the
+// ends) left out. A peak far enough off pulls a least-squares line away
+// from all the others, so that fit is made again without the estimates
+// furthest off until every estimate kept lies near it.
 std::vector<std::complex<float>> CwCopier::State::steadied() const {
     std::vector<std::complex<float>> z(line.size());
     for (size_t i = 0; i < line.size(); ++i)
@@ -441,10 +444,28 @@ std::vector<std::complex<float>> CwCopier::State::steadied() const {
     std::vector<bool> use(lineTones.size(), true);
     double slope = 0;
     const double middle = (lineTones.front().first + lineTones.back().first) / 2;
-    const double overall = fit(middle, 1e9, use, &slope);
+    double overall = fit(middle, 1e9, use, &slope);
+    auto off = [&](size_t k) {
+        return std::abs(lineTones[k].second - (overall + slope * (lineTones[k].first - middle)));
+    };
+    for (;;) {
+        double worst = 0;
+        for (size_t k = 0; k < lineTones.size(); ++k)
+            if (use[k])
+                worst = std::max(worst, off(k));
+        if (worst < SteadyOutlierHz)
+            break;
+        const double cut = std::max(SteadyOutlierHz, worst / 2);
+        std::vector<bool> kept = use;
+        for (size_t k = 0; k < lineTones.size(); ++k)
+            kept[k] = kept[k] && off(k) < cut;
+        if (std::count(kept.begin(), kept.end(), true) < 3)
+            break;
+        use = kept;
+        overall = fit(middle, 1e9, use, &slope);
+    }
     for (size_t k = 0; k < lineTones.size(); ++k)
-        use[k] = std::abs(lineTones[k].second - (overall + slope * (lineTones[k].first - middle))) <
-                 SteadyOutlierHz;
+        use[k] = off(k) < SteadyOutlierHz;
     // The fits at knots a second apart, interpolated between.
     std::vector<std::pair<double, double>> knots; // seconds, Hz
     const double first = workingSeconds((lineFirst + 0.5) * basebandFactor - 0.5);

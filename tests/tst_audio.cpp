@@ -96,6 +96,8 @@ private slots:
     void spectrogramPeak_data();
     void spectrogramPeak();
     void fading();
+    void carrierElsewhereAfter_data();
+    void carrierElsewhereAfter();
 
 private:
     QString write(cwgen::Generator &generator, const QString &name) {
@@ -397,6 +399,31 @@ void TestAudio::fading() {
         asSent += line == *sent;
     }
     QVERIFY2(asSent >= 3, qPrintable(frameLines.join('\n')));
+}
+
+// Another station's carrier right after the frame, as strong as the beacon:
+// the tone followed there is no estimate of the beacon's pitch, and must
+// not turn the frame's carrier phase.
+void TestAudio::carrierElsewhereAfter_data() {
+    QTest::addColumn<int>("seed");
+    for (int seed = 1; seed <= 3; ++seed)
+        QTest::addRow("-6 dB, seed %d", seed) << seed;
+}
+
+void TestAudio::carrierElsewhereAfter() {
+    QFETCH(int, seed);
+    const QString frame = QStringLiteral("S KADRIN Q68CQ4PJ4JCAZPJLPG7Z");
+    cwgen::Settings settings = clean();
+    settings.snrDb = -6;
+    settings.seed = quint64(seed);
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(settings, {frame}));
+    std::vector<float> samples = generator.samples();
+    const double from = generator.transmissions()[0].end + 0.6;
+    const std::int64_t to = std::min(std::int64_t(samples.size()), std::int64_t((from + 1.8) * 8000));
+    for (std::int64_t i = std::int64_t(from * 8000); i < to; ++i)
+        samples[size_t(i)] += float(generator.amplitude() * std::sin(2 * M_PI * 1500 * double(i) / 8000));
+    QCOMPARE(framesOf(copied(samples)), QStringList{frame});
 }
 
 QTEST_GUILESS_MAIN(TestAudio)

@@ -41,6 +41,10 @@ constexpr double LongestLineSeconds = 360;
 constexpr double AfterMarginSeconds = 0.1; // kept before words after a frame copied again
 constexpr double SteadySeconds = 5;   // tone estimates a steady tone is fitted to, either side
 constexpr double SteadyOutlierHz = 2; // off the line's fit: a noise peak
+// Off the line's fit: another carrier or a noise peak far from the tone,
+// which pulls the fit itself away. The tracker's estimates of a tone
+// drifting 10 Hz/s lag and catch up by up to 5 Hz.
+constexpr double FarOffHz = 8;
 
 std::vector<float> lowPass(int factor, double rate, double passHz, double stopHz) {
     if (factor == 1)
@@ -412,9 +416,9 @@ void CwCopier::State::basebandSample(std::complex<float> z, double hz) {
 // sample's tone is a straight line fitted to the tracker's estimates within
 // SteadySeconds either side (a drift is followed), those far off the line
 // fitted to the whole transmission (noise peaks the tracker took at the
-// ends) left out. A peak far enough off pulls a least-squares line away
-// from all the others, so that fit is made again without the estimates
-// furthest off until every estimate kept lies near it.
+// ends) left out. A peak FarOffHz or more off pulls a least-squares line
+// away from all the others, so that fit is made again without the
+// estimates furthest off until none kept is that far off.
 std::vector<std::complex<float>> CwCopier::State::steadied() const {
     std::vector<std::complex<float>> z(line.size());
     for (size_t i = 0; i < line.size(); ++i)
@@ -453,9 +457,9 @@ std::vector<std::complex<float>> CwCopier::State::steadied() const {
         for (size_t k = 0; k < lineTones.size(); ++k)
             if (use[k])
                 worst = std::max(worst, off(k));
-        if (worst < SteadyOutlierHz)
+        if (worst < FarOffHz)
             break;
-        const double cut = std::max(SteadyOutlierHz, worst / 2);
+        const double cut = std::max(FarOffHz, worst / 2);
         std::vector<bool> kept = use;
         for (size_t k = 0; k < lineTones.size(); ++k)
             kept[k] = kept[k] && off(k) < cut;

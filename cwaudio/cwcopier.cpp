@@ -41,10 +41,12 @@ constexpr double LongestLineSeconds = 360;
 constexpr double AfterMarginSeconds = 0.1; // kept before words after a frame copied again
 constexpr double SteadySeconds = 5;   // tone estimates a steady tone is fitted to, either side
 constexpr double SteadyOutlierHz = 2; // off the line's fit: a noise peak
-// Off the line's fit: another carrier or a noise peak far from the tone,
-// which pulls the fit itself away. The tracker's estimates of a tone
-// drifting 10 Hz/s lag and catch up by up to 5 Hz.
+// A tone estimate this far from the last one that belongs to the beacon's
+// tone, plus the drift followed over the time between them, belongs to
+// something else: another station's carrier or a noise peak. The tracker's
+// estimates of a tone drifting 10 Hz/s lag and catch up by up to 6 Hz.
 constexpr double FarOffHz = 8;
+constexpr double DriftHzPerSecond = 10;
 
 std::vector<float> lowPass(int factor, double rate, double passHz, double stopHz) {
     if (factor == 1)
@@ -416,9 +418,10 @@ void CwCopier::State::basebandSample(std::complex<float> z, double hz) {
 // sample's tone is a straight line fitted to the tracker's estimates within
 // SteadySeconds either side (a drift is followed), those far off the line
 // fitted to the whole transmission (noise peaks the tracker took at the
-// ends) left out. A peak FarOffHz or more off pulls a least-squares line
-// away from all the others, so that fit is made again without the
-// estimates furthest off until none kept is that far off.
+// ends) left out. The estimates are followed from those of the tone keyed
+// longest, and those it cannot have drifted to (another station the
+// tracker took up before, during or after the frame) are left out of every
+// fit, because a least-squares line through two signals belongs to neither.
 std::vector<std::complex<float>> CwCopier::State::steadied() const {
     std::vector<std::complex<float>> z(line.size());
     for (size_t i = 0; i < line.size(); ++i)
@@ -445,31 +448,43 @@ std::vector<std::complex<float>> CwCopier::State::steadied() const {
         *slope = d > 1e-9 ? (n * stf - st * sf) / d : 0;
         return (sf - *slope * st) / n;
     };
-    std::vector<bool> use(lineTones.size(), true);
+    const size_t count = lineTones.size();
+    auto follows = [this](size_t from, size_t to) {
+        return std::abs(lineTones[to].second - lineTones[from].second) <
+               FarOffHz + DriftHzPerSecond * std::abs(lineTones[to].first - lineTones[from].first);
+    };
+    // The anchor: the estimate most others within SteadySeconds follow from,
+    // the tone keyed longest (a noise peak has few, another carrier at the
+    // start or the end of the transmission fewer than the frame).
+    size_t anchor = 0, anchorVotes = 0;
+    for (size_t k = 0, from = 0, to = 0; k < count; ++k) {
+        while (lineTones[from].first < lineTones[k].first - SteadySeconds)
+            ++from;
+        while (to < count && lineTones[to].first <= lineTones[k].first + SteadySeconds)
+            ++to;
+        size_t votes = 0;
+        for (size_t j = from; j < to; ++j)
+            votes += follows(k, j);
+        if (votes > anchorVotes) {
+            anchor = k;
+            anchorVotes = votes;
+        }
+    }
+    std::vector<bool> use(count, false);
+    use[anchor] = true;
+    for (size_t k = anchor + 1, last = anchor; k < count; ++k)
+        if (follows(last, k))
+            use[k] = true, last = k;
+    for (size_t k = anchor, last = anchor; k-- > 0;)
+        if (follows(last, k))
+            use[k] = true, last = k;
     double slope = 0;
     const double middle = (lineTones.front().first + lineTones.back().first) / 2;
-    double overall = fit(middle, 1e9, use, &slope);
-    auto off = [&](size_t k) {
-        return std::abs(lineTones[k].second - (overall + slope * (lineTones[k].first - middle)));
-    };
-    for (;;) {
-        double worst = 0;
-        for (size_t k = 0; k < lineTones.size(); ++k)
-            if (use[k])
-                worst = std::max(worst, off(k));
-        if (worst < FarOffHz)
-            break;
-        const double cut = std::max(FarOffHz, worst / 2);
-        std::vector<bool> kept = use;
-        for (size_t k = 0; k < lineTones.size(); ++k)
-            kept[k] = kept[k] && off(k) < cut;
-        if (std::count(kept.begin(), kept.end(), true) < 3)
-            break;
-        use = kept;
-        overall = fit(middle, 1e9, use, &slope);
-    }
-    for (size_t k = 0; k < lineTones.size(); ++k)
-        use[k] = off(k) < SteadyOutlierHz;
+    const double overall = fit(middle, 1e9, use, &slope);
+    for (size_t k = 0; k < count; ++k)
+        use[k] = use[k] &&
+                 std::abs(lineTones[k].second - (overall + slope * (lineTones[k].first - middle))) <
+                     SteadyOutlierHz;
     // The fits at knots a second apart, interpolated between.
     std::vector<std::pair<double, double>> knots; // seconds, Hz
     const double first = workingSeconds((lineFirst + 0.5) * basebandFactor - 0.5);

@@ -96,8 +96,8 @@ private slots:
     void spectrogramPeak_data();
     void spectrogramPeak();
     void fading();
-    void carrierElsewhereAfter_data();
-    void carrierElsewhereAfter();
+    void anotherStation_data();
+    void anotherStation();
 
 private:
     QString write(cwgen::Generator &generator, const QString &name) {
@@ -401,28 +401,59 @@ void TestAudio::fading() {
     QVERIFY2(asSent >= 3, qPrintable(frameLines.join('\n')));
 }
 
-// Another station's carrier right after the frame, as strong as the beacon:
-// the tone followed there is no estimate of the beacon's pitch, and must
-// not turn the frame's carrier phase.
-void TestAudio::carrierElsewhereAfter_data() {
+// Another station the tracker takes up before, during or after the frame,
+// 100 Hz or more from it: the tone followed there is no estimate of the
+// beacon's pitch, and must not turn the frame's carrier phase. "before": a
+// carrier as strong as the beacon ending 0.8 s before the frame; "after":
+// one from 0.6 s after it; "during": a call keyed at half the beacon's
+// amplitude from 5 s into the frame on.
+void TestAudio::anotherStation_data() {
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<double>("snrDb");
     QTest::addColumn<int>("seed");
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<double>("otherHz");
+    const QString a = QStringLiteral("S KADRIN Q68CQ4PJ4JCAZPJLPG7Z");
     for (int seed = 1; seed <= 3; ++seed)
-        QTest::addRow("-6 dB, seed %d", seed) << seed;
+        QTest::addRow("carrier at 1,500 Hz after, -6 dB, seed %d", seed) << a << -6.0 << seed << "after" << 1500.0;
+    QTest::newRow("carrier at 650 Hz before, -3 dB") << a << -3.0 << 1 << "before" << 650.0;
+    QTest::newRow("call at 1,300 Hz during, -3 dB")
+        << QStringLiteral("S KADRIN ZAZ6YDZLQYZ6FDGG68Q4") << -3.0 << 100 << "during" << 1300.0;
+    QTest::newRow("call at 1,000 Hz during, -3 dB")
+        << QStringLiteral("S KADRIN GZQJ7J4G2DY6LGYY8ZQ2") << -3.0 << 102 << "during" << 1000.0;
 }
 
-void TestAudio::carrierElsewhereAfter() {
+void TestAudio::anotherStation() {
+    QFETCH(QString, frame);
+    QFETCH(double, snrDb);
     QFETCH(int, seed);
-    const QString frame = QStringLiteral("S KADRIN Q68CQ4PJ4JCAZPJLPG7Z");
+    QFETCH(QString, where);
+    QFETCH(double, otherHz);
     cwgen::Settings settings = clean();
-    settings.snrDb = -6;
+    settings.snrDb = snrDb;
     settings.seed = quint64(seed);
+    settings.gapSeconds = 4;
     cwgen::Generator generator;
     QVERIFY(generator.plan(settings, {frame}));
     std::vector<float> samples = generator.samples();
-    const double from = generator.transmissions()[0].end + 0.6;
-    const std::int64_t to = std::min(std::int64_t(samples.size()), std::int64_t((from + 1.8) * 8000));
-    for (std::int64_t i = std::int64_t(from * 8000); i < to; ++i)
-        samples[size_t(i)] += float(generator.amplitude() * std::sin(2 * M_PI * 1500 * double(i) / 8000));
+    const cwgen::Transmission &sent = generator.transmissions()[0];
+    if (where == QLatin1String("during")) {
+        cwgen::Settings call;
+        call.toneHz = otherHz;
+        call.wpm = 22;
+        call.amplitude = generator.amplitude() / 2;
+        call.gapSeconds = sent.start + 5;
+        cwgen::Generator other;
+        QVERIFY(other.plan(call, {QStringLiteral("CQ CQ DE QX0ZZ QX0ZZ K CQ CQ DE QX0ZZ K")}));
+        const std::vector<float> keyed = other.samples();
+        for (size_t i = 0; i < std::min(samples.size(), keyed.size()); ++i)
+            samples[i] += keyed[i];
+    } else {
+        const double from = where == QLatin1String("after") ? sent.end + 0.6 : sent.start - 3.8;
+        const std::int64_t to = std::min(std::int64_t(samples.size()), std::int64_t((from + 3) * 8000));
+        for (std::int64_t i = std::int64_t(from * 8000); i < to; ++i)
+            samples[size_t(i)] += float(generator.amplitude() * std::sin(2 * M_PI * otherHz * double(i) / 8000));
+    }
     QCOMPARE(framesOf(copied(samples)), QStringList{frame});
 }
 

@@ -406,7 +406,8 @@ void TestAudio::fading() {
 // beacon's pitch, and must not turn the frame's carrier phase. "before": a
 // carrier as strong as the beacon ending 0.8 s before the frame; "after":
 // one from 0.6 s after it; "during": a call keyed at half the beacon's
-// amplitude from 5 s into the frame on.
+// amplitude from 5 s into the frame to beyond its end. The carriers last
+// 3 s, or to the end of the recording.
 void TestAudio::anotherStation_data() {
     QTest::addColumn<QString>("frame");
     QTest::addColumn<double>("snrDb");
@@ -432,7 +433,7 @@ void TestAudio::anotherStation() {
     cwgen::Settings settings = clean();
     settings.snrDb = snrDb;
     settings.seed = quint64(seed);
-    settings.gapSeconds = 4;
+    settings.gapSeconds = where == QLatin1String("before") ? 4 : where == QLatin1String("during") ? 3 : 2.5;
     cwgen::Generator generator;
     QVERIFY(generator.plan(settings, {frame}));
     std::vector<float> samples = generator.samples();
@@ -446,7 +447,8 @@ void TestAudio::anotherStation() {
         cwgen::Generator other;
         QVERIFY(other.plan(call, {QStringLiteral("CQ CQ DE QX0ZZ QX0ZZ K CQ CQ DE QX0ZZ K")}));
         const std::vector<float> keyed = other.samples();
-        for (size_t i = 0; i < std::min(samples.size(), keyed.size()); ++i)
+        samples.resize(std::max(samples.size(), keyed.size()));
+        for (size_t i = 0; i < keyed.size(); ++i)
             samples[i] += keyed[i];
     } else {
         const double from = where == QLatin1String("after") ? sent.end + 0.6 : sent.start - 3.8;

@@ -41,10 +41,12 @@ constexpr double LongestLineSeconds = 360;
 constexpr double AfterMarginSeconds = 0.1; // kept before words after a frame copied again
 constexpr double SteadySeconds = 5;   // tone estimates a steady tone is fitted to, either side
 constexpr double SteadyOutlierHz = 2; // off the line's fit: a noise peak
-// A tone estimate this far from the last one that belongs to the beacon's
-// tone, plus the drift followed over the time between them, belongs to
-// something else: another station's carrier or a noise peak. The tracker's
-// estimates of a tone drifting 10 Hz/s lag and catch up by up to 6 Hz.
+// How far the tone can have gone from its last sure estimate: FarOffHz
+// plus the drift followed over the time between. The tracker looks for it
+// no further; in a transmission, an estimate further off belongs to
+// something else (another station's carrier or a noise peak). The
+// tracker's estimates of a tone drifting 10 Hz/s lag and catch up by up to
+// 6 Hz.
 constexpr double FarOffHz = 8;
 constexpr double DriftHzPerSecond = 10;
 
@@ -259,7 +261,7 @@ void CwCopier::State::analyse() {
         const double binHz = rate / fftSize;
         int lo = 1, hi = bins - 2;
         if (tone) {
-            const double reach = std::min(100.0, 8 + 10 * (now - lastSure));
+            const double reach = std::min(100.0, FarOffHz + DriftHzPerSecond * (now - lastSure));
             lo = std::max(lo, int(std::floor((toneHz - reach) / binHz)) - lowBin);
             hi = std::min(hi, int(std::ceil((toneHz + reach) / binHz)) - lowBin);
         }

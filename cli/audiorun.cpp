@@ -5,6 +5,7 @@
 #include "cwaudio/recordingtime.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <cmath>
 #include <cstdio>
@@ -12,21 +13,31 @@
 
 namespace {
 
-QByteArray minutes(double seconds) {
-    const qint64 s = qint64(std::llround(seconds));
-    return QByteArray::number(s / 60) + ':' + QByteArray::number(s % 60).rightJustified(2, '0');
+// One decimal, never "-0.0".
+QByteArray tenths(double value) {
+    return QByteArray::number(std::round(value * 10) / 10 + 0.0, 'f', 1);
 }
 
 } // namespace
 
 AudioRun::AudioRun(const Options &options, DecodeRun &run) : options_(options), run_(run) {}
 
+double AudioRun::lengthOf(const QByteArray &name) {
+    AudioFile audio;
+    if (!QFileInfo(QFile::decodeName(name)).isFile() || !audio.open(name) || audio.frames() < 0)
+        return 0;
+    return double(audio.frames()) / audio.sampleRate();
+}
+
 bool AudioRun::readFile(const QByteArray &name) {
     AudioFile audio;
     if (!audio.open(name)) {
-        printError(name + ": cannot read: " + audio.error().toLocal8Bit());
+        if (!DecodeRun::stopSignal()) // else a FIFO's writer was waited for in vain
+            printError(name + ": cannot read: " + audio.error().toLocal8Bit());
         return false;
     }
+    if (!audio.note().isEmpty())
+        printError(name + ": " + audio.note().toLocal8Bit());
     std::optional<double> start = options_.start;
     if (!start)
         start = recordingStartFromName(QString::fromLocal8Bit(name));
@@ -46,6 +57,7 @@ bool AudioRun::readFile(const QByteArray &name) {
         }
         run_.text(text);
         run_.lineEnd();
+        run_.flushNow(); // each line as soon as it is copied
     });
 
     const bool progress = ::isatty(STDERR_FILENO) == 1 && audio.frames() > 60 * audio.sampleRate();
@@ -59,29 +71,41 @@ bool AudioRun::readFile(const QByteArray &name) {
                                     " %";
             std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         }
-        return true;
+        return !run_.outputFailed() && !DecodeRun::stopSignal();
     });
     if (progress)
         std::fputs("\r\033[K", stderr);
+    if (run_.outputFailed())
+        return false;
+    const bool interrupted = copied.stopped;
+    if (interrupted)
+        copier.finish(); // the transmission under way, as far as it was heard
     const bool ok = !copied.readError;
     if (!ok)
         printError(name + ": cannot read: " + audio.error().toLocal8Bit());
     const CopyFigures f = copier.figures();
     if (copied.silent) {
-        printError(name + ": cannot read: it holds only silence (" + minutes(f.seconds) + ")");
+        printError(name + ": cannot read: it holds only silence (" + clockDuration(f.seconds) + ")");
         return false;
     }
-    QByteArray summary = name + ": " + minutes(f.seconds) + " of audio, ";
-    if (f.lines == 0) {
-        summary += "no CW copied";
-    } else {
-        summary += "tone " + QByteArray::number(f.toneHz, 'f', 1) + " Hz (drift " +
-                   QByteArray::number(f.driftHzPerSecond, 'f', 1) + " Hz/s), " +
-                   QByteArray::number(f.wpm, 'f', 0) + " WPM, SNR " +
-                   QByteArray::number(f.snrDb, 'f', 1) + " dB in 2500 Hz";
-    }
-    summary += ", " + QByteArray::number(f.lines) + (f.lines == 1 ? " line, " : " lines, ") +
-               QByteArray::number(f.frames) + (f.frames == 1 ? " frame" : " frames");
-    printError(summary);
+    if (audio.unreadableSamples() > 0)
+        printError(name + ": " + QByteArray::number(audio.unreadableSamples()) +
+                   (audio.unreadableSamples() == 1 ? " sample was" : " samples were") +
+                   " no number (NaN or infinite) and read as silence");
+    printError(summary(name, f, interrupted));
     return ok;
+}
+
+QByteArray AudioRun::summary(const QByteArray &name, const CopyFigures &f, bool interrupted) const {
+    QByteArray text = name + ": " + clockDuration(f.seconds) + " of audio" +
+                      (interrupted ? " (interrupted), " : ", ");
+    if (f.lines == 0) {
+        text += "no CW copied";
+    } else {
+        text += "tone " + tenths(f.toneHz) + " Hz (drift " + tenths(f.driftHzPerSecond) +
+                " Hz/s), " + QByteArray::number(f.wpm, 'f', 0) + " WPM, SNR " + tenths(f.snrDb) +
+                " dB in 2500 Hz";
+    }
+    return text + ", " + QByteArray::number(f.lines) + (f.lines == 1 ? " line, " : " lines, ") +
+           QByteArray::number(f.frames) + (f.frames == 1 ? " frame" : " frames");
 }

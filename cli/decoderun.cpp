@@ -23,19 +23,22 @@ QByteArray plural(qint64 count, const char *one, const char *many) {
     return QByteArray::number(count) + ' ' + (count == 1 ? one : many);
 }
 
-// SIGINT and SIGTERM end a following run through the event loop, so the
-// output is complete when the program stops.
+// SIGINT and SIGTERM end a run with its output complete: a following run
+// through the event loop, any other after the block it is reading. Without
+// SA_RESTART, a blocking open or read returns EINTR.
 int stopPipe[2] = {-1, -1};
 volatile std::sig_atomic_t stopRequested = 0;
 
-void onStopSignal(int) {
-    stopRequested = 1;
+void onStopSignal(int signal) {
+    stopRequested = signal;
     const char byte = 1;
     [[maybe_unused]] const ssize_t ignored = ::write(stopPipe[1], &byte, 1);
 }
 
-bool installStopSignals() {
-    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+} // namespace
+
+bool DecodeRun::catchStopSignals() {
+    if (stopPipe[0] < 0 && ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     struct sigaction action {};
     action.sa_handler = onStopSignal;
@@ -44,10 +47,14 @@ bool installStopSignals() {
            ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
-} // namespace
+int DecodeRun::stopSignal() {
+    return stopRequested;
+}
 
 DecodeRun::DecodeRun(const Options &options, CheckedOutput &output)
-    : options_(options), output_(output), writer_(options.format) {}
+    : options_(options), output_(output), writer_(options.format) {
+    reader_.setInterrupted([] { return stopRequested != 0; });
+}
 
 QString DecodeRun::summary() const {
     return QString::fromLatin1(
@@ -114,7 +121,7 @@ bool DecodeRun::run() {
     } else {
         for (const QByteArray &name : options_.files) {
             ok = readSource(name) && ok;
-            if (outputFailed_)
+            if (outputFailed_ || stopRequested)
                 break;
         }
     }
@@ -130,14 +137,18 @@ bool DecodeRun::readSource(const QByteArray &name) {
         return fileReader_(name);
     }
     if (!reader_.open(name)) {
+        if (stopRequested)
+            return true; // a FIFO without a writer, given up
         printError(shownName + ": cannot read: " + reader_.error().toLocal8Bit());
         return false;
     }
     writer_.setSource(name);
     line_ = 0;
     bool ok = true;
-    while (!outputFailed_) {
+    while (!outputFailed_ && !stopRequested) {
         if (!reader_.readAvailable(*this, LogReader::BlockSize)) {
+            if (stopRequested)
+                break;
             printError(shownName + ": cannot read: " + reader_.error().toLocal8Bit());
             ok = false;
             break;
@@ -145,7 +156,8 @@ bool DecodeRun::readSource(const QByteArray &name) {
         if (reader_.atEnd())
             break;
     }
-    reader_.finish(*this);
+    if (!stopRequested)
+        reader_.finish(*this); // a line cut by the signal is not decoded as if it were whole
     if (reader_.sawInvalidUtf8())
         printError(shownName + ": not valid UTF-8; undecodable bytes read as U+FFFD");
     reader_.close();
@@ -160,10 +172,6 @@ bool DecodeRun::follow(const QByteArray &name) {
         return false;
     }
     writer_.setSource(name);
-    if (!installStopSignals()) {
-        printError("cannot catch SIGINT and SIGTERM");
-        return false;
-    }
     QEventLoop loop;
     bool ok = true;
     bool warnedUtf8 = false;

@@ -4,11 +4,13 @@
 #include "cli/decoderun.h"
 #include "cli/sidsrun.h"
 #include "cwaudio/recordingtime.h"
+#include "decoder/utctime.h"
 #include "decoder/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -49,7 +51,8 @@ constexpr char Usage[] =
     "\n"
     "Exit status: 0 when at least one frame was decoded, 1 when none,\n"
     "2 for a usage error, a file that cannot be read or output that cannot\n"
-    "be written, 3 when frames remain unsent to the database.\n";
+    "be written, 3 when frames remain unsent to the database, 130 or 143\n"
+    "when SIGINT or SIGTERM stopped the reading (what was read is written).\n";
 
 int usageError(const QByteArray &message) {
     printError(message);
@@ -171,6 +174,19 @@ int main(int argc, char *argv[]) {
                           " goes with --audio");
     }
 
+    if (!DecodeRun::catchStopSignals()) {
+        printError("cannot catch SIGINT and SIGTERM");
+        return 2;
+    }
+    if (parser.isSet(audio) && audioOptions.start) {
+        // Lines must stay within the years a log line's time can carry.
+        for (const QByteArray &name : options.files)
+            if (*audioOptions.start + AudioRun::lengthOf(name) > double(LatestUtcSecond) + 1)
+                return usageError("--start " + parser.value(start).toLocal8Bit() + ": the lines of " +
+                                  name + " would be dated after 9999-12-31 23:59:59, the latest "
+                                  "time a log line can carry");
+    }
+
     QByteArray sidsError;
     if (!sidsOptions.read(parser, formats.size() > 0, &sidsError))
         return usageError(sidsError);
@@ -189,6 +205,11 @@ int main(int argc, char *argv[]) {
     sids.finish();
     if (options.format == OutputFormat::Status)
         std::fprintf(stderr, "%s\n", run.summary().toUtf8().constData());
+    if (const int signal = DecodeRun::stopSignal(); signal && !options.follow && !run.outputFailed()) {
+        printError(QByteArray("interrupted by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                   "; what was read before is decoded and written");
+        return 128 + signal;
+    }
     if (!ok)
         return 2;
     if (sids.undelivered())

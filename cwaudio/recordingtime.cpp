@@ -31,8 +31,8 @@ std::optional<double> recordingStartFromName(const QString &path) {
 }
 
 QString timedLogLine(std::optional<double> seconds, const QString &text) {
-    if (!seconds)
-        return text;
+    if (!seconds || *seconds >= double(LatestUtcSecond) + 1)
+        return text; // a time no log line can carry is no time
     return QString::fromLatin1(isoUtcTime(qint64(std::floor(*seconds)))).left(19).replace('T', ' ') +
            QLatin1String("  ") + text;
 }

@@ -76,7 +76,7 @@ qint64 LogReader::readBlock() {
             remember(n);
             return n;
         }
-        if (errno != EINTR) {
+        if (errno != EINTR || (interrupted_ && interrupted_())) {
             error_ = QString::fromLocal8Bit(std::strerror(errno));
             return -1;
         }

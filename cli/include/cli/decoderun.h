@@ -38,6 +38,17 @@ public:
     // Decodes everything; with follow, returns when a signal ends the run.
     // False when a file could not be read or the output failed.
     bool run();
+    // Writes what the output holds now; false once a write has failed.
+    bool flushNow() { return flushOutput(0); }
+    bool outputFailed() const { return outputFailed_; }
+
+    // From now on SIGINT and SIGTERM end the run through stopSignal() (a
+    // wait for a FIFO's writer or for input is cut short) instead of
+    // ending the program with its output unwritten. False when they cannot
+    // be caught.
+    static bool catchStopSignals();
+    // The signal that asked the run to stop; 0 while none has.
+    static int stopSignal();
     qint64 frames() const { return frames_; }
     qint64 nearMisses() const { return nearMisses_; }
     bool following() const { return options_.follow; }

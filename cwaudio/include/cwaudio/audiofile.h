@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class CwCopier;
@@ -11,25 +12,36 @@ struct sf_private_tag;
 
 // An audio file read as it comes, any channel count mixed to mono: WAV,
 // FLAC, OGG Vorbis, Opus and whatever else libsndfile reads, at 8 kHz to
-// 48 kHz.
+// 48 kHz. A FIFO is read as a stream.
 class AudioFile {
 public:
     static constexpr double LowestRate = 8000, HighestRate = 48000;
 
-    AudioFile() = default;
+    AudioFile();
     ~AudioFile();
     AudioFile(const AudioFile &) = delete;
     AudioFile &operator=(const AudioFile &) = delete;
 
+    // Whether a file's name says it is a recording this class reads.
+    static bool isAudioName(const QString &path);
+
     // Opens the file named by these bytes; false with error() when it is no
     // audio libsndfile can read, holds no samples or has a sample rate
-    // outside 8 to 48 kHz.
+    // outside 8 to 48 kHz. Opening a FIFO waits for its writer; a signal
+    // ends the wait (error() then says "Interrupted system call").
     bool open(const QByteArray &path);
     double sampleRate() const { return sampleRate_; }
     int channels() const { return channels_; }
-    // Frames the file says it holds; may be wrong for a damaged file.
+    // Frames the file says it holds; -1 when that is not known (a stream,
+    // or an OGG or Opus file cut short).
     qint64 frames() const { return frames_; }
     qint64 framesRead() const { return framesRead_; }
+    // What was wrong with a file that is read all the same: a WAV header
+    // that gives no length, as a recorder that was killed leaves it; empty
+    // for a sound file.
+    QString note() const { return note_; }
+    // Samples that were no number (NaN) or infinite, read as silence.
+    qint64 unreadableSamples() const { return unreadable_; }
 
     // Reads up to count mono samples; 0 at the end, -1 on a read error or
     // when the file ends before the samples its header promised (a
@@ -38,12 +50,19 @@ public:
     QString error() const { return error_; }
 
 private:
+    struct Window;
+    bool openUnsizedWav(const QByteArray &path, int format);
+
     sf_private_tag *file_ = nullptr;
+    std::unique_ptr<Window> window_; // the samples of a WAV whose header gives no length
+    bool regular_ = false;
     double sampleRate_ = 0;
     int channels_ = 0;
     qint64 frames_ = 0;
     qint64 framesRead_ = 0;
+    qint64 unreadable_ = 0;
     std::vector<float> interleaved_;
+    QString note_;
     QString error_;
 };
 
@@ -59,3 +78,6 @@ struct FileCopy {
 // finishes the copier unless stopped.
 FileCopy copyAudioFile(AudioFile &audio, CwCopier &copier,
                        const std::function<bool(const float *, qsizetype)> &afterBlock);
+
+// "1:05" for 65 seconds, "10:00:31" from an hour on.
+QByteArray clockDuration(double seconds);

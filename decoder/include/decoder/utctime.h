@@ -8,6 +8,9 @@
 
 // UTC times of beacon lines, in whole seconds since 1970-01-01 00:00:00 UTC.
 
+// The latest time a line can carry: 9999-12-31 23:59:59.
+inline constexpr qint64 LatestUtcSecond = 253402300799;
+
 // The time a line starts with (after any blanks or tabs), read as UTC:
 //   YYYY-MM-DD HH:MM:SS or YYYY-MM-DDTHH:MM:SS, optionally followed by a
 //   fraction (dropped) and "Z"; YYYY-MM-DD HH:MM, seconds 0; the receive-log

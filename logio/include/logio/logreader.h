@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <functional>
+
 #include <sys/stat.h>
 
 // Reads a beacon log, a file or standard input, in blocks and hands on its
@@ -37,6 +39,9 @@ public:
     // with error(), when it cannot be opened or is a directory.
     bool open(const QByteArray &name);
     void close();
+    // Asked when a blocking read is interrupted by a signal: true gives the
+    // read up (an error, "Interrupted system call"); else it is tried again.
+    void setInterrupted(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
 
     // Reads what the file holds now, up to maxBytes (all of it when 0), and
     // hands it on. Returns false when an error stopped the reading (error()
@@ -89,6 +94,7 @@ private:
     bool atEnd_ = false;
     bool invalidUtf8_ = false;
     QString error_;
+    std::function<bool()> interrupted_;
     QByteArray buffer_;
     QStringDecoder decoder_{QStringDecoder::Utf8};
     LineSplitter splitter_;

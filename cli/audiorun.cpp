@@ -75,11 +75,8 @@ bool AudioRun::readFile(const QByteArray &name) {
     });
     if (progress)
         std::fputs("\r\033[K", stderr);
-    if (run_.outputFailed())
-        return false;
-    const bool interrupted = copied.stopped;
-    if (interrupted)
-        copier.finish(); // the transmission under way, as far as it was heard
+    if (copied.stopped && !run_.outputFailed())
+        copier.finish(); // interrupted: the transmission under way, as far as it was heard
     const bool ok = !copied.readError;
     if (!ok)
         printError(name + ": cannot read: " + audio.error().toLocal8Bit());
@@ -92,13 +89,15 @@ bool AudioRun::readFile(const QByteArray &name) {
         printError(name + ": " + QByteArray::number(audio.unreadableSamples()) +
                    (audio.unreadableSamples() == 1 ? " sample was" : " samples were") +
                    " no number (NaN or infinite) and read as silence");
-    printError(summary(name, f, interrupted));
-    return ok;
+    printError(summary(name, f,
+                       !copied.stopped       ? ""
+                       : run_.outputFailed() ? " (stopped: the output cannot be written)"
+                                             : " (interrupted)"));
+    return ok && !run_.outputFailed();
 }
 
-QByteArray AudioRun::summary(const QByteArray &name, const CopyFigures &f, bool interrupted) const {
-    QByteArray text = name + ": " + clockDuration(f.seconds) + " of audio" +
-                      (interrupted ? " (interrupted), " : ", ");
+QByteArray AudioRun::summary(const QByteArray &name, const CopyFigures &f, const char *stop) const {
+    QByteArray text = name + ": " + clockDuration(f.seconds) + " of audio" + stop + ", ";
     if (f.lines == 0) {
         text += "no CW copied";
     } else {

@@ -1,6 +1,12 @@
 // kadrin-decode run as a real process: golden outputs, exit statuses, files,
-// output that cannot be written, and following a growing log.
+// output that cannot be written, following a growing log, damaged
+// recordings, and runs stopped by a signal.
 
+#include "cwaudio/audiofile.h"
+#include "cwgen/generator.h"
+
+#include <QDataStream>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -8,6 +14,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +51,51 @@ bool write(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mod
     return file.open(mode) && file.write(bytes) == bytes.size();
 }
 
+const QString Symbols = QStringLiteral("2J6467YDPYZJ72P48QD7");
+
+// A recording of the frame, keyed `repeats` times in clean noise with
+// gapSeconds before, between and after.
+cwgen::Generator recording(int repeats, double gapSeconds) {
+    cwgen::Settings settings;
+    settings.snrDb = 10;
+    settings.gapSeconds = gapSeconds;
+    settings.seed = 2; // the drift found is a little below 0
+    cwgen::Generator generator;
+    generator.plan(settings, QStringList(repeats, QStringLiteral("S KADRIN ") + Symbols));
+    return generator;
+}
+
+// A WAV of 32-bit float mono samples at 8 kHz.
+QByteArray floatWav(const std::vector<float> &samples) {
+    QByteArray wav;
+    QDataStream out(&wav, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    const quint32 bytes = quint32(samples.size() * 4);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + bytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(3) << quint16(1) << quint32(8000) << quint32(32000) << quint16(4)
+        << quint16(32);
+    out.writeRawData("data", 4);
+    out << bytes;
+    for (float sample : samples)
+        out << sample;
+    return wav;
+}
+
+// Waits until the process has its own handler for the signal.
+bool catches(qint64 pid, int signal) {
+    return QTest::qWaitFor(
+        [&] {
+            const QByteArray status = contentOf(QStringLiteral("/proc/%1/status").arg(pid));
+            const qsizetype at = status.indexOf("SigCgt:");
+            const quint64 mask = status.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16);
+            return at >= 0 && (mask >> (signal - 1) & 1);
+        },
+        5000);
+}
+
 } // namespace
 
 class TestKadrinDecode : public QObject {
@@ -57,6 +109,11 @@ private slots:
     void outputThatCannotBeWritten_data();
     void outputThatCannotBeWritten();
     void followsAGrowingLog();
+    void damagedRecordings_data();
+    void damagedRecordings();
+    void stopsWhenAsked_data();
+    void stopsWhenAsked();
+    void durations();
 };
 
 // The sample log and its outputs, checked by hand against the beacon format.
@@ -260,6 +317,125 @@ void TestKadrinDecode::followsAGrowingLog() {
              "kadrin-decode: pass.log: is a directory now; waiting for the log to come back\n"
              "kadrin-decode: pass.log: file replaced; reading the new file from its start\n"
              "8 frames (0 with unreadable symbols), 1 near miss, 1 other line\n");
+}
+
+// What a damaged recording holds is copied, and the damage said: a file cut
+// short is an error; a WAV header without the length, as a recorder that
+// was killed leaves it, or a sample that is no number (read as a dropout)
+// is not. A --start whose lines would pass the year 9999 is refused.
+void TestKadrinDecode::damagedRecordings_data() {
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("FLAC cut short") << "cut.flac" << 2 << QByteArray("cannot read: damaged audio after ");
+    QTest::newRow("OGG cut short") << "cut.ogg" << 2 << QByteArray("cannot read: truncated after 31 s\n");
+    const QByteArray noLength = "its header gives no length of the audio (a recording not "
+                                "closed properly); read to the end of the file\n";
+    QTest::newRow("WAV data size 0xFFFFFFFF") << "ffffffff.wav" << 0 << noLength;
+    QTest::newRow("WAV data size 0") << "00000000.wav" << 0 << noLength;
+    QTest::newRow("a NaN in a float WAV")
+        << "nan.wav" << 0 << QByteArray("1 sample was no number (NaN or infinite) and read as silence\n");
+    QTest::newRow("--start past 9999") << "late.wav" << 2
+                                       << QByteArray("would be dated after 9999-12-31 23:59:59");
+}
+
+void TestKadrinDecode::damagedRecordings() {
+    QFETCH(QString, damage);
+    QFETCH(int, status);
+    QFETCH(QByteArray, said);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(damage);
+    cwgen::Generator generator = recording(1, 6.5);
+    QString error;
+    if (damage == QLatin1String("nan.wav")) {
+        std::vector<float> samples = generator.samples();
+        samples[24000] = std::numeric_limits<float>::quiet_NaN(); // in the noise before the frame
+        QVERIFY(write(path, floatWav(samples), QIODevice::WriteOnly));
+    } else {
+        QVERIFY2(cwgen::writeFile(generator, path, &error), qPrintable(error));
+    }
+    const qint64 size = QFileInfo(path).size();
+    if (damage.startsWith(QLatin1String("cut")))
+        QVERIFY(QFile::resize(path, size * 9 / 10)); // 6.5 s of noise after the frame, cut in them
+    else if (damage.startsWith(QLatin1String("ffff")) || damage.startsWith(QLatin1String("0000"))) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(40)); // the data chunk's size
+        QVERIFY(file.write(QByteArray::fromHex(damage.left(8).toLatin1())) == 4);
+    }
+    const Run run = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), QStringLiteral("--start"),
+                            damage == QLatin1String("late.wav") ? QStringLiteral("9999-12-31T23:59:40Z")
+                                                                : QStringLiteral("2026-12-05T21:07:50Z"),
+                            path});
+    QCOMPARE(run.exitCode, status);
+    QVERIFY2(run.err.contains(said) && !run.err.contains("-0.0"), run.err);
+    const QDateTime keyed = QDateTime(QDate(2026, 12, 5), QTime(21, 7, 50), Qt::UTC)
+                                .addSecs(qint64(generator.transmissions()[0].start));
+    QCOMPARE(run.out, damage == QLatin1String("late.wav")
+                          ? QByteArray()
+                          : keyed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1() +
+                                "  S KADRIN " + Symbols.toLatin1() + "\n");
+}
+
+// SIGINT and SIGTERM stop a run at once, each line copied so far written
+// and the stop said; so does the first write that fails. A FIFO nobody
+// writes to is waited for until then.
+void TestKadrinDecode::stopsWhenAsked_data() {
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("signal"); // 0: the output is a full disk
+    QTest::addColumn<int>("status");
+    const QStringList audio = {QStringLiteral("--audio"), QStringLiteral("--copy")};
+    QTest::newRow("recording, SIGINT") << "long.wav" << audio << SIGINT << 130;
+    QTest::newRow("recording, SIGTERM") << "long.wav" << audio << SIGTERM << 143;
+    QTest::newRow("recording, disk full")
+        << "long.wav" << QStringList{QStringLiteral("--audio"), QStringLiteral("--json")} << 0 << 2;
+    QTest::newRow("FIFO without a writer, SIGINT") << "fifo" << QStringList() << SIGINT << 130;
+    QTest::newRow("FIFO without a writer, recording, SIGTERM") << "fifo" << audio << SIGTERM << 143;
+}
+
+void TestKadrinDecode::stopsWhenAsked() {
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(int, signal);
+    QFETCH(int, status);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(input);
+    if (input == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else {
+        cwgen::Generator generator = recording(25, 2.5); // nine minutes
+        QString error;
+        QVERIFY2(cwgen::writeFile(generator, path, &error), qPrintable(error));
+    }
+    QProcess process;
+    if (!signal)
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(Program, options + QStringList{path});
+    QVERIFY(process.waitForStarted());
+    if (signal) {
+        // The first frame's line comes as soon as it is copied.
+        QVERIFY(input == QLatin1String("fifo") ? catches(process.processId(), signal)
+                                               : process.waitForReadyRead(5000));
+        ::kill(pid_t(process.processId()), signal);
+    }
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), status);
+    const QByteArray err = process.readAllStandardError();
+    if (signal)
+        QVERIFY2(err.endsWith("kadrin-decode: interrupted by " +
+                              QByteArray(signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                              "; what was read before is decoded and written\n"),
+                 err);
+    else
+        QVERIFY2(err.contains("kadrin-decode: cannot write to standard output: No space left on "
+                              "device\n") && err.contains(" of audio (stopped: the output cannot be written)"),
+                 err);
+}
+
+void TestKadrinDecode::durations() {
+    QCOMPARE(clockDuration(65.4), QByteArray("1:05"));
+    QCOMPARE(clockDuration(36031), QByteArray("10:00:31"));
 }
 
 QTEST_GUILESS_MAIN(TestKadrinDecode)

@@ -33,7 +33,7 @@ public:
     static double lengthOf(const QByteArray &name);
 
 private:
-    QByteArray summary(const QByteArray &name, const CopyFigures &figures, bool interrupted) const;
+    QByteArray summary(const QByteArray &name, const CopyFigures &figures, const char *stop) const;
 
     Options options_;
     DecodeRun &run_;

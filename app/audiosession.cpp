@@ -2,6 +2,7 @@
 
 #include "app/waterfallview.h"
 
+#include "cwaudio/audiofile.h"
 #include "cwaudio/recordingtime.h"
 #include "listen/audiosource.h"
 
@@ -9,9 +10,11 @@
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLayout>
 #include <QMainWindow>
 #include <QMediaDevices>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QWidget>
 
 AudioSession::AudioSession(QWidget *dialogParent) : QObject(dialogParent), parent_(dialogParent) {
@@ -22,8 +25,8 @@ AudioSession::AudioSession(QWidget *dialogParent) : QObject(dialogParent), paren
     connect(&listen_, &ListenSession::figuresChanged, this, [this](const CopyFigures &figures) {
         if (!listen_.active())
             return;
-        emit status(QStringLiteral("Listening to %1, %2; %3")
-                        .arg(listen_.sourceName(), whereLinesGo(), figuresText(figures)));
+        emit status(QStringLiteral("Listening to %1: %2; %3")
+                        .arg(listen_.sourceName(), figuresText(figures), whereLinesGo()));
         emit toneChanged(shownTone(figures));
     });
     connect(&listen_, &ListenSession::samples, this, [this](const QList<float> &mono, double rate) {
@@ -71,16 +74,10 @@ void AudioSession::showSignalIn(QMainWindow *window) {
     dock_->hide();
     connect(this, &AudioSession::signalStarted, this, [this, window](double rate) {
         if (dock_->isHidden() && !dock_->isFloating()) {
-            // The window's own area keeps its size and its controls their
-            // places: the window is as high as that area, the menu bar and
-            // the panel, however often the panel was closed and shown again.
-            if (innerHeight_ == 0) {
+            if (innerHeight_ == 0)
                 innerHeight_ = window->centralWidget()->height();
-                window->centralWidget()->setMinimumHeight(innerHeight_);
-            }
             dock_->show();
-            window->resize(window->width(), window->height() - window->centralWidget()->height() +
-                                                innerHeight_ + dock_->sizeHint().height());
+            fitWindow(window);
         }
         waterfall_->start(rate);
     });
@@ -93,11 +90,20 @@ void AudioSession::showSignalIn(QMainWindow *window) {
     });
 }
 
-bool AudioSession::isAudioFile(const QString &path) {
-    static const QStringList suffixes = {QStringLiteral("wav"), QStringLiteral("flac"),
-                                         QStringLiteral("ogg"), QStringLiteral("oga"),
-                                         QStringLiteral("opus")};
-    return suffixes.contains(QFileInfo(path).suffix().toLower());
+// The window's own area keeps its size and its controls their places (no
+// blank band opens in it): the panel goes under it, and the window grows by
+// the panel's height as far as the screen's free area allows, the picture
+// of the signal taking what height is left.
+void AudioSession::fitWindow(QMainWindow *window) {
+    QWidget *inner = window->centralWidget();
+    inner->setFixedHeight(innerHeight_);
+    window->layout()->activate(); // the panel now takes its height from the area
+    const int wanted = window->height() - dock_->height() + dock_->sizeHint().height();
+    const QRect free = window->screen()->availableGeometry();
+    const int frame = window->frameGeometry().height() - window->height(); // the title bar
+    window->resize(window->width(), std::min(wanted, free.height() - frame));
+    if (window->frameGeometry().bottom() > free.bottom())
+        window->move(window->x(), std::max(free.top(), free.bottom() + 1 - window->frameGeometry().height()));
 }
 
 QString AudioSession::audioFilter() {
@@ -152,6 +158,11 @@ QString AudioSession::whereLinesGo() const {
 }
 
 void AudioSession::openRecording(const QString &path) {
+    if (!kept_.path.isEmpty() && QFileInfo(kept_.path) == QFileInfo(path) &&
+        QFileInfo(path).lastModified() == kept_.modified) {
+        const KeptCopy copy = std::exchange(kept_, {});
+        return emit recordingCopied(copy.path, copy.lines, copy.status);
+    }
     const std::optional<double> start = recordingStartFromName(path);
     recording_.start(path, start);
     if (!progress_) {
@@ -175,8 +186,16 @@ void AudioSession::cancelRecording() {
     recording_.cancel();
 }
 
+void AudioSession::keepCopy(const QString &path, const QStringList &lines, const QString &status) {
+    kept_ = {path, QFileInfo(path).lastModified(), lines, status};
+    emit note(QStringLiteral("The copy of %1 was not shown, as the text was kept; Open Recording "
+                             "of it again shows the copy at once")
+                  .arg(QFileInfo(path).fileName()));
+}
+
 void AudioSession::copied(const RecordingResult &result) {
     if (progress_) {
+        progress_->hide(); // no blank box left behind a message
         progress_->deleteLater();
         progress_ = nullptr;
     }
@@ -185,7 +204,8 @@ void AudioSession::copied(const RecordingResult &result) {
         waterfall_->stop();
     }
     if (result.cancelled) {
-        emit note(QStringLiteral("Copying %1 cancelled").arg(result.path));
+        emit note(QStringLiteral("Copying %1 cancelled after %2 of audio")
+                      .arg(result.path, QLatin1String(clockDuration(result.figures.seconds))));
         return;
     }
     if (!result.error.isEmpty() && result.lines.isEmpty()) {
@@ -199,12 +219,18 @@ void AudioSession::copied(const RecordingResult &result) {
         lines.append(line.line);
     }
     lines.append(QString()); // as a log that ends with a line break
-    QString text = QStringLiteral("Opened %1: %2").arg(result.path, figuresText(result.figures));
+    // What was found first, where the file lies last: the status line may
+    // be too short for the whole text.
+    const QFileInfo file(result.path);
+    QString text = QStringLiteral("Opened %1: %2").arg(file.fileName(), figuresText(result.figures));
     if (!result.timed)
         text += QLatin1String("; no start time in the file's name, so the lines have no time");
+    for (const QString &said : {result.note, result.error})
+        if (!said.isEmpty())
+            text += QLatin1String("; ") + said;
+    emit recordingCopied(result.path, lines, text + QLatin1String("; in ") + file.absolutePath());
     if (!result.error.isEmpty())
-        text += QLatin1String("; ") + result.error;
-    emit recordingCopied(result.path, lines, text);
+        emit failed(result.error + QLatin1String("\n\nThe lines copied before it are shown."));
 }
 
 void AudioSession::remember(const CopiedLogLine &line) {

@@ -1,7 +1,9 @@
 #include "app/beacondocument.h"
 
 #include "app/beaconedit.h"
+#include "cwaudio/audiofile.h"
 
+#include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -69,11 +71,31 @@ void BeaconDocument::show(const QString &path, LoadedLog &log, const QString &te
                                         : QString()));
 }
 
+void BeaconDocument::markUnsaved() {
+    edit_->setModified(true);
+}
+
 bool BeaconDocument::saveAs(bool keepSource) {
+    const bool fromRecording = AudioFile::isAudioName(sourcePath_);
+    const QFileInfo source(sourcePath_);
+    const QString offered =
+        fromRecording ? source.dir().filePath(source.completeBaseName() + QStringLiteral(".txt"))
+                      : sourcePath_;
     const QString path =
-        QFileDialog::getSaveFileName(parent_, QStringLiteral("Save Text As"), sourcePath_);
+        QFileDialog::getSaveFileName(parent_, QStringLiteral("Save Text As"), offered);
     if (path.isEmpty())
         return false;
+    if (AudioFile::isAudioName(path) && QFileInfo::exists(path)) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Save Text As"),
+                        QStringLiteral("%1 is %2. Replace the recording by the beacon text?")
+                            .arg(path, QFileInfo(path) == source
+                                           ? QStringLiteral("the recording this text was copied from")
+                                           : QStringLiteral("a recording, not text")),
+                        QMessageBox::Yes | QMessageBox::No, parent_);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes)
+            return false;
+    }
     QString error;
     if (!writeWholeFile(path, edit_->toPlainText().toUtf8(), &error)) {
         warn(QStringLiteral("The beacon text could not be saved as\n%1\n\n%2").arg(path, error));

@@ -235,29 +235,30 @@ BeaconEdit::BeaconEdit(QWidget *parent)
     findText_->setPlaceholderText(tr("Find"));
     findText_->setAccessibleName(tr("Find"));
     findText_->installEventFilter(this);
-    const auto button = [this, layout](const QString &text, const QString &tip) {
+    const auto button = [this, layout](const QString &text, const QString &name, const QString &keys) {
         auto *b = new QToolButton(findBar_);
         b->setText(text);
-        b->setToolTip(tip);
+        b->setAccessibleName(name);
+        b->setToolTip(keys.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, keys));
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
         layout->addWidget(b);
         return b;
     };
     layout->addWidget(findText_);
-    findCase_ = button(QStringLiteral("Aa"), tr("Match case"));
+    findCase_ = button(QStringLiteral("Aa"), tr("Match case"), QString());
     findCase_->setObjectName(QStringLiteral("findCase"));
     findCase_->setCheckable(true);
-    connect(button(QStringLiteral("\u25B2"), tr("Previous match (Shift+F3)")),
+    connect(button(QStringLiteral("\u25B2"), tr("Previous match"), QStringLiteral("Shift+F3")),
             &QToolButton::clicked, this, &BeaconEdit::findPrevious);
-    connect(button(QStringLiteral("\u25BC"), tr("Next match (F3)")), &QToolButton::clicked, this,
-            &BeaconEdit::findNext);
+    connect(button(QStringLiteral("\u25BC"), tr("Next match"), QStringLiteral("F3")),
+            &QToolButton::clicked, this, &BeaconEdit::findNext);
     findStatus_ = new QLabel(findBar_);
     findStatus_->setObjectName(QStringLiteral("findStatus"));
     findStatus_->setMinimumWidth(findStatus_->fontMetrics().horizontalAdvance(tr("wrapped ")));
     layout->insertWidget(1, findStatus_);
-    connect(button(QStringLiteral("\u2715"), tr("Close (Escape)")), &QToolButton::clicked, this,
-            &BeaconEdit::closeFind);
+    connect(button(QStringLiteral("\u2715"), tr("Close the find bar"), QStringLiteral("Escape")),
+            &QToolButton::clicked, this, &BeaconEdit::closeFind);
     // Typing searches from where the current match starts, so that it grows.
     connect(findText_, &QLineEdit::textEdited, this,
             [this] { findFrom(selectionStart(), false); });
@@ -1000,13 +1001,18 @@ void BeaconEdit::ensureCursorVisible() {
     else if (cursor_.line >= vertical->value() + visible)
         vertical->setValue(cursor_.line - visible + 1);
 
+    // Sideways only when the cursor, or a selection on its line that fits
+    // (a match found), is out of view; then a quarter of the view further.
     QScrollBar *horizontal = horizontalScrollBar();
     const int x = columnX(cursor_.line, cursor_.column);
-    const int room = viewport()->width() - MarginWidth - 2 * TextGap - charWidth_;
-    if (x < horizontal->value())
-        horizontal->setValue(std::max(x - room / 4, 0));
-    else if (x > horizontal->value() + room)
-        horizontal->setValue(x - room + room / 4);
+    const int room = viewport()->width() - MarginWidth - TextGap - 2; // the cursor is 2 px wide
+    const int other = anchor_.line == cursor_.line ? columnX(anchor_.line, anchor_.column) : x;
+    const bool both = std::abs(other - x) <= room;
+    const int left = both ? std::min(x, other) : x, right = both ? std::max(x, other) : x;
+    if (left < horizontal->value())
+        horizontal->setValue(std::max(left - room / 4, 0));
+    else if (right > horizontal->value() + room)
+        horizontal->setValue(std::min(right - room + room / 4, left));
 }
 
 void BeaconEdit::resizeEvent(QResizeEvent *event) {

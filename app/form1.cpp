@@ -6,6 +6,7 @@
 #include "app/channelchart.h"
 #include "app/followsession.h"
 #include "app/form2.h"
+#include "app/sourceswitch.h"
 #include "app/legacylook.h"
 #include "app/linemarks.h"
 #include "app/module1.h"
@@ -39,6 +40,7 @@ constexpr int OptionPlaces[ChartChannelCount][3] = {
 // The bottom row: Label3 from 720 twips, 7095 wide; Label2 ends at 8535.
 const QRect Label3Place = twips(720, 11400, 7095, 255);
 const QRect Label2Place = twips(7920, 11400, 615, 255);
+const QRect HScroll1Place = twips(8640, 11400, 1095, 255);
 
 } // namespace
 
@@ -56,31 +58,15 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
     buildControls();
     document_ = new BeaconDocument(Text2, this);
     connect(document_, &BeaconDocument::status, statusRow_, &StatusRow::setStatus);
-    connect(document_, &BeaconDocument::dropped, this, &Form1::openDropped);
-    following_ = new FollowSession(configuration, this);
-    connect(following_, &FollowSession::linesArrived, this, &Form1::appendReceived);
-    connect(following_, &FollowSession::status, statusRow_, &StatusRow::setStatus);
-    connect(following_, &FollowSession::failed, document_, &BeaconDocument::warn);
-    connect(following_, &FollowSession::activeChanged, this, [this](bool active) {
-        MnuFollow->setText(active ? QStringLiteral("Stop Following")
-                                  : QStringLiteral("Follow Log..."));
+    sources_ = new SourceSwitch(configuration, document_, this);
+    connect(document_, &BeaconDocument::dropped, sources_, &SourceSwitch::openDropped);
+    connect(sources_, &SourceSwitch::linesArrived, this, &Form1::appendReceived);
+    connect(sources_, &SourceSwitch::status, statusRow_, &StatusRow::setStatus);
+    connect(sources_, &SourceSwitch::followed, this, [this] {
+        // As tail -f: the end of the log in sight, the newest record shown.
+        Text2->setCursorPosition({Text2->lineCount() - 1, 0});
+        HScroll1->setValue(HScroll1->maximum());
     });
-    audio_ = new AudioSession(this);
-    connect(audio_, &AudioSession::linesArrived, this, &Form1::appendReceived);
-    connect(audio_, &AudioSession::recordingCopied, this, &Form1::showRecording);
-    connect(audio_, &AudioSession::status, following_, &FollowSession::setStatusPrefix);
-    connect(audio_, &AudioSession::note, statusRow_, &StatusRow::setStatus);
-    connect(audio_, &AudioSession::linesOnlyInBox, this, [this] { Text2->setModified(true); });
-    connect(audio_, &AudioSession::failed, document_, &BeaconDocument::warn);
-    connect(audio_, &AudioSession::listeningChanged, this, [this](bool active) {
-        MnuListen->setText(active ? QStringLiteral("Stop Listening") : QStringLiteral("Listen..."));
-        // Heard frames are shared as followed ones are.
-        if (active)
-            following_->startSharing(QString());
-        else if (!following_->active())
-            following_->stopSharing();
-    });
-    audio_->showSignalIn(this);
     buildMenus();
     Form_Load(configuration);
     resize(InnerWidth, InnerHeight + menuBar()->sizeHint().height());
@@ -96,14 +82,20 @@ void Form1::buildMenus() {
         connect(action, &QAction::triggered, this, handler);
         return action;
     };
-    item("MnuOpen", "Open Log...", "Ctrl+O", &Form1::MnuOpen_Click);
-    MnuFollow = item("MnuFollow", "Follow Log...", "Ctrl+L", &Form1::MnuFollow_Click);
+    item("MnuOpen", "Open Log...", "Ctrl+O", [this] { sources_->askForLog(); });
+    QAction *follow = item("MnuFollow", "Follow Log...", "Ctrl+L", [this] { sources_->toggleFollowing(); });
+    connect(sources_, &SourceSwitch::followingChanged, follow, [follow](bool active) {
+        follow->setText(active ? QStringLiteral("Stop Following") : QStringLiteral("Follow Log..."));
+    });
     item("MnuSave", "Save Text As...", "Ctrl+S",
-         [this] { document_->saveAs(following_->active()); });
+         [this] { document_->saveAs(sources_->following().active()); });
     item("MnuExport", "Export CSV...", "Ctrl+E", [this] { document_->exportCsv(history_); });
     file->addSeparator();
-    item("MnuRecording", "Open Recording...", "Ctrl+R", &Form1::MnuRecording_Click);
-    MnuListen = item("MnuListen", "Listen...", "Ctrl+Shift+L", &Form1::MnuListen_Click);
+    item("MnuRecording", "Open Recording...", "Ctrl+R", [this] { sources_->askForRecording(); });
+    QAction *listen = item("MnuListen", "Listen...", "Ctrl+Shift+L", [this] { sources_->toggleListening(); });
+    connect(sources_, &SourceSwitch::listeningChanged, listen, [listen](bool active) {
+        listen->setText(active ? QStringLiteral("Stop Listening") : QStringLiteral("Listen..."));
+    });
     file->addSeparator();
     item("MnuExit", "Exit", "", &Form1::MnuExit_Click);
     QAction *info = menuBar()->addAction(QStringLiteral("Info"));
@@ -118,7 +110,7 @@ void Form1::buildControls() {
     Text2->setMarkSource([this](int line) { return lineMark(history_, line, Text2->line(line)); });
     Text2->setTooltipSource([this](int line) {
         const QString tip = lineTip(history_, line);
-        const QString note = audio_->noteOf(Text2->line(line));
+        const QString note = sources_->audio().noteOf(Text2->line(line));
         return note.isEmpty() || tip.isEmpty() ? tip + note : tip + QLatin1Char('\n') + note;
     });
     connect(Text2, &BeaconEdit::linesChanged, this, &Form1::Text2_Change);
@@ -136,10 +128,12 @@ void Form1::buildControls() {
         button->setStyleSheet(QStringLiteral("QRadioButton { spacing: 3px; }"));
         Option1->addButton(button, i);
     }
+    Option1->button(0)->hide(); // element 0 is never seen, nor reached by Tab or a screen reader
     Option1->button(1)->setChecked(true);
     connect(Option1, &QButtonGroup::idClicked, this, &Form1::Option1_Click);
 
     Text3 = placed(reportView(inner_), "Text3", twips(120, 1920, 9615, 4815));
+    Text3->setAccessibleName(QStringLiteral("Report"));
 
     Frame8 = placed(new QGroupBox(inner_), "Frame8", twips(120, 6960, 9615, 4335));
     Frame8->setFont(msSansSerif(8.25, true));
@@ -156,8 +150,9 @@ void Form1::buildControls() {
     Label2 = placed(new QLabel(inner_), "Label2", Label2Place);
     for (QLabel *label : {Label2, Label3})
         paintGrey(label);
-    statusRow_ = new StatusRow(Label2, Label2Place, Label3, Label3Place, this);
-    HScroll1 = placed(new RecordScrollBar(inner_), "HScroll1", twips(8640, 11400, 1095, 255));
+    HScroll1 = placed(new RecordScrollBar(inner_), "HScroll1", HScroll1Place);
+    HScroll1->setAccessibleName(QStringLiteral("Record"));
+    statusRow_ = new StatusRow(Label2, Label2Place, Label3, Label3Place, HScroll1, HScroll1Place, this);
     connect(HScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
     Picture2 = placed(new QLabel(inner_), "Picture2", twips(12960, 600, 1335, 855));
 
@@ -180,62 +175,12 @@ void Form1::appendReceived(const QStringList &lines) {
     const int first = Text2->appendLines(lines);
     if (atLast)
         HScroll1->setValue(HScroll1->maximum());
-    following_->share(history_, first, int(lines.size()));
+    sources_->share(history_, first, int(lines.size()));
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
     if (!document_->keepOrSave())
         event->ignore();
-}
-
-void Form1::openDropped(const QString &path) {
-    if (AudioSession::isAudioFile(path))
-        openRecording(path);
-    else
-        openLog(path);
-}
-
-void Form1::openRecording(const QString &path) {
-    audio_->openRecording(path);
-}
-
-void Form1::showRecording(const QString &path, const QStringList &lines, const QString &status) {
-    // The text may have been typed in while the recording was copied.
-    if (!document_->keepOrSave())
-        return;
-    if (audio_->listening())
-        audio_->stopListening();
-    following_->stop();
-    LoadedLog log;
-    log.lines.assign(lines.begin(), lines.end());
-    document_->show(path, log, status);
-}
-
-void Form1::openLog(const QString &path) {
-    LoadedLog log = readLogFile(path);
-    if (document_->refused(path, log))
-        return;
-    if (audio_->listening())
-        audio_->stopListening();
-    audio_->cancelRecording();
-    following_->stop();
-    document_->show(path, log, QLatin1String("Opened ") + path);
-}
-
-bool Form1::followLog(const QString &path) {
-    LoadedLog log = following_->start(path);
-    if (document_->refused(path, log))
-        return false;
-    if (audio_->listening()) {
-        audio_->stopListening();
-        following_->setStatusPrefix(QLatin1String("Following ") + path);
-    }
-    audio_->cancelRecording();
-    document_->show(path, log, QLatin1String("Following ") + path);
-    // As tail -f: the end of the log in sight, the newest record shown.
-    Text2->setCursorPosition({Text2->lineCount() - 1, 0});
-    HScroll1->setValue(HScroll1->maximum());
-    return true;
 }
 
 void Form1::Form_Load(const Configuration &configuration) {
@@ -247,6 +192,7 @@ void Form1::Form_Load(const Configuration &configuration) {
 void Form1::Form_Resize() {
     // The screenshot buffer always has the inner area's size.
     Picture2->setGeometry(0, 0, inner_->width(), inner_->height());
+    statusRow_->setAreaWidth(inner_->width());
 }
 
 void Form1::Text2_Change(int firstLine, int removedLines, int addedLines) {
@@ -296,39 +242,6 @@ void Form1::Command1_Click() {
     QMessageBox box(done.error.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
                     QStringLiteral("Error"), done.problem(), QMessageBox::Ok, this);
     box.exec();
-}
-
-void Form1::MnuOpen_Click() {
-    const QString path = document_->askForLog(QStringLiteral("Open Log"));
-    if (!path.isEmpty())
-        openLog(path);
-}
-
-void Form1::MnuFollow_Click() {
-    if (following_->active())
-        return following_->stop();
-    const QString path = document_->askForLog(QStringLiteral("Follow Log"));
-    if (!path.isEmpty())
-        followLog(path);
-}
-
-void Form1::MnuRecording_Click() {
-    const QString path =
-        document_->askForLog(QStringLiteral("Open Recording"), AudioSession::audioFilter());
-    if (!path.isEmpty())
-        openRecording(path);
-}
-
-void Form1::MnuListen_Click() {
-    if (audio_->listening())
-        return audio_->stopListening();
-    std::unique_ptr<AudioSource> input = audio_->chooseInput();
-    if (!input)
-        return;
-    // One live source at a time: the box grows from the audio alone.
-    following_->stop();
-    audio_->cancelRecording();
-    audio_->listen(std::move(input));
 }
 
 void Form1::MnuExit_Click() {

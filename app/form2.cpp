@@ -5,6 +5,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QShortcut>
 
 namespace {
 
@@ -64,6 +65,9 @@ Form2::Form2(QWidget *parent) : QWidget(parent) {
     picture->setPixmap(QPixmap(QStringLiteral(":/kadrin/satellite.jpg")));
     picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
+    // Closed with Escape as well as with the window's close control.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
     Form_Load();
 }
 

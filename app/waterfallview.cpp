@@ -39,9 +39,8 @@ WaterfallView::WaterfallView(QWidget *parent)
       palette_(makePalette()) {
     setObjectName(QStringLiteral("Waterfall"));
     setAccessibleName(tr("Signal waterfall"));
-    setMinimumHeight(60);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setFixedHeight(100);
+    setMinimumHeight(40); // a small screen's height, else 100 or what the window gives it
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     frame_.setInterval(50); // at most 20 frames a second
     connect(&frame_, &QTimer::timeout, this, [this] {
         if (dirty_) {

@@ -8,6 +8,7 @@
 
 #include "app/audiosession.h"
 #include "app/form1.h"
+#include "app/sourceswitch.h"
 #include "cwgen/generator.h"
 #include "listen/audiosource.h"
 
@@ -106,16 +107,16 @@ int main(int argc, char **argv) {
         for (int c = 0; c < 3; ++c) {
             generator.rewind();
             Form1 window{Configuration{}};
-            window.audio().listenSession().setFolder(folder.path());
+            window.sources().audio().listenSession().setFolder(folder.path());
             window.show();
             if (c == 1)
                 window.hide();
             if (c != 2)
-                window.audio().listen(std::make_unique<GeneratedSource>(generator));
+                window.sources().audio().listen(std::make_unique<GeneratedSource>(generator));
             std::printf("| %.0f kHz | %s | %.2f %% of one core |\n", rate / 1000, cases[c],
                         share(seconds) * 100);
             std::fflush(stdout);
-            window.audio().stopListening();
+            window.sources().audio().stopListening();
         }
     }
     return 0;

@@ -7,6 +7,7 @@
 #include "../bench/beaconlog.h"
 #include "app/beaconedit.h"
 #include "app/form1.h"
+#include "app/sourceswitch.h"
 #include "benchfigures.h"
 
 #include <QAbstractButton>
@@ -140,7 +141,7 @@ void benchOpen(int frames) {
     auto window = openWindow();
     QElapsedTimer timer;
     timer.start();
-    window->openLog(path);
+    window->sources().openLog(path);
     QApplication::processEvents();
     const double ms = timer.nsecsElapsed() / 1e6;
     auto *input = window->findChild<BeaconEdit *>(QStringLiteral("Text2"));
@@ -162,7 +163,7 @@ void benchFollow(int lines) {
     if (!log.open(QIODevice::WriteOnly))
         return;
     auto window = openWindow();
-    if (!window->followLog(path))
+    if (!window->sources().followLog(path))
         return;
     auto *label = window->findChild<QLabel *>(QStringLiteral("Label2"));
     QRandomGenerator random(7);

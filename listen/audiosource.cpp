@@ -5,7 +5,9 @@
 #include <QMediaDevices>
 #include <QTimer>
 
+#include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -21,6 +23,9 @@ void mix(const char *data, qsizetype frames, int channels, float scale, float of
         for (int c = 0; c < channels; ++c) {
             T v;
             std::memcpy(&v, data + (i * channels + c) * qsizetype(sizeof(T)), sizeof(T));
+            if constexpr (std::is_floating_point_v<T>)
+                if (!std::isfinite(v))
+                    v = 0; // a dropout, not a sample that would poison the copier's filters
             sum += float(v) - offset;
         }
         out[i] = sum * gain;
@@ -186,6 +191,14 @@ void SoundCard::stop() {
     QAudioSource *source = source_;
     source_ = nullptr;
     quiet_.invalidate();
-    source->stop();
-    source->deleteLater();
+    // Stopped from the event loop: stop() may be called from inside the
+    // input's own signal, and the sound server's stream must not go away
+    // under the code that sent it.
+    QMetaObject::invokeMethod(
+        source,
+        [source] {
+            source->stop();
+            source->deleteLater();
+        },
+        Qt::QueuedConnection);
 }

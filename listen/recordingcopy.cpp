@@ -29,12 +29,14 @@ void RecordingCopy::cancel() {
     RecordingResult result;
     result.path = path_;
     result.cancelled = true;
+    result.figures.seconds = secondsCopied_;
     emit finished(result);
 }
 
 void RecordingCopy::start(const QString &path, std::optional<double> start) {
     cancel();
     cancel_ = false;
+    secondsCopied_ = 0;
     path_ = path;
     const int generation = ++generation_;
     thread_ = std::thread([this, path, start, generation] { run(path, start, generation); });
@@ -77,6 +79,7 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
     QElapsedTimer sinceGlimpse;
     bool firstGlimpse = true;
     const FileCopy copied = copyAudioFile(audio, copier, [&](const float *block, qsizetype got) {
+        secondsCopied_ = double(audio.framesRead()) / audio.sampleRate();
         if (cancel_)
             return false;
         if (firstGlimpse || sinceGlimpse.elapsed() >= 100) {
@@ -112,6 +115,12 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
         result.error = QStringLiteral("%1: cannot read: %2").arg(path, audio.error());
     if (copied.silent)
         result.error = QStringLiteral("%1: cannot read: it holds only silence").arg(path);
+    result.note = audio.note();
+    if (const qint64 unreadable = audio.unreadableSamples())
+        result.note += QStringLiteral("%1%2 %3 no number (NaN or infinite) and read as silence")
+                           .arg(result.note.isEmpty() ? QString() : QStringLiteral("; "))
+                           .arg(unreadable)
+                           .arg(unreadable == 1 ? QStringLiteral("sample was") : QStringLiteral("samples were"));
     result.figures = copier.figures();
     deliver();
 }

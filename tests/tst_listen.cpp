@@ -4,6 +4,7 @@
 #include "app/audiosession.h"
 #include "app/beaconedit.h"
 #include "app/form1.h"
+#include "app/sourceswitch.h"
 #include "cwgen/generator.h"
 #include "listen/audiosource.h"
 #include "windowtest.h"
@@ -139,7 +140,7 @@ void TestListen::listensLineByLine() {
                   QStringLiteral("--rate"), QStringLiteral("11025"), QStringLiteral("--channels"),
                   QStringLiteral("2"), QStringLiteral("-")});
     QVERIFY(writer.waitForStarted());
-    ListenSession &session = window->audio().listenSession();
+    ListenSession &session = window->sources().audio().listenSession();
     session.setFolder(dir.filePath(QStringLiteral("data")));
     session.setClock([] { return Started; });
     // What the log holds on disk as each line is handed on.
@@ -151,12 +152,12 @@ void TestListen::listensLineByLine() {
     });
     BoxSeen told;
     answerBox(QMessageBox::Ok, &told);
-    QVERIFY(window->audio().listen(std::make_unique<PcmStream>(
+    QVERIFY(window->sources().audio().listen(std::make_unique<PcmStream>(
         QStringLiteral("cwgen"), &writer, format(11025, 2, QAudioFormat::Int16))));
     QCOMPARE(menuText("MnuListen"), QStringLiteral("Stop Listening"));
     QVERIFY(statusText(window.get()).contains(logPath));
 
-    QTRY_VERIFY_WITH_TIMEOUT(!window->audio().listening(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->sources().audio().listening(), 30000);
     QCOMPARE(menuText("MnuListen"), QStringLiteral("Listen..."));
     QTRY_COMPARE_WITH_TIMEOUT(told.text,
                               QStringLiteral("Listening stopped: cwgen: the audio stream ended"),
@@ -181,7 +182,7 @@ void TestListen::refusesWhatItCannotHear() {
     QVERIFY(line.open(QIODevice::ReadOnly));
     BoxSeen told;
     answerBox(QMessageBox::Ok, &told);
-    QVERIFY(!window->audio().listen(std::make_unique<PcmStream>(
+    QVERIFY(!window->sources().audio().listen(std::make_unique<PcmStream>(
         QStringLiteral("line in"), &line, format(96000, 1, QAudioFormat::Int16))));
     QTRY_VERIFY_WITH_TIMEOUT(told.seen, DialogWaitMs);
     QCOMPARE(told.text, QStringLiteral("line in: the audio format is not one the copier reads "
@@ -213,7 +214,7 @@ void TestListen::opensARecording() {
     // The signal panel closed and shown again: the window is as high as before.
     const int height = window->height();
     window->findChild<QDockWidget *>(QStringLiteral("SignalDock"))->close();
-    window->openRecording(path);
+    window->sources().openRecording(path);
     QTRY_VERIFY_WITH_TIMEOUT(statusText(window.get()).startsWith(QStringLiteral("Opened ")), 20000);
     QCOMPARE(window->height(), height);
 }
@@ -230,7 +231,7 @@ void TestListen::cancelsARecording() {
     QVERIFY2(cwgen::writeFile(generator, path, &error), qPrintable(error));
     text2()->setPlainText(QStringLiteral("kept"));
     text2()->setModified(false);
-    window->openRecording(path);
+    window->sources().openRecording(path);
     auto *progress = window->findChild<QProgressDialog *>(QStringLiteral("RecordingProgress"));
     QVERIFY(progress && progress->isVisible());
     progress->findChild<QPushButton *>()->click();
@@ -238,8 +239,8 @@ void TestListen::cancelsARecording() {
     // A log opened while a recording is copied wins: the copy is cancelled.
     const QString log = dir.filePath(QStringLiteral("opened.log"));
     QVERIFY(writeFile(log, "opened\n"));
-    window->openRecording(path);
-    window->openLog(log);
+    window->sources().openRecording(path);
+    window->sources().openLog(log);
     QTest::qWait(300);
     QCOMPARE(boxLines(), (QStringList{QStringLiteral("opened"), QString()}));
     QCOMPARE(statusText(window.get()), QStringLiteral("Opened ") + log);
@@ -255,19 +256,19 @@ void TestListen::unwrittenLinesAreUnsaved() {
                  {QStringLiteral("-c"),
                   QStringLiteral("\"$0\" --text '%1' --snr 10 --gap 4 - && sleep 60").arg(Call),
                   QStringLiteral(KADRIN_CWGEN_PATH)});
-    ListenSession &session = window->audio().listenSession();
+    ListenSession &session = window->sources().audio().listenSession();
     session.setFolder(folder);
     session.setFiguresInterval(50);
     session.setClock([] { return Started; });
     BoxSeen cannotWrite;
     answerBox(QMessageBox::Ok, &cannotWrite);
-    QVERIFY(window->audio().listen(std::make_unique<PcmStream>(
+    QVERIFY(window->sources().audio().listen(std::make_unique<PcmStream>(
         QStringLiteral("cwgen"), &writer, format(8000, 1, QAudioFormat::Int16))));
     QTRY_VERIFY_WITH_TIMEOUT(cannotWrite.seen, DialogWaitMs);
     QVERIFY(cannotWrite.text.startsWith(QStringLiteral("Copied lines cannot be written")));
     QTRY_COMPARE(boxLines(), (QStringList{QStringLiteral("2026-12-05 21:07:54  ") + Call, QString()}));
     QTRY_VERIFY(statusText(window.get()).contains(QStringLiteral("lines only in the box")));
-    window->audio().stopListening();
+    window->sources().audio().stopListening();
     QVERIFY(text2()->isModified());
 }
 

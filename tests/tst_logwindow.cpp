@@ -4,6 +4,7 @@
 
 #include "app/beaconedit.h"
 #include "app/form1.h"
+#include "app/sourceswitch.h"
 #include "windowtest.h"
 
 #include <QDir>
@@ -120,7 +121,7 @@ void TestLogWindow::refusesABinaryFile() {
     text2()->setModified(false);
     BoxSeen seen;
     answerBox(QMessageBox::Ok, &seen);
-    window->openLog(path);
+    window->sources().openLog(path);
     QCOMPARE(seen.text, path + QStringLiteral(": not a text file"));
     QCOMPARE(text2()->toPlainText(), QStringLiteral("typed"));
 }
@@ -177,7 +178,7 @@ void TestLogWindow::saveAndExport() {
 
     const QString log = dir.filePath(QStringLiteral("export.log"));
     QVERIFY(writeFile(log, Log));
-    window->openLog(log);
+    window->sources().openLog(log);
     const QString csv = dir.filePath(QStringLiteral("export.csv"));
     answerDialog(csv);
     shortcut(Qt::Key_E);

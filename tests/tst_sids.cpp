@@ -5,6 +5,7 @@
 
 #include "app/audiosession.h"
 #include "app/form1.h"
+#include "app/sourceswitch.h"
 #include "windowtest.h"
 
 #include <QDir>
@@ -398,7 +399,7 @@ void TestSids::windowForwardsWhatItFollows() {
     QVERIFY(log.open(QIODevice::WriteOnly));
     log.write(Second); // there before: not new, not sent
     log.flush();
-    QVERIFY(window.followLog(path));
+    QVERIFY(window.sources().followLog(path));
     log.write(First);
     log.flush();
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 5000));
@@ -425,11 +426,11 @@ void TestSids::windowForwardsWhatItHears() {
     format.setSampleRate(8000);
     format.setChannelCount(1);
     format.setSampleFormat(QAudioFormat::Int16);
-    ListenSession &session = window.audio().listenSession();
+    ListenSession &session = window.sources().audio().listenSession();
     session.setFolder(dir.filePath(QStringLiteral("heard")));
     session.setClock([] { return qint64(1796504870000); }); // 2026-12-05 21:07:50 UTC
     windowtest::rejectForgottenDialogs();
-    QVERIFY(window.audio().listen(
+    QVERIFY(window.sources().audio().listen(
         std::make_unique<PcmStream>(QStringLiteral("cwgen"), &writer, format)));
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 10000));
     QVERIFY(database.requests[0].body.contains(
@@ -440,7 +441,7 @@ void TestSids::windowForwardsWhatItHears() {
     const QString path = dir.filePath(QStringLiteral("after-listening.log"));
     QFile log(path);
     QVERIFY(log.open(QIODevice::WriteOnly));
-    QVERIFY(window.followLog(path));
+    QVERIFY(window.sources().followLog(path));
     log.write(Second);
     log.flush();
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 2; }, 5000));

@@ -4,6 +4,7 @@
 #include "listen/listensession.h"
 #include "listen/recordingcopy.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -38,9 +39,14 @@ public:
     ListenSession &listenSession() { return listen_; }
 
     // Copies a recording; recordingCopied follows unless it is cancelled.
+    // The copy of a recording kept by keepCopy() and not changed since
+    // arrives at once.
     void openRecording(const QString &path);
     // Cancels a recording still being copied: its lines never arrive.
     void cancelRecording();
+    // Keeps a copy the operator did not let replace the text, until the
+    // recording is opened again; the status line says so.
+    void keepCopy(const QString &path, const QStringList &lines, const QString &status);
 
     // "SNR -7.9 dB" for a line copied from audio; empty for any other.
     QString noteOf(const QString &line) const;
@@ -50,7 +56,6 @@ public:
     void showSignalIn(QMainWindow *window);
     WaterfallView *waterfall() const { return waterfall_; }
 
-    static bool isAudioFile(const QString &path);
     static QString audioFilter();
 
 signals:
@@ -77,12 +82,19 @@ private:
     QString figuresText(const CopyFigures &figures) const;
     static double shownTone(const CopyFigures &figures);
     QString whereLinesGo() const;
+    void fitWindow(QMainWindow *window);
 
     QWidget *parent_;
     ListenSession listen_;
     RecordingCopy recording_;
     QPointer<QProgressDialog> progress_;
     QHash<QString, double> snr_; // copied line: its SNR
+    struct KeptCopy {
+        QString path;
+        QDateTime modified; // of the recording when it was copied
+        QStringList lines;
+        QString status;
+    } kept_;
     bool streamShown_ = false;
     QDockWidget *dock_ = nullptr;
     WaterfallView *waterfall_ = nullptr;

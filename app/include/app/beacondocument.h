@@ -31,12 +31,17 @@ public:
     // The log's lines become the box's text, the text of path.
     void show(const QString &path, LoadedLog &log, const QString &status);
     // Save Text As; false when nothing was saved. With keepSource the text
-    // stays that of its log (a followed log goes on growing).
+    // stays that of its log (a followed log goes on growing). The name
+    // offered for text copied from a recording is the recording's with
+    // ".txt"; an audio file is replaced only when the operator says so
+    // after being told what it is.
     bool saveAs(bool keepSource = false);
     // Export CSV: what kadrin-decode --csv writes for the same text, the file
     // column naming sourcePath(), or "-" for typed text.
     void exportCsv(const TelemetryHistory &history);
     void warn(const QString &text);
+    // The text holds lines that are nowhere else: it asks to be saved.
+    void markUnsaved();
 
 signals:
     void status(const QString &text);

@@ -18,7 +18,8 @@ struct RecordingResult {
     CopyFigures figures;
     bool timed = false; // the lines carry times (from the file's name or given)
     QString error;      // it could not be read, or read to its end
-    bool cancelled = false;
+    QString note;       // what was wrong with a file read all the same
+    bool cancelled = false; // figures.seconds: how far it was copied
 };
 
 // Copies a recording in a thread of its own, so the window stays usable:
@@ -50,6 +51,7 @@ private:
     std::thread thread_;
     QString path_;
     std::atomic<bool> cancel_{false};
+    std::atomic<double> secondsCopied_{0}; // of the copy running
     int generation_ = 0; // of the copy started last; read in this object's thread only
 };
 

@@ -195,7 +195,6 @@ void AudioSession::keepCopy(const QString &path, const QStringList &lines, const
 
 void AudioSession::copied(const RecordingResult &result) {
     if (progress_) {
-        progress_->hide(); // no blank box left behind a message
         progress_->deleteLater();
         progress_ = nullptr;
     }

@@ -16,6 +16,7 @@ const QMargins PlotMargins(52, 8, 12, 22);
 ChannelChart::ChannelChart(QWidget *parent)
     : QCustomPlot(parent), bars_(new QCPBars(xAxis, yAxis)), nearBars_(new QCPBars(xAxis, yAxis)),
       categoryTicker_(new QCPAxisTickerFixed) {
+    setAccessibleName(QStringLiteral("Channel chart"));
     setAntialiasedElements(QCP::aeNone);
     setNotAntialiasedElements(QCP::aeAll);
     setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);

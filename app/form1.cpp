@@ -145,6 +145,7 @@ void Form1::buildControls() {
 
     Command1 = placed(new QPushButton(QStringLiteral("S"), inner_), "Command1",
                       twips(120, 11400, 495, 255));
+    Command1->setAccessibleName(QStringLiteral("Screenshot"));
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     Label3 = placed(new QLabel(inner_), "Label3", Label3Place);
     Label2 = placed(new QLabel(inner_), "Label2", Label2Place);

@@ -36,6 +36,7 @@ private slots:
     void find_data();
     void find();
     void findBar();
+    void findScrollsOnlyWhenNeeded();
     void accessible();
     void preedit();
     void wordMoves_data();
@@ -121,6 +122,25 @@ void TestBeaconEdit::findBar() {
     QVERIFY(!bar->isVisible());
     QVERIFY(edit_->hasFocus());
     QCOMPARE(edit_->viewport()->geometry().top(), textTop);
+}
+
+// A match in view is shown where it is; one out of view is brought into it.
+void TestBeaconEdit::findScrollsOnlyWhenNeeded() {
+    const QFontMetrics metrics(edit_->font());
+    const int room = edit_->viewport()->width() - BeaconEdit::MarginWidth - 4; // and the cursor
+    QString line = QStringLiteral("qrm"); // ending in the last pixels in view
+    while (metrics.horizontalAdvance(QLatin1Char('2') + line) <= room)
+        line.prepend(QLatin1Char('2'));
+    const int second = metrics.horizontalAdvance(line + QString(200, '2')); // where the next starts
+    edit_->setPlainText(line + QString(200, '2') + QStringLiteral("qrm"));
+    QTest::keyClick(edit_, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClicks(edit_->findChild<QLineEdit *>(QStringLiteral("findText")), "qrm");
+    QScrollBar *sideways = edit_->horizontalScrollBar();
+    QCOMPARE(sideways->value(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY2(sideways->value() <= second &&
+                 second + metrics.horizontalAdvance(QStringLiteral("qrm")) <= sideways->value() + room,
+             qPrintable(QString::number(sideways->value())));
 }
 
 void TestBeaconEdit::accessible() {

@@ -4,7 +4,9 @@
 #include "app/beaconedit.h"
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/sourceswitch.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QClipboard>
@@ -13,8 +15,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyleHints>
+#include <QTemporaryDir>
 #include <QTest>
 #include <qcustomplot.h>
 
@@ -55,6 +59,8 @@ private slots:
     void optionClicksAndTheResetToChannel1();
     void tabMovesTheFocus();
     void positionLabelStaysReadable();
+    void statusLineUsesTheWidth();
+    void screenReadersNameEveryControl();
     void undoAndRedo();
     void longLineKeptExactly();
     void idleWindowDoesNoWork();
@@ -197,6 +203,38 @@ void TestForm1::positionLabelStaysReadable() {
     QVERIFY(control<QLabel>("Label3")->geometry().right() < label->x());
 }
 
+// A status text too long for its line shows its start (what matters comes
+// first) and is whole in the tooltip; a wider window gives the line its
+// width, and nothing outside the layout comes into sight.
+void TestForm1::statusLineUsesTheWidth() {
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QString(60, 'p') + QStringLiteral(".log"));
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x\n") == 2);
+    file.close();
+    window->sources().openLog(log);
+    const QLabel *status = control<QLabel>("Label3");
+    QVERIFY2(status->text().startsWith(QStringLiteral("Opened ") + dir.path()) &&
+                 status->text().endsWith(QChar(0x2026)),
+             qPrintable(status->text()));
+    QCOMPARE(status->toolTip(), QStringLiteral("Opened ") + log);
+    window->resize(1100, window->height());
+    QTRY_COMPARE(status->text(), QStringLiteral("Opened ") + log);
+    QVERIFY(status->geometry().right() < control<QLabel>("Label2")->x());
+    QCOMPARE(browser()->geometry().right(), window->width() - 7);
+    QVERIFY(!option(0)->isVisible());
+}
+
+// A screen reader names every control it can reach in words, not symbols.
+void TestForm1::screenReadersNameEveryControl() {
+    QTest::keyClick(text2(), Qt::Key_F, Qt::ControlModifier); // the find bar's too
+    for (QWidget *widget : window->findChildren<QWidget *>())
+        if (widget->isVisible() && (widget->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton *>(widget)))
+            QVERIFY2(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name).contains(
+                         QRegularExpression(QStringLiteral("[A-Za-z]{2}"))),
+                     qPrintable(widget->objectName() + QLatin1Char(' ') + widget->metaObject()->className()));
+}
+
 void TestForm1::undoAndRedo() {
     QTest::keyClicks(text2(), frame('4'));
     QTest::keyClick(text2(), Qt::Key_Return);
@@ -254,7 +292,8 @@ void TestForm1::oneAboutWindowWithItsVersion() {
     QPointer<Form2> first = aboutWindows().first();
     QCOMPARE(first->windowTitle(), QStringLiteral(" Info"));
     QVERIFY(!first->parent() && !first->isModal());
-    first->close();
+    QApplication::setActiveWindow(first);
+    QTest::keyClick(first, Qt::Key_Escape);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(first.isNull());
     info->trigger();

@@ -13,6 +13,8 @@
 #include <QDockWidget>
 #include <QProcess>
 #include <QProgressDialog>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,7 +51,8 @@ private slots:
     void refusesWhatItCannotHear();
     void opensARecording();
     void cancelsARecording();
-    void unwrittenLinesAreUnsaved();
+    void cutRecordingKeepsItsLines();
+    void listensWhileAMessageIsOpen();
 
 private:
     BeaconEdit *text2() { return window->findChild<BeaconEdit *>(QStringLiteral("Text2")); }
@@ -129,33 +132,37 @@ void TestListen::mixesToMono() {
 }
 
 // Lines come as their transmissions end, with the time of their first
-// element counted from the start; each is in the day's listen log as soon
-// as it is in the box. The stream's end stops listening and says so.
+// element counted from the start; each is in the listen log of its own UTC
+// day as soon as it is in the box. The stream comes in pieces that end
+// inside a sample. Its end stops listening and says so.
 void TestListen::listensLineByLine() {
     QProcess writer;
-    writer.start(QStringLiteral(KADRIN_CWGEN_PATH),
-                 {QStringLiteral("--text"), Frame, QStringLiteral("--text"), Call,
-                  QStringLiteral("--snr"), QStringLiteral("10"), QStringLiteral("--gap"),
-                  QStringLiteral("2.5"), QStringLiteral("--seed"), QStringLiteral("7"),
-                  QStringLiteral("--rate"), QStringLiteral("11025"), QStringLiteral("--channels"),
-                  QStringLiteral("2"), QStringLiteral("-")});
+    // Pieces of 30,001 bytes, each ending inside a sample, a moment apart.
+    writer.start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("\"$0\" --text '%1' --text '%2' --snr 10 --gap 2.5 --seed 7 --rate 11025 "
+                                 "--channels 2 - > \"$1\"; n=0; while [ $((n * 30001)) -lt $(stat -c %s \"$1\") ]; "
+                                 "do dd if=\"$1\" bs=30001 skip=$n count=1 2>/dev/null; n=$((n+1)); sleep 0.01; done")
+                      .arg(Frame, Call),
+                  QStringLiteral(KADRIN_CWGEN_PATH), dir.filePath(QStringLiteral("pcm"))});
     QVERIFY(writer.waitForStarted());
     ListenSession &session = window->sources().audio().listenSession();
     session.setFolder(dir.filePath(QStringLiteral("data")));
-    session.setClock([] { return Started; });
-    // What the log holds on disk as each line is handed on.
-    const QString logPath = dir.filePath(QStringLiteral("data/listen-2026-12-05.log"));
-    QString logged;
-    connect(&session, &ListenSession::lineCopied, this, [&] {
-        QFile log(logPath);
-        logged = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-    });
+    session.setClock([] { return Started + (2 * 3600 + 52 * 60) * 1000; }); // 23:59:50
+    // What the logs hold on disk as each line is handed on.
+    const auto logOf = [this](const char *day) {
+        QFile log(dir.filePath(QStringLiteral("data/listen-2026-12-0%1.log").arg(QLatin1String(day))));
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    };
+    QStringList logged;
+    connect(&session, &ListenSession::lineCopied, this,
+            [&] { logged << logOf("5") + QLatin1Char('|') + logOf("6"); });
     BoxSeen told;
     answerBox(QMessageBox::Ok, &told);
     QVERIFY(window->sources().audio().listen(std::make_unique<PcmStream>(
         QStringLiteral("cwgen"), &writer, format(11025, 2, QAudioFormat::Int16))));
     QCOMPARE(menuText("MnuListen"), QStringLiteral("Stop Listening"));
-    QVERIFY(statusText(window.get()).contains(logPath));
+    QVERIFY(statusText(window.get()).contains(dir.filePath(QStringLiteral("data/listen-2026-12-05.log"))));
 
     QTRY_VERIFY_WITH_TIMEOUT(!window->sources().audio().listening(), 30000);
     QCOMPARE(menuText("MnuListen"), QStringLiteral("Listen..."));
@@ -167,11 +174,11 @@ void TestListen::listensLineByLine() {
     writer.waitForFinished();
     const QList<QByteArray> sent = writer.readAllStandardError().split('\n');
     QCOMPARE(sent.value(1).left(7), QByteArray("27.0200"));
-    const QStringList lines = {QStringLiteral("2026-12-05 21:07:52  ") + Frame,
-                               QStringLiteral("2026-12-05 21:08:17  ") + Call};
-    QCOMPARE(boxLines(), lines + QStringList{QString()});
-    QCOMPARE(logged, lines.join('\n') + '\n');
-    QVERIFY2(tooltipOfLine(0).startsWith(QStringLiteral("frame 1, 2026-12-05 21:07:52 UTC\nSNR ")),
+    const QString first = QStringLiteral("2026-12-05 23:59:52  ") + Frame;
+    const QString second = QStringLiteral("2026-12-06 00:00:17  ") + Call;
+    QCOMPARE(boxLines(), (QStringList{first, second, QString()}));
+    QCOMPARE(logged, (QStringList{first + "\n|", first + "\n|" + second + '\n'}));
+    QVERIFY2(tooltipOfLine(0).startsWith(QStringLiteral("frame 1, 2026-12-05 23:59:52 UTC\nSNR ")),
              qPrintable(tooltipOfLine(0)));
 }
 
@@ -191,9 +198,12 @@ void TestListen::refusesWhatItCannotHear() {
     QCOMPARE(boxLines(), QStringList{QStringLiteral("typed")});
 }
 
-// Open Recording copies in the background and then replaces the text, the
-// question asked first when the text was typed meanwhile; the file's name
-// gives the times, the status line what was found.
+// Open Recording copies in the background and then replaces the text; the
+// question is asked first when the text was typed meanwhile, and a copy the
+// operator does not let in is kept for the next Open Recording of the file.
+// The file's name gives the times, the status line what was found; the text
+// is saved beside the recording, never over it unasked; the signal panel
+// goes under the window's own area, which keeps its height.
 void TestListen::opensARecording() {
     const QString path = recording(QStringLiteral("pass_2026-12-05T21-07-50.flac"), {Frame, Call});
     QVERIFY(!path.isEmpty());
@@ -201,17 +211,39 @@ void TestListen::opensARecording() {
     window->findChild<QAction *>(QStringLiteral("MnuRecording"))->trigger();
     QTest::keyClicks(text2(), QStringLiteral("x")); // the window stays usable
     BoxSeen asked;
-    answerBox(QMessageBox::Discard, &asked);
-    QTRY_COMPARE_WITH_TIMEOUT(text2()->lineCount(), 3, 20000);
+    answerBox(QMessageBox::Cancel, &asked);
+    QTRY_VERIFY_WITH_TIMEOUT(asked.seen, 20000);
     QCOMPARE(asked.text, QStringLiteral("Save the beacon text?"));
+    QCOMPARE(boxLines(), QStringList{QStringLiteral("x")});
+    QVERIFY(statusText(window.get()).startsWith(QStringLiteral("The copy of pass_2026-12-05T21-07-50.flac was not shown")));
+    answerBox(QMessageBox::Discard);
+    window->sources().openRecording(path);
     QCOMPARE(boxLines(), (QStringList{QStringLiteral("2026-12-05 21:07:52  ") + Frame,
                                       QStringLiteral("2026-12-05 21:08:17  ") + Call, QString()}));
-    QVERIFY2(statusText(window.get()).startsWith(QStringLiteral("Opened ") + path +
-                                                 QStringLiteral(": tone 800 Hz, 20 WPM, SNR ")),
+    QVERIFY2(statusText(window.get()).startsWith(QStringLiteral("Opened pass_2026-12-05T21-07-50.flac: tone 800 Hz, 20 WPM, SNR ")),
              qPrintable(statusText(window.get())));
-    QVERIFY(statusText(window.get()).endsWith(QStringLiteral("2 lines, 1 frame")));
+    QVERIFY(statusText(window.get()).endsWith(QStringLiteral("2 lines, 1 frame; in ") + dir.path()));
 
-    // The signal panel closed and shown again: the window is as high as before.
+    QString offered;
+    whenShown<QFileDialog>([&](QFileDialog *dialog) {
+        offered = dialog->selectedFiles().value(0);
+        dialog->reject();
+    });
+    window->findChild<QAction *>(QStringLiteral("MnuSave"))->trigger();
+    QCOMPARE(offered, dir.filePath(QStringLiteral("pass_2026-12-05T21-07-50.txt")));
+    const qint64 size = QFileInfo(path).size();
+    BoxSeen warned;
+    answerDialog(path);
+    answerBox(QMessageBox::Yes); // the file dialog's own question: replace it
+    answerBox(QMessageBox::No, &warned);
+    window->findChild<QAction *>(QStringLiteral("MnuSave"))->trigger();
+    QCOMPARE(warned.text, path + QStringLiteral(" is the recording this text was copied from. "
+                                                "Replace the recording by the beacon text?"));
+    QCOMPARE(QFileInfo(path).size(), size);
+
+    // No blank band opens in the window's own area, and the window fits the screen.
+    QCOMPARE(window->centralWidget()->height(), 783);
+    QVERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
     const int height = window->height();
     window->findChild<QDockWidget *>(QStringLiteral("SignalDock"))->close();
     window->sources().openRecording(path);
@@ -219,7 +251,8 @@ void TestListen::opensARecording() {
     QCOMPARE(window->height(), height);
 }
 
-// Cancel stops the copy; the text is left as it was.
+// Cancel stops the copy where it is (the status line says how far it got);
+// the text is left as it was.
 void TestListen::cancelsARecording() {
     cwgen::Settings settings;
     settings.snrDb = 0;
@@ -235,7 +268,11 @@ void TestListen::cancelsARecording() {
     auto *progress = window->findChild<QProgressDialog *>(QStringLiteral("RecordingProgress"));
     QVERIFY(progress && progress->isVisible());
     progress->findChild<QPushButton *>()->click();
-    QCOMPARE(statusText(window.get()), QStringLiteral("Copying %1 cancelled").arg(path));
+    const QRegularExpressionMatch cancelled =
+        QRegularExpression(QStringLiteral("^Copying %1 cancelled after (\\d+):\\d\\d of audio$")
+                               .arg(QRegularExpression::escape(path)))
+            .match(statusText(window.get()));
+    QVERIFY2(cancelled.hasMatch() && cancelled.captured(1).toInt() < 10, qPrintable(statusText(window.get())));
     // A log opened while a recording is copied wins: the copy is cancelled.
     const QString log = dir.filePath(QStringLiteral("opened.log"));
     QVERIFY(writeFile(log, "opened\n"));
@@ -246,27 +283,58 @@ void TestListen::cancelsARecording() {
     QCOMPARE(statusText(window.get()), QStringLiteral("Opened ") + log);
 }
 
+// A recording cut short: the lines copied before the cut are shown, then a
+// message says what happened; no progress box is left behind it.
+void TestListen::cutRecordingKeepsItsLines() {
+    const QString path = recording(QStringLiteral("cut.flac"), {Frame, Call});
+    QVERIFY(QFile::resize(path, QFileInfo(path).size() * 3 / 4)); // in the call, after the frame
+    BoxSeen told;
+    bool progressShown = true;
+    whenShown<QMessageBox>([&](QMessageBox *box) {
+        auto *progress = window->findChild<QProgressDialog *>(QStringLiteral("RecordingProgress"));
+        progressShown = progress && progress->isVisible();
+        told = {true, box->windowTitle(), box->text(), box->icon()};
+        box->accept();
+    });
+    window->sources().openRecording(path);
+    QTRY_VERIFY_WITH_TIMEOUT(told.seen, 20000);
+    QVERIFY(!progressShown);
+    QVERIFY2(told.text.startsWith(path + QStringLiteral(": cannot read: damaged audio after ")), qPrintable(told.text));
+    QCOMPARE(boxLines().value(0), Frame);
+}
+
 // Lines that cannot go into the listen log are the box's only copy: they
-// count as unsaved, and the status line says so.
-void TestListen::unwrittenLinesAreUnsaved() {
+// count as unsaved and the status line says so. The message saying it
+// comes with the line already in the box, and listening goes on while it
+// is open.
+void TestListen::listensWhileAMessageIsOpen() {
     const QString folder = dir.filePath(QStringLiteral("blocked"));
     QVERIFY(QDir().mkpath(folder + QStringLiteral("/listen-2026-12-05.log"))); // a folder in its place
-    QProcess writer; // the input stays open after the call, as a sound card's does
+    QProcess writer; // the input stays open after the calls, as a sound card's does
     writer.start(QStringLiteral("sh"),
                  {QStringLiteral("-c"),
-                  QStringLiteral("\"$0\" --text '%1' --snr 10 --gap 4 - && sleep 60").arg(Call),
+                  QStringLiteral("\"$0\" --text '%1' --snr 10 --gap 4 - && sleep 1 && \"$0\" --text TEST "
+                                 "--snr 10 --gap 4 - && sleep 60").arg(Call),
                   QStringLiteral(KADRIN_CWGEN_PATH)});
     ListenSession &session = window->sources().audio().listenSession();
     session.setFolder(folder);
     session.setFiguresInterval(50);
     session.setClock([] { return Started; });
-    BoxSeen cannotWrite;
-    answerBox(QMessageBox::Ok, &cannotWrite);
+    QStringList atMessage;
+    bool secondWhileOpen = false;
+    QString message;
+    whenShown<QMessageBox>([&](QMessageBox *box) {
+        atMessage = boxLines();
+        message = box->text();
+        secondWhileOpen = QTest::qWaitFor([&] { return text2()->lineCount() == 3; }, DialogWaitMs);
+        box->accept();
+    });
     QVERIFY(window->sources().audio().listen(std::make_unique<PcmStream>(
         QStringLiteral("cwgen"), &writer, format(8000, 1, QAudioFormat::Int16))));
-    QTRY_VERIFY_WITH_TIMEOUT(cannotWrite.seen, DialogWaitMs);
-    QVERIFY(cannotWrite.text.startsWith(QStringLiteral("Copied lines cannot be written")));
-    QTRY_COMPARE(boxLines(), (QStringList{QStringLiteral("2026-12-05 21:07:54  ") + Call, QString()}));
+    QTRY_VERIFY_WITH_TIMEOUT(!message.isEmpty(), DialogWaitMs);
+    QVERIFY(message.startsWith(QStringLiteral("Copied lines cannot be written")));
+    QCOMPARE(atMessage, (QStringList{QStringLiteral("2026-12-05 21:07:54  ") + Call, QString()}));
+    QVERIFY(secondWhileOpen);
     QTRY_VERIFY(statusText(window.get()).contains(QStringLiteral("lines only in the box")));
     window->sources().audio().stopListening();
     QVERIFY(text2()->isModified());

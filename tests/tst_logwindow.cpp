@@ -106,11 +106,19 @@ void TestLogWindow::openAndDrop() {
     QVERIFY(writeFile(other, "SKADRIN22222222222222222222\n"));
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(other)});
-    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
-    QApplication::sendEvent(window.get(), &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
-    QApplication::sendEvent(window.get(), &drop);
+    const auto dropIt = [&] {
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(window.get(), &enter);
+        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(window.get(), &drop);
+        return enter.isAccepted();
+    };
+    QTest::keyClicks(text2(), QStringLiteral("73")); // typed text: the drop asks first
+    answerBox(QMessageBox::Cancel);
+    QVERIFY(dropIt());
+    QVERIFY(text2()->line(0).startsWith(QStringLiteral("732026-12-05")));
+    text2()->setModified(false);
+    QVERIFY(dropIt());
     QCOMPARE(text2()->toPlainText(), QStringLiteral("SKADRIN22222222222222222222\n"));
 }
 
@@ -160,8 +168,11 @@ void TestLogWindow::followsAGrowingLog() {
     QCOMPARE(text2()->line(1), QStringLiteral("73 QST de QX0ZZ"));
     QCOMPARE(text2()->lineCount(), 8);
     text2()->setModified(false);
+    writer(path, "SKADRIN4JJCC"); // a last line not ended when following stops
+    QTest::qWait(300);
     shortcut(Qt::Key_L); // stop
     QCOMPARE(label("Label3"), QStringLiteral("Stopped following ") + path);
+    QCOMPARE(text2()->line(7), QStringLiteral("SKADRIN4JJCC"));
 }
 
 // Saving writes the box's text; the export is what kadrin-decode writes.
@@ -227,6 +238,12 @@ void TestLogWindow::asksBeforeTextIsLost() {
     forgetAnswers();
 
     QTest::keyClick(text2(), Qt::Key_Delete);
+    answerBox(QMessageBox::Save); // and then no file chosen: nothing is opened
+    whenShown<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+    answerDialog(log);
+    menu("MnuOpen");
+    QCOMPARE(text2()->toPlainText(), QString::fromUtf8(Log).mid(1));
+    forgetAnswers();
     const QString saved = dir.filePath(QStringLiteral("kept.txt"));
     answerBox(QMessageBox::Save);
     answerDialog(saved);

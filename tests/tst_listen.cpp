@@ -142,7 +142,7 @@ void TestListen::listensLineByLine() {
                  {QStringLiteral("-c"),
                   QStringLiteral("\"$0\" --text '%1' --text '%2' --snr 10 --gap 2.5 --seed 7 --rate 11025 "
                                  "--channels 2 - > \"$1\"; n=0; while [ $((n * 30001)) -lt $(stat -c %s \"$1\") ]; "
-                                 "do dd if=\"$1\" bs=30001 skip=$n count=1 2>/dev/null; n=$((n+1)); sleep 0.01; done")
+                                 "do dd if=\"$1\" bs=30001 skip=$n count=1 2>/dev/null; n=$((n+1)); sleep 0.002; done")
                       .arg(Frame, Call),
                   QStringLiteral(KADRIN_CWGEN_PATH), dir.filePath(QStringLiteral("pcm"))});
     QVERIFY(writer.waitForStarted());
@@ -313,7 +313,7 @@ void TestListen::listensWhileAMessageIsOpen() {
     QProcess writer; // the input stays open after the calls, as a sound card's does
     writer.start(QStringLiteral("sh"),
                  {QStringLiteral("-c"),
-                  QStringLiteral("\"$0\" --text '%1' --snr 10 --gap 4 - && sleep 1 && \"$0\" --text TEST "
+                  QStringLiteral("\"$0\" --text '%1' --snr 10 --gap 4 - && sleep 0.3 && \"$0\" --text TEST "
                                  "--snr 10 --gap 4 - && sleep 60").arg(Call),
                   QStringLiteral(KADRIN_CWGEN_PATH)});
     ListenSession &session = window->sources().audio().listenSession();

@@ -128,8 +128,8 @@ private slots:
     void guards_data();
     void guards();
     void followingTriesOn();
-    void fullFileSystem_data();
-    void fullFileSystem();
+    void journalCannotBeWritten_data();
+    void journalCannotBeWritten();
     void windowForwardsWhatItFollows();
     void windowForwardsWhatItHears();
 
@@ -357,36 +357,56 @@ void TestSids::followingTriesOn() {
     QVERIFY(process.readAllStandardError().contains("0 sent, 0 rejected, 1 unsent"));
 }
 
-// The journal's file system full after 4 KiB: the first journal line
-// fails, or already the lock file.
-void TestSids::fullFileSystem_data() {
-    QTest::addColumn<QString>("size");
+// A journal that cannot take a line: its file system full after 4 KiB (the
+// first line fails, or already the lock file) or with room for 20 bytes of
+// the line, or a journal that cannot be synced (a link to /dev/null). The
+// frame is delivered but not recorded: sending stops, the run exits 3.
+void TestSids::journalCannotBeWritten_data() {
+    QTest::addColumn<QString>("size");      // of the journal's file system; none: the link
+    QTest::addColumn<QByteArray>("before"); // in the journal
+    QTest::addColumn<QByteArray>("log");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("said"); // %1: the journal
-    QTest::newRow("journal full: sending stops")
-        << QStringLiteral("8k") << 3
-        << QStringLiteral("cannot write the journal: %1: No space left on device");
+    const QString full = QStringLiteral("cannot write the journal: %1: No space left on device");
+    QTest::newRow("full: sending stops")
+        << QStringLiteral("8k") << QByteArray() << First + Second << 3 << full;
+    QTest::newRow("a short write: sending stops")
+        << QStringLiteral("12k") << QByteArray(4075, '#') + '\n'
+        << First + Second << 3 << full;
+    QTest::newRow("not synced, the only frame: exit 3")
+        << QString() << QByteArray() << First << 3
+        << QStringLiteral("cannot write the journal: %1: Invalid argument");
     QTest::newRow("no room for the lock file")
-        << QStringLiteral("4k") << 2
+        << QStringLiteral("4k") << QByteArray() << First + Second << 2
         << QStringLiteral("cannot create the lock file %1.lock: No space left on device");
 }
 
-void TestSids::fullFileSystem() {
+void TestSids::journalCannotBeWritten() {
     QFETCH(QString, size);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, log);
     QFETCH(int, exitCode);
     QFETCH(QString, said);
     const QString small = dir.filePath(QStringLiteral("small"));
-    if (!windowtest::mountSmallDisk(small, size))
+    if (!size.isEmpty() && !windowtest::mountSmallDisk(small, size))
         QSKIP("needs to mount a small file system (root)");
-    const auto unmount = windowtest::unmountWhenDone(small);
-    QVERIFY(windowtest::writeFile(small + QStringLiteral("/filler"), QByteArray(4096, 'x')));
-    journal = small + QStringLiteral("/journal.txt");
+    auto unmount = windowtest::unmountWhenDone(small);
+    if (size.isEmpty()) {
+        unmount.dismiss();
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), journal));
+    } else {
+        QVERIFY(windowtest::writeFile(small + QStringLiteral("/filler"), QByteArray(4096, 'x')));
+        journal = small + QStringLiteral("/journal.txt");
+        QVERIFY(windowtest::writeFile(journal, before));
+    }
     Database database;
-    const Run run = decode(station(database), First + Second);
+    const Run run = decode(station(database), log);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(database.requests.size(), exitCode == 3 ? 1 : 0);
     QCOMPARE(run.err.count(said.arg(journal).toLocal8Bit()), 1);
-    QCOMPARE(run.err.contains("SiDS: 1 sent, 0 rejected, 1 unsent"), exitCode == 3);
+    QCOMPARE(run.err.contains("SiDS: 1 sent, 0 rejected, " +
+                              QByteArray::number(log.count('\n') - 1) + " unsent"),
+             exitCode == 3);
 }
 
 void TestSids::windowForwardsWhatItFollows() {

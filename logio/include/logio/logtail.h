@@ -79,9 +79,13 @@ private:
     void readOn();
     void watch();
     bool restart(LogReader::Restart why);
+    // Reads up to maxBytes (all when 0) of the file being read and hands them
+    // on; bytes that came end the quiet.
+    bool readOld(qint64 maxBytes);
     // At the end of the file: whether the name still names it, and the
-    // switch to another file under the name.
-    bool lookAtName();
+    // switch to another file under the name, reading up to maxBytes of the
+    // old one first.
+    bool lookAtName(qint64 maxBytes);
     void sayWaiting(const QString &why);
 
     QByteArray name_;

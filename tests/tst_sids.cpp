@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QLockFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,6 +24,8 @@ namespace {
 
 const QByteArray First = "2026-12-05 21:07:53 SKADRIN4JJCCDDCA1238DC24FFF\n";
 const QByteArray Second = "RX (2026-12-05 21:08Z): SKADRIN22222222222222222222\n";
+// First's frame at Second's time: another frame to the journal.
+const QByteArray Twin = "RX (2026-12-05 21:08Z): SKADRIN4JJCCDDCA1238DC24FFF\n";
 const QByteArray NotSent = "SKADRIN4JJCCDDCA1238DC24FFF\n"                     // no time
                            "2026-12-05 21:09:02 SKADRIN4JJC#DDCA1238DC24FFF\n" // unreadable
                            "2026-12-05 21:09:25 SKADRIN4JJCCDDCA1238DC24FF\n"; // near miss
@@ -279,23 +282,24 @@ void TestSids::answers() {
     QCOMPARE(run.err.contains("SiDS: 1 sent,"), journalStart == "delivered");
 }
 
-// What was delivered is never sent again, what was not is sent next time,
-// and a journal line cut short by a crash does not count.
+// What was delivered is never sent again, what was not (if only its time or
+// frame differs) is sent next time, and a journal line cut short by a crash
+// does not count.
 void TestSids::journalAcrossRuns() {
     Database down;
     down.script = {Close};
     QCOMPARE(decode(station(down), First).exitCode, 3);
     Database up;
     QCOMPARE(decode(station(up), First).exitCode, 0);
-    const Run again = decode(station(up), First + Second);
-    QVERIFY2(again.err.contains("SiDS: 1 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
-    QCOMPARE(up.requests.size(), 2);
-    const QByteArray content = journalContent();
-    QCOMPARE(content.count('\n'), 2);
-    QVERIFY(windowtest::writeFile(journal, content.chopped(10))); // the second line torn
-    QCOMPARE(decode(station(up), First + Second).exitCode, 0);
+    const Run again = decode(station(up), First + Second + Twin);
+    QVERIFY2(again.err.contains("SiDS: 2 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
     QCOMPARE(up.requests.size(), 3);
-    QCOMPARE(up.requests[2].body, up.requests[1].body);
+    const QByteArray content = journalContent();
+    QCOMPARE(content.count('\n'), 3);
+    QVERIFY(windowtest::writeFile(journal, content.chopped(10))); // the last line torn
+    QCOMPARE(decode(station(up), First + Second + Twin).exitCode, 0);
+    QCOMPARE(up.requests.size(), 4);
+    QCOMPARE(up.requests[3].body, up.requests[2].body);
     QCOMPARE(journalContent(), content);
 }
 
@@ -324,6 +328,7 @@ void TestSids::guards_data() {
     QTest::newRow("NORAD ID 0") << QStringLiteral("--norad") << QStringLiteral("0");
     QTest::newRow("not http") << QStringLiteral("--sids") << QStringLiteral("ftp://example.org/");
     QTest::newRow("no --sids") << QStringLiteral("--sids") << QStringLiteral("drop");
+    QTest::newRow("journal in use") << QStringLiteral("lock") << QString();
 }
 
 void TestSids::guards() {
@@ -337,6 +342,8 @@ void TestSids::guards() {
         arguments.remove(at, 2);
     else if (at >= 0)
         arguments[at + 1] = value;
+    QLockFile lock(journal + QStringLiteral(".lock")); // this test: another program
+    QVERIFY(option != QLatin1String("lock") || lock.tryLock());
     const Run run = decode(arguments, First);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.startsWith("kadrin-decode: "), run.err);

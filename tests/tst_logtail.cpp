@@ -86,9 +86,7 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
         << x400 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 400);
     QTest::newRow("shortened by one byte: the last line waits for its end")
         << QByteArray("a 1\na 2\n") << QStringLiteral("truncate -s -1 pass.log") << 1000
-        << Meanwhile
-        << QStringList{QStringLiteral("a 1"), QStringLiteral("a 2"), QStringLiteral("<truncated>"),
-                       QStringLiteral("a 1"), QStringLiteral("a 2")};
+        << Meanwhile << (numbered("a", 2) << QStringLiteral("<truncated>") << numbered("a", 2));
     QTest::newRow("renamed away, writer goes on in the old file, ends it unfinished, reopens")
         << QByteArray()
         << RotateAndGoOn +
@@ -103,8 +101,7 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
     // tail looks again: the old one is read to its end first.
     const QString lateInOld = QStringLiteral(
         "exec 3>>pass.log; mv pass.log pass.log.1; echo 'new 1' > pass.log; echo 'old 2' >&3");
-    const QStringList oldThenNew{QStringLiteral("old 1"), QStringLiteral("old 2"), replaced,
-                                 QStringLiteral("new 1")};
+    const QStringList oldThenNew = numbered("old", 2) << replaced << QStringLiteral("new 1");
     QTest::newRow("rotated and both written between two looks")
         << QByteArray("old 1\n") << lateInOld << 1000 << After << oldThenNew;
     QTest::newRow("rotated and both written, then the tail finishes")

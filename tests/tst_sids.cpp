@@ -139,14 +139,11 @@ private slots:
 private:
     QStringList station(const Database &database, const QString &latitude = QStringLiteral("52"),
                         const QString &longitude = QStringLiteral("-1.5")) {
-        return QStringList{QStringLiteral("--sids"),
-                           database.url(),
-                           QStringLiteral("--latitude"),
-                           latitude,
-                           QStringLiteral("--longitude=") + longitude,
-                           QStringLiteral("--sids-journal"),
-                           journal} +
-               QStringLiteral("--callsign QX0ZZ/P --norad 99999").split(QLatin1Char(' '));
+        return QStringLiteral("--sids %1 --latitude %2 --longitude=%3 --callsign QX0ZZ/P --norad "
+                              "99999 --sids-journal")
+                   .arg(database.url(), latitude, longitude)
+                   .split(QLatin1Char(' '))
+               << journal;
     }
     // kadrin-decode with short waits: answerMs for a whole request, 20 ms
     // before the second try.

@@ -47,11 +47,11 @@ QByteArray textOf(const QStringList &lines) {
 }
 
 // The writer keeps the log open as fd 3, renames it away, makes a new empty
-// log and after a pause appends "old 1" .. "old 20" to the old one, a little
-// at a time.
+// log and after a pause of 50 ms appends "old 1" .. "old 20" to the old one,
+// one every 15 ms or more: for 0.35 s at least.
 const QString RotateAndGoOn = QStringLiteral(
-    "exec 3>>pass.log; mv pass.log pass.log.1; : > pass.log; sleep 0.1\n"
-    "i=1; while [ $i -le 20 ]; do echo \"old $i\" >&3; sleep 0.01; i=$((i+1)); done\n");
+    "exec 3>>pass.log; mv pass.log pass.log.1; : > pass.log; sleep 0.05\n"
+    "i=1; while [ $i -le 20 ]; do echo \"old $i\" >&3; sleep 0.015; i=$((i+1)); done\n");
 
 constexpr int Meanwhile = 0, After = 1, AtFinish = 2; // when the tail looks
 
@@ -93,9 +93,10 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
                QStringLiteral("printf 'old end' >&3; exec 3>>pass.log; echo 'new 1' >&3")
         << 1000 << Meanwhile
         << old20 + QStringList{QStringLiteral("old end"), replaced, QStringLiteral("new 1")};
-    // The grace time counts from the rotation, not from the old file's last line.
+    // The grace time counts from the rotation, not from the old file's last
+    // line, and again from each line the old file gets after it.
     QTest::newRow("quiet, renamed away, new file stays empty: switch after the grace time")
-        << QByteArray() << QStringLiteral("sleep 0.5; ") + RotateAndGoOn << 400 << Meanwhile
+        << QByteArray() << QStringLiteral("sleep 0.3; ") + RotateAndGoOn << 200 << Meanwhile
         << old20 + QStringList{replaced};
     // Renamed away, a new log filled and the old one appended to before the
     // tail looks again: the old one is read to its end first.
@@ -108,7 +109,7 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
         << QByteArray("old 1\n") << lateInOld << 1000 << AtFinish << oldThenNew;
     QTest::newRow("replaced by a directory for a while")
         << QByteArray("old 1\n")
-        << QStringLiteral("mv pass.log pass.log.1; mkdir pass.log; sleep 0.3; rmdir pass.log; "
+        << QStringLiteral("mv pass.log pass.log.1; mkdir pass.log; sleep 0.2; rmdir pass.log; "
                           "echo 'new 1' > pass.log")
         << 1000 << Meanwhile
         << QStringList{QStringLiteral("old 1"), QStringLiteral("<is a directory now>"), replaced,

@@ -77,8 +77,8 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
     const QStringList a100 = numbered("a", 100);
     const QStringList old20 = numbered("old", 20);
     const QString replaced = QStringLiteral("<replaced>");
-    QTest::newRow("truncated to empty, refilled with more")
-        << textOf(a100) << QStringLiteral("cat b400.txt > pass.log") << 1000 << After
+    QTest::newRow("last line unfinished, truncated to empty, refilled with more")
+        << textOf(a100).chopped(1) << QStringLiteral("cat b400.txt > pass.log") << 1000 << After
         << a100 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 400);
     const QStringList x400 = numbered("b", 399) << QStringLiteral("x 400");
     QTest::newRow("rewritten in place, same size, only its end differs")

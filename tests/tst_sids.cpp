@@ -5,6 +5,7 @@
 
 #include "app/audiosession.h"
 #include "app/form1.h"
+#include "sids/sidsuploader.h"
 #include "windowtest.h"
 
 #include <QDir>
@@ -133,8 +134,8 @@ private slots:
     void followingTriesOn();
     void journalCannotBeWritten_data();
     void journalCannotBeWritten();
-    void windowForwardsWhatItFollows();
-    void windowForwardsWhatItHears();
+    void retryWaitsDoubleUpToTheLongest();
+    void windowForwardsWhatItHearsAndFollows();
 
 private:
     QStringList station(const Database &database, const QString &latitude = QStringLiteral("52"),
@@ -412,28 +413,28 @@ void TestSids::journalCannotBeWritten() {
              exitCode == 3);
 }
 
-void TestSids::windowForwardsWhatItFollows() {
+// The wait before each try doubles up to the longest wait, and stays there.
+void TestSids::retryWaitsDoubleUpToTheLongest() {
     Database database;
-    Form1 window(windowSettings(database));
-    window.show();
-    const QString path = dir.filePath(QStringLiteral("window.log"));
-    QFile log(path);
-    QVERIFY(log.open(QIODevice::WriteOnly));
-    log.write(Second); // there before: not new, not sent
-    log.flush();
-    QVERIFY(window.followLog(path));
-    log.write(First);
-    log.flush();
-    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 5000));
-    QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("Label3"))
-                    ->text()
-                    .endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
-    QVERIFY(journalContent().startsWith("delivered 99999 2026-12-05T21:07:53Z "));
+    database.script = {Close};
+    SidsUploader uploader({database.url(), QStringLiteral("QX0ZZ/P"), 52, -1.5, 99999});
+    QString error;
+    QVERIFY2(uploader.open(journal, &error), qPrintable(error));
+    uploader.setTiming({1000, 10, 20});
+    uploader.setMaxTries(4);
+    QStringList waits;
+    connect(&uploader, &SidsUploader::message, this,
+            [&](const QString &text) { waits << text.section(QLatin1Char(' '), -2); });
+    const LineVerdict frame = LineScanner::judge(QString::fromLatin1(First.trimmed()));
+    uploader.send(*frame.frame, *frame.time);
+    QVERIFY(QTest::qWaitFor([&] { return uploader.gaveUp(); }, 5000));
+    QCOMPARE(waits, QStringList({"0.01 s", "0.02 s", "0.02 s", "next run"}));
 }
 
-// A frame heard on the audio input is shared as a followed one is, with the
-// time of its first element.
-void TestSids::windowForwardsWhatItHears() {
+// The window shares a frame heard on the audio input, with the time of its
+// first element, and then, following a log, each frame appended to it but
+// none it held before: the requests kadrin-decode makes.
+void TestSids::windowForwardsWhatItHearsAndFollows() {
     Database database;
     Form1 window(windowSettings(database));
     window.show();
@@ -455,18 +456,21 @@ void TestSids::windowForwardsWhatItHears() {
     QVERIFY(window.audio().listen(
         std::make_unique<PcmStream>(QStringLiteral("cwgen"), &writer, format)));
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 10000));
-    QVERIFY(database.requests[0].body.contains(
-        "&timestamp=2026-12-05T21%3A07%3A53.000Z&frame="
-        "534B414452494E344A4A4343444443413132333844433234464646&"));
+    const QByteArray place = "longitude=1.50000W&latitude=52.00000N";
+    QCOMPARE(database.requests[0].body, fields(0, place));
     QTRY_VERIFY(windowtest::statusText(&window).endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
+    QVERIFY(journalContent().startsWith("delivered 99999 2026-12-05T21:07:53Z "));
     // Following a log instead goes on sharing.
     const QString path = dir.filePath(QStringLiteral("after-listening.log"));
     QFile log(path);
     QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write(Twin); // there before: not new, not sent
+    log.flush();
     QVERIFY(window.followLog(path));
     log.write(Second);
     log.flush();
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 2; }, 5000));
+    QCOMPARE(database.requests[1].body, fields(1, place));
     QTRY_COMPARE(windowtest::statusText(&window),
                  QStringLiteral("Following %1; sent 1, waiting 0, rejected 0").arg(path));
 }

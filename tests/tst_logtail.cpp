@@ -98,11 +98,13 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
     QTest::newRow("quiet, renamed away, new file stays empty: switch after the grace time")
         << QByteArray() << QStringLiteral("sleep 0.3; ") + RotateAndGoOn << 200 << Meanwhile
         << old20 + QStringList{replaced};
-    // Renamed away, a new log filled and the old one appended to before the
-    // tail looks again: the old one is read to its end first.
-    const QString lateInOld = QStringLiteral(
-        "exec 3>>pass.log; mv pass.log pass.log.1; echo 'new 1' > pass.log; echo 'old 2' >&3");
-    const QStringList oldThenNew = numbered("old", 2) << replaced << QStringLiteral("new 1");
+    // Renamed away, a new log filled and the old one appended to (more than a
+    // slice: 360 kB) before the tail looks again: the old one is read to its
+    // end first.
+    const QString lateInOld =
+        QStringLiteral("exec 3>>pass.log; mv pass.log pass.log.1; "
+                       "echo 'new 1' > pass.log; seq -f 'old %g' 2 40000 >&3");
+    const QStringList oldThenNew = numbered("old", 40000) << replaced << QStringLiteral("new 1");
     QTest::newRow("rotated and both written between two looks")
         << QByteArray("old 1\n") << lateInOld << 1000 << After << oldThenNew;
     QTest::newRow("rotated and both written, then the tail finishes")

@@ -146,14 +146,14 @@ private:
                    .split(QLatin1Char(' '))
                << journal;
     }
-    // kadrin-decode with short waits: answerMs for a whole request, 20 ms
+    // kadrin-decode with short waits: answerMs for a whole request, 10 ms
     // before the second try.
     void startDecode(QProcess &process, const QStringList &arguments, const QByteArray &log) {
         const QString path = dir.filePath(QStringLiteral("pass.log"));
         windowtest::writeFile(path, log);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("KADRIN_SIDS_ANSWER_MS"), QString::number(answerMs));
-        environment.insert(QStringLiteral("KADRIN_SIDS_RETRY_MS"), QStringLiteral("20"));
+        environment.insert(QStringLiteral("KADRIN_SIDS_RETRY_MS"), QStringLiteral("10"));
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KADRIN_DECODE_PATH), arguments + QStringList{path});
     }
@@ -253,7 +253,7 @@ void TestSids::answers_data() {
             << QByteArray() << "answered " + QByteArray(status) + ", Location: /elsewhere/";
     QTest::newRow("500, then 201")
         << QByteArrayList{answer("500 Internal Server Error"), Created} << 2 << 0
-        << QByteArray("delivered") << QByteArray("(answer 500); trying again in 0.02 s");
+        << QByteArray("delivered") << QByteArray("(answer 500); trying again in 0.01 s");
     QTest::newRow("connection closed: three tries, three requests")
         << QByteArrayList{Close} << 3 << 3 << QByteArray()
         << QByteArray("after 3 tries (connection closed before the answer)");

@@ -120,7 +120,7 @@ bool LogTail::lookAtName(qint64 maxBytes) {
     saidWaiting_ = otherFileSeen_ = false;
     quiet_.start();
     sink_.restarted(LogReader::Restart::Replaced);
-    return true; // the look reads on in the new file
+    return true; // the new file is read by this look or the next
 }
 
 void LogTail::sayWaiting(const QString &why) {

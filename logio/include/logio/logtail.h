@@ -17,7 +17,7 @@
 // - when the name names another file (rotated), the old file is read to its
 //   end first: the writer may still append to it for a moment. The tail
 //   switches when the new file has content or the old one has been quiet for
-//   the grace time, reading the old one to its end once more right before;
+//   the grace time, reading the old one to its end after it saw that;
 // - while the name is gone, a directory or no regular file, the old file is
 //   read on and the tail waits for a log under the name.
 // It looks at every change the system reports for the file or its folder

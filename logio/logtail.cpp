@@ -56,12 +56,21 @@ bool LogTail::look(qint64 maxBytes) {
             return false;
         break;
     }
+    // At the end of the file the name is looked at before reading on: a switch
+    // then reads the old file to its end itself, and this look goes on in the
+    // new one (so finish() hands on what a rotation just brought).
+    if (reader_->atEnd() && !lookAtName(maxBytes))
+        return false;
+    return readOld(maxBytes) && (!reader_->atEnd() || lookAtName(maxBytes));
+}
+
+bool LogTail::readOld(qint64 maxBytes) {
     const qint64 before = reader_->offset();
     if (!reader_->readAvailable(sink_, maxBytes))
         return false;
     if (reader_->offset() != before)
         quiet_.start();
-    return !reader_->atEnd() || lookAtName();
+    return true;
 }
 
 bool LogTail::restart(LogReader::Restart why) {
@@ -72,7 +81,7 @@ bool LogTail::restart(LogReader::Restart why) {
     return true;
 }
 
-bool LogTail::lookAtName() {
+bool LogTail::lookAtName(qint64 maxBytes) {
     struct stat info {};
     if (::stat(name_.constData(), &info) != 0)
         return true; // gone for the moment (being rotated): the old file is read on
@@ -89,28 +98,29 @@ bool LogTail::lookAtName() {
         return true;
     }
     // Another file under the name. The writer may not have reopened the
-    // name yet and still append to the old file: the grace time counts from
-    // when the new file was seen or the old one last grew, whichever is later.
+    // name yet and still append to the old file: that is read to its end
+    // here, and the grace time counts from when the new file was seen or the
+    // old one last grew, whichever is later.
     if (!otherFileSeen_) {
         otherFileSeen_ = true;
         quiet_.start();
     }
-    if (info.st_size == 0 && quiet_.elapsed() < graceMs_)
+    if (!readOld(maxBytes))
+        return false;
+    if (!reader_->atEnd() || (info.st_size == 0 && quiet_.elapsed() < graceMs_))
         return true;
     auto next = std::make_unique<LogReader>();
     if (!next->open(name_)) {
         sayWaiting(QStringLiteral("cannot be read now (%1)").arg(next->error()));
         return true;
     }
-    if (!reader_->readAvailable(sink_)) // what the old file got until now
-        return false;
     reader_->finish(sink_);
     invalidUtf8_ = invalidUtf8_ || reader_->sawInvalidUtf8();
     reader_ = std::move(next);
     saidWaiting_ = otherFileSeen_ = false;
     quiet_.start();
     sink_.restarted(LogReader::Restart::Replaced);
-    return true; // the new file is read by the next look
+    return true; // the new file is read by this look or the next
 }
 
 void LogTail::sayWaiting(const QString &why) {

@@ -167,11 +167,14 @@ void SidsUploader::judge(QNetworkReply *reply) {
                          .arg(status)
                          .arg(QString::fromUtf8(answer_.left(4096)).left(200)));
     } else {
-        // ContentReSendError: Qt would have sent the request again (see OnceBody).
-        retryLater(status ? QStringLiteral("answer %1").arg(status)
-                   : reply->error() == QNetworkReply::ContentReSendError
-                       ? QStringLiteral("connection closed before the answer")
-                       : reply->errorString());
+        // ContentReSendError: Qt would have sent the request again (see OnceBody)
+        // and says "Unknown error"; where it would not, the same is "Connection
+        // closed". Either way the same words.
+        const bool closed = reply->error() == QNetworkReply::ContentReSendError ||
+                            reply->error() == QNetworkReply::RemoteHostClosedError;
+        retryLater(status   ? QStringLiteral("answer %1").arg(status)
+                   : closed ? QStringLiteral("connection closed before the answer")
+                            : reply->errorString());
         return;
     }
     QString error;

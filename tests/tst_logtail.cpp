@@ -47,11 +47,13 @@ QByteArray textOf(const QStringList &lines) {
 }
 
 // The writer keeps the log open as fd 3, renames it away, makes a new empty
-// log and after a pause appends "old 1" .. "old 20" to the old one, a little
-// at a time.
+// log and after a pause of 50 ms appends "old 1" .. "old 20" to the old one,
+// one every 15 ms or more: for 0.35 s at least.
 const QString RotateAndGoOn = QStringLiteral(
-    "exec 3>>pass.log; mv pass.log pass.log.1; : > pass.log; sleep 0.1\n"
-    "i=1; while [ $i -le 20 ]; do echo \"old $i\" >&3; sleep 0.01; i=$((i+1)); done\n");
+    "exec 3>>pass.log; mv pass.log pass.log.1; : > pass.log; sleep 0.05\n"
+    "i=1; while [ $i -le 20 ]; do echo \"old $i\" >&3; sleep 0.015; i=$((i+1)); done\n");
+
+constexpr int Meanwhile = 0, After = 1, AtFinish = 2; // when the tail looks
 
 } // namespace
 
@@ -67,39 +69,51 @@ void TestLogTail::followsWhatTheWriterDoes_data() {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QString>("script"); // run in the log's folder
     QTest::addColumn<int>("graceMs");
-    // Whether the tail looks while the writer works, or only at what it left.
-    QTest::addColumn<bool>("looksMeanwhile");
+    // When the tail looks: while the writer works, once it is done, or only
+    // when the tail finishes.
+    QTest::addColumn<int>("looks");
     QTest::addColumn<QStringList>("expected");
 
     const QStringList a100 = numbered("a", 100);
     const QStringList old20 = numbered("old", 20);
     const QString replaced = QStringLiteral("<replaced>");
-    QTest::newRow("truncated to empty, refilled with more")
-        << textOf(a100) << QStringLiteral("cat b400.txt > pass.log") << 1000 << false
+    QTest::newRow("last line unfinished, truncated to empty, refilled with more")
+        << textOf(a100).chopped(1) << QStringLiteral("cat b400.txt > pass.log") << 1000 << After
         << a100 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 400);
     const QStringList x400 = numbered("b", 399) << QStringLiteral("x 400");
     QTest::newRow("rewritten in place, same size, only its end differs")
-        << textOf(x400) << QStringLiteral("cat b400.txt 1<> pass.log") << 1000 << false
+        << textOf(x400) << QStringLiteral("cat b400.txt 1<> pass.log") << 1000 << After
         << x400 + QStringList{QStringLiteral("<rewritten>")} + numbered("b", 400);
     QTest::newRow("shortened by one byte: the last line waits for its end")
-        << QByteArray("a 1\na 2\n") << QStringLiteral("truncate -s -1 pass.log") << 1000 << true
-        << QStringList{QStringLiteral("a 1"), QStringLiteral("a 2"), QStringLiteral("<truncated>"),
-                       QStringLiteral("a 1"), QStringLiteral("a 2")};
+        << QByteArray("a 1\na 2\n") << QStringLiteral("truncate -s -1 pass.log") << 1000
+        << Meanwhile << (numbered("a", 2) << QStringLiteral("<truncated>") << numbered("a", 2));
     QTest::newRow("renamed away, writer goes on in the old file, ends it unfinished, reopens")
         << QByteArray()
         << RotateAndGoOn +
                QStringLiteral("printf 'old end' >&3; exec 3>>pass.log; echo 'new 1' >&3")
-        << 1000 << true
+        << 1000 << Meanwhile
         << old20 + QStringList{QStringLiteral("old end"), replaced, QStringLiteral("new 1")};
-    // The grace time counts from the rotation, not from the old file's last line.
+    // The grace time counts from the rotation, not from the old file's last
+    // line, and again from each line the old file gets after it.
     QTest::newRow("quiet, renamed away, new file stays empty: switch after the grace time")
-        << QByteArray() << QStringLiteral("sleep 0.5; ") + RotateAndGoOn << 400 << true
+        << QByteArray() << QStringLiteral("sleep 0.3; ") + RotateAndGoOn << 200 << Meanwhile
         << old20 + QStringList{replaced};
+    // Renamed away, a new log filled and the old one appended to (more than a
+    // slice: 360 kB) before the tail looks again: the old one is read to its
+    // end first.
+    const QString lateInOld =
+        QStringLiteral("exec 3>>pass.log; mv pass.log pass.log.1; "
+                       "echo 'new 1' > pass.log; seq -f 'old %g' 2 40000 >&3");
+    const QStringList oldThenNew = numbered("old", 40000) << replaced << QStringLiteral("new 1");
+    QTest::newRow("rotated and both written between two looks")
+        << QByteArray("old 1\n") << lateInOld << 1000 << After << oldThenNew;
+    QTest::newRow("rotated and both written, then the tail finishes")
+        << QByteArray("old 1\n") << lateInOld << 1000 << AtFinish << oldThenNew;
     QTest::newRow("replaced by a directory for a while")
         << QByteArray("old 1\n")
-        << QStringLiteral("mv pass.log pass.log.1; mkdir pass.log; sleep 0.3; rmdir pass.log; "
+        << QStringLiteral("mv pass.log pass.log.1; mkdir pass.log; sleep 0.2; rmdir pass.log; "
                           "echo 'new 1' > pass.log")
-        << 1000 << true
+        << 1000 << Meanwhile
         << QStringList{QStringLiteral("old 1"), QStringLiteral("<is a directory now>"), replaced,
                        QStringLiteral("new 1")};
 }
@@ -108,7 +122,7 @@ void TestLogTail::followsWhatTheWriterDoes() {
     QFETCH(QByteArray, before);
     QFETCH(QString, script);
     QFETCH(int, graceMs);
-    QFETCH(bool, looksMeanwhile);
+    QFETCH(int, looks);
     QFETCH(QStringList, expected);
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath(QStringLiteral("pass.log")), before));
@@ -122,22 +136,20 @@ void TestLogTail::followsWhatTheWriterDoes() {
     tail.setGraceTime(graceMs);
     QVERIFY(tail.open());
     QVERIFY(tail.look());
-    if (looksMeanwhile)
+    if (looks == Meanwhile)
         tail.follow();
     QProcess writer;
     writer.setWorkingDirectory(dir.path());
     writer.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
     QVERIFY(QTest::qWaitFor([&] { return writer.state() == QProcess::NotRunning; }, 5000));
     QCOMPARE(writer.exitCode(), 0);
-    if (!looksMeanwhile)
+    if (looks == After)
         tail.follow();
     // All arrives while following (an unfinished last line as it is so far).
-    QVERIFY2(QTest::qWaitFor(
-                 [&] {
-                     return recorder.lines.size() + (recorder.current.isEmpty() ? 0 : 1) ==
-                            expected.size();
-                 },
-                 5000),
+    const auto allArrived = [&] {
+        return recorder.lines.size() + (recorder.current.isEmpty() ? 0 : 1) == expected.size();
+    };
+    QVERIFY2(looks == AtFinish || QTest::qWaitFor(allArrived, 5000),
              qPrintable(recorder.lines.join(QLatin1Char(','))));
     QVERIFY(tail.finish()); // hands on the unfinished last line as a line
     QCOMPARE(recorder.lines, expected);

@@ -6,10 +6,13 @@
 #include "app/audiosession.h"
 #include "app/form1.h"
 #include "app/sourceswitch.h"
+#include "sids/sidsuploader.h"
 #include "windowtest.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QLabel>
+#include <QLockFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -24,6 +27,8 @@ namespace {
 
 const QByteArray First = "2026-12-05 21:07:53 SKADRIN4JJCCDDCA1238DC24FFF\n";
 const QByteArray Second = "RX (2026-12-05 21:08Z): SKADRIN22222222222222222222\n";
+// First's frame at Second's time: another frame to the journal.
+const QByteArray Twin = "RX (2026-12-05 21:08Z): SKADRIN4JJCCDDCA1238DC24FFF\n";
 const QByteArray NotSent = "SKADRIN4JJCCDDCA1238DC24FFF\n"                     // no time
                            "2026-12-05 21:09:02 SKADRIN4JJC#DDCA1238DC24FFF\n" // unreadable
                            "2026-12-05 21:09:25 SKADRIN4JJCCDDCA1238DC24FF\n"; // near miss
@@ -45,7 +50,7 @@ QByteArray answer(const char *status, const QByteArray &body = {}, const QByteAr
 }
 const QByteArray Created = answer("201 Created", "{}");
 const QByteArray Close = "close"; // the connection closed without an answer
-const QByteArray Drip = "drip ";  // then the answer, one byte every 25 ms
+const QByteArray Drip = "drip ";  // then the answer's head, and its body one byte every 25 ms
 
 // A database on loopback: records each request and answers as scripted,
 // the last answer repeating.
@@ -76,29 +81,28 @@ private:
         buffer += socket->readAll();
         const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
         const QByteArray head = buffer.left(headEnd).toLower();
-        const qsizetype lengthAt = head.indexOf("content-length:");
-        const qsizetype length =
-            head.mid(lengthAt + 15, head.indexOf('\r', lengthAt) - lengthAt - 15)
-                .trimmed()
-                .toLongLong();
+        const auto header = [&](const QByteArray &name) { // name in lower case, with its ':'
+            const qsizetype at = head.indexOf(name) + name.size();
+            return buffer.mid(at, buffer.indexOf('\r', at) - at).trimmed();
+        };
+        const qsizetype length = header("content-length:").toLongLong();
         if (headEnd < 0 || buffer.size() < headEnd + 4 + length)
             return;
         const QList<QByteArray> line = buffer.left(buffer.indexOf('\r')).split(' ');
-        const qsizetype typeAt = head.indexOf("content-type:") + 13;
-        requests.append({line.value(0), line.value(1),
-                         buffer.mid(typeAt, buffer.indexOf('\r', typeAt) - typeAt).trimmed(),
+        requests.append({line.value(0), line.value(1), header("content-type:"),
                          buffer.mid(headEnd + 4, length)});
         buffer.clear();
         const QByteArray reply = script.value(requests.size() - 1, script.last());
         if (reply == Close) {
             socket->close();
         } else if (reply.startsWith(Drip)) {
+            const qsizetype body = reply.indexOf("\r\n\r\n") + 4;
+            socket->write(reply.mid(Drip.size(), body - Drip.size()));
             auto *drip = new QTimer(socket);
-            connect(drip, &QTimer::timeout, socket,
-                    [socket, rest = reply.mid(Drip.size())]() mutable {
-                        socket->write(rest.left(1));
-                        rest.remove(0, 1);
-                    });
+            connect(drip, &QTimer::timeout, socket, [socket, rest = reply.mid(body)]() mutable {
+                socket->write(rest.left(1));
+                rest.remove(0, 1);
+            });
             drip->start(25);
         } else {
             socket->write(reply);
@@ -129,31 +133,28 @@ private slots:
     void guards_data();
     void guards();
     void followingTriesOn();
-    void fullFileSystem_data();
-    void fullFileSystem();
-    void windowForwardsWhatItFollows();
-    void windowForwardsWhatItHears();
+    void journalCannotBeWritten_data();
+    void journalCannotBeWritten();
+    void retryWaitsDoubleUpToTheLongest();
+    void windowForwardsWhatItHearsAndFollows();
 
 private:
     QStringList station(const Database &database, const QString &latitude = QStringLiteral("52"),
                         const QString &longitude = QStringLiteral("-1.5")) {
-        return QStringList{QStringLiteral("--sids"),
-                           database.url(),
-                           QStringLiteral("--latitude"),
-                           latitude,
-                           QStringLiteral("--longitude=") + longitude,
-                           QStringLiteral("--sids-journal"),
-                           journal} +
-               QStringLiteral("--callsign QX0ZZ/P --norad 99999").split(QLatin1Char(' '));
+        return QStringLiteral("--sids %1 --latitude %2 --longitude=%3 --callsign QX0ZZ/P --norad "
+                              "99999 --sids-journal")
+                   .arg(database.url(), latitude, longitude)
+                   .split(QLatin1Char(' '))
+               << journal;
     }
-    // kadrin-decode with short waits: answerMs for a whole request, 20 ms
+    // kadrin-decode with short waits: answerMs for a whole request, 10 ms
     // before the second try.
     void startDecode(QProcess &process, const QStringList &arguments, const QByteArray &log) {
         const QString path = dir.filePath(QStringLiteral("pass.log"));
         windowtest::writeFile(path, log);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("KADRIN_SIDS_ANSWER_MS"), QString::number(answerMs));
-        environment.insert(QStringLiteral("KADRIN_SIDS_RETRY_MS"), QStringLiteral("20"));
+        environment.insert(QStringLiteral("KADRIN_SIDS_RETRY_MS"), QStringLiteral("10"));
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KADRIN_DECODE_PATH), arguments + QStringList{path});
     }
@@ -162,7 +163,11 @@ private:
     Run decode(const QStringList &arguments, const QByteArray &log) {
         QProcess process;
         startDecode(process, arguments, log);
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000))
+        QEventLoop loop;
+        connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        loop.exec();
+        if (process.state() != QProcess::NotRunning)
             return {};
         return {process.exitCode(), process.readAllStandardOutput(),
                 process.readAllStandardError()};
@@ -249,9 +254,10 @@ void TestSids::answers_data() {
             << QByteArray() << "answered " + QByteArray(status) + ", Location: /elsewhere/";
     QTest::newRow("500, then 201")
         << QByteArrayList{answer("500 Internal Server Error"), Created} << 2 << 0
-        << QByteArray("delivered") << QByteArray("(answer 500); trying again in 0.02 s");
+        << QByteArray("delivered") << QByteArray("(answer 500); trying again in 0.01 s");
     QTest::newRow("connection closed: three tries, three requests")
-        << QByteArrayList{Close} << 3 << 3 << QByteArray() << QByteArray("after 3 tries");
+        << QByteArrayList{Close} << 3 << 3 << QByteArray()
+        << QByteArray("after 3 tries (connection closed before the answer)");
     QTest::newRow("201 with an answer that never ends: delivered")
         << QByteArrayList{answer("201 Created").replace("Length: 0", "Length: 300000000") +
                           QByteArray(100 * 1024, 'x')}
@@ -269,7 +275,7 @@ void TestSids::answers() {
     QFETCH(QByteArray, said);
     Database database;
     database.script = script;
-    answerMs = script.first().startsWith(Drip) ? 100 : 1000; // 4 bytes of a dripping answer
+    answerMs = script.first().startsWith(Drip) ? 100 : 1000; // 4 bytes of a dripping body
     const Run run = decode(station(database), First);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(database.requests.size(), requests);
@@ -280,23 +286,24 @@ void TestSids::answers() {
     QCOMPARE(run.err.contains("SiDS: 1 sent,"), journalStart == "delivered");
 }
 
-// What was delivered is never sent again, what was not is sent next time,
-// and a journal line cut short by a crash does not count.
+// What was delivered is never sent again, what was not (if only its time or
+// frame differs) is sent next time, and a journal line cut short by a crash
+// does not count.
 void TestSids::journalAcrossRuns() {
     Database down;
     down.script = {Close};
     QCOMPARE(decode(station(down), First).exitCode, 3);
     Database up;
     QCOMPARE(decode(station(up), First).exitCode, 0);
-    const Run again = decode(station(up), First + Second);
-    QVERIFY2(again.err.contains("SiDS: 1 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
-    QCOMPARE(up.requests.size(), 2);
-    const QByteArray content = journalContent();
-    QCOMPARE(content.count('\n'), 2);
-    QVERIFY(windowtest::writeFile(journal, content.chopped(10))); // the second line torn
-    QCOMPARE(decode(station(up), First + Second).exitCode, 0);
+    const Run again = decode(station(up), First + Second + Twin);
+    QVERIFY2(again.err.contains("SiDS: 2 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
     QCOMPARE(up.requests.size(), 3);
-    QCOMPARE(up.requests[2].body, up.requests[1].body);
+    const QByteArray content = journalContent();
+    QCOMPARE(content.count('\n'), 3);
+    QVERIFY(windowtest::writeFile(journal, content.chopped(10))); // the last line torn
+    QCOMPARE(decode(station(up), First + Second + Twin).exitCode, 0);
+    QCOMPARE(up.requests.size(), 4);
+    QCOMPARE(up.requests[3].body, up.requests[2].body);
     QCOMPARE(journalContent(), content);
 }
 
@@ -325,6 +332,7 @@ void TestSids::guards_data() {
     QTest::newRow("NORAD ID 0") << QStringLiteral("--norad") << QStringLiteral("0");
     QTest::newRow("not http") << QStringLiteral("--sids") << QStringLiteral("ftp://example.org/");
     QTest::newRow("no --sids") << QStringLiteral("--sids") << QStringLiteral("drop");
+    QTest::newRow("journal in use") << QStringLiteral("lock") << QString();
 }
 
 void TestSids::guards() {
@@ -338,6 +346,8 @@ void TestSids::guards() {
         arguments.remove(at, 2);
     else if (at >= 0)
         arguments[at + 1] = value;
+    QLockFile lock(journal + QStringLiteral(".lock")); // this test: another program
+    QVERIFY(option != QLatin1String("lock") || lock.tryLock());
     const Run run = decode(arguments, First);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.startsWith("kadrin-decode: "), run.err);
@@ -358,60 +368,74 @@ void TestSids::followingTriesOn() {
     QVERIFY(process.readAllStandardError().contains("0 sent, 0 rejected, 1 unsent"));
 }
 
-// The journal's file system full after 4 KiB: the first journal line
-// fails, or already the lock file.
-void TestSids::fullFileSystem_data() {
-    QTest::addColumn<QString>("size");
+// A journal that cannot take a line: on a file system of 8 KiB the journal
+// (its bytes before the run) and the lock file leave no room for the line, or
+// 20 bytes of it; or the journal leaves no room for the lock file; or it
+// cannot be synced (a link to /dev/null). The frame is delivered but not
+// recorded: sending stops, the run exits 3.
+void TestSids::journalCannotBeWritten_data() {
+    QTest::addColumn<int>("before"); // -1: the link
+    QTest::addColumn<QByteArray>("log");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("said"); // %1: the journal
-    QTest::newRow("journal full: sending stops")
-        << QStringLiteral("8k") << 3
-        << QStringLiteral("cannot write the journal: %1: No space left on device");
+    const QString full = QStringLiteral("cannot write the journal: %1: No space left on device");
+    QTest::newRow("full: sending stops") << 4096 << First + Second << 3 << full;
+    QTest::newRow("a short write: sending stops") << 4076 << First + Second << 3 << full;
+    QTest::newRow("not synced, the only frame: exit 3")
+        << -1 << First << 3 << QStringLiteral("cannot write the journal: %1: Invalid argument");
     QTest::newRow("no room for the lock file")
-        << QStringLiteral("4k") << 2
+        << 8192 << First + Second << 2
         << QStringLiteral("cannot create the lock file %1.lock: No space left on device");
 }
 
-void TestSids::fullFileSystem() {
-    QFETCH(QString, size);
+void TestSids::journalCannotBeWritten() {
+    QFETCH(int, before);
+    QFETCH(QByteArray, log);
     QFETCH(int, exitCode);
     QFETCH(QString, said);
     const QString small = dir.filePath(QStringLiteral("small"));
-    if (!windowtest::mountSmallDisk(small, size))
+    if (before >= 0 && !windowtest::mountSmallDisk(small, QStringLiteral("8k")))
         QSKIP("needs to mount a small file system (root)");
-    const auto unmount = windowtest::unmountWhenDone(small);
-    QVERIFY(windowtest::writeFile(small + QStringLiteral("/filler"), QByteArray(4096, 'x')));
-    journal = small + QStringLiteral("/journal.txt");
+    auto unmount = windowtest::unmountWhenDone(small);
+    if (before < 0) {
+        unmount.dismiss();
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), journal));
+    } else {
+        journal = small + QStringLiteral("/journal.txt");
+        QVERIFY(windowtest::writeFile(journal, QByteArray(before - 1, '#') + '\n'));
+    }
     Database database;
-    const Run run = decode(station(database), First + Second);
+    const Run run = decode(station(database), log);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(database.requests.size(), exitCode == 3 ? 1 : 0);
     QCOMPARE(run.err.count(said.arg(journal).toLocal8Bit()), 1);
-    QCOMPARE(run.err.contains("SiDS: 1 sent, 0 rejected, 1 unsent"), exitCode == 3);
+    QCOMPARE(run.err.contains("SiDS: 1 sent, 0 rejected, " +
+                              QByteArray::number(log.count('\n') - 1) + " unsent"),
+             exitCode == 3);
 }
 
-void TestSids::windowForwardsWhatItFollows() {
+// The wait before each try doubles up to the longest wait, and stays there.
+void TestSids::retryWaitsDoubleUpToTheLongest() {
     Database database;
-    Form1 window(windowSettings(database));
-    window.show();
-    const QString path = dir.filePath(QStringLiteral("window.log"));
-    QFile log(path);
-    QVERIFY(log.open(QIODevice::WriteOnly));
-    log.write(Second); // there before: not new, not sent
-    log.flush();
-    QVERIFY(window.sources().followLog(path));
-    log.write(First);
-    log.flush();
-    QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 5000));
-    QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("Label3"))
-                    ->text()
-                    .endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
-    QVERIFY(journalContent().startsWith("delivered 99999 2026-12-05T21:07:53Z "));
+    database.script = {Close};
+    SidsUploader uploader({database.url(), QStringLiteral("QX0ZZ/P"), 52, -1.5, 99999});
+    QString error;
+    QVERIFY2(uploader.open(journal, &error), qPrintable(error));
+    uploader.setTiming({1000, 10, 20});
+    uploader.setMaxTries(4);
+    QStringList waits;
+    connect(&uploader, &SidsUploader::message, this,
+            [&](const QString &text) { waits << text.section(QLatin1Char(' '), -2); });
+    const LineVerdict frame = LineScanner::judge(QString::fromLatin1(First.trimmed()));
+    uploader.send(*frame.frame, *frame.time);
+    QVERIFY(QTest::qWaitFor([&] { return uploader.gaveUp(); }, 5000));
+    QCOMPARE(waits, QStringList({"0.01 s", "0.02 s", "0.02 s", "next run"}));
 }
 
-// A frame heard on the audio input is shared as a followed one is, with the
-// time of its first element.
-void TestSids::windowForwardsWhatItHears() {
+// The window shares a frame heard on the audio input, with the time of its
+// first element, and then, following a log, each frame appended to it but
+// none it held before: the requests kadrin-decode makes.
+void TestSids::windowForwardsWhatItHearsAndFollows() {
     Database database;
     Form1 window(windowSettings(database));
     window.show();
@@ -433,18 +457,21 @@ void TestSids::windowForwardsWhatItHears() {
     QVERIFY(window.sources().audio().listen(
         std::make_unique<PcmStream>(QStringLiteral("cwgen"), &writer, format)));
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 10000));
-    QVERIFY(database.requests[0].body.contains(
-        "&timestamp=2026-12-05T21%3A07%3A53.000Z&frame="
-        "534B414452494E344A4A4343444443413132333844433234464646&"));
+    const QByteArray place = "longitude=1.50000W&latitude=52.00000N";
+    QCOMPARE(database.requests[0].body, fields(0, place));
     QTRY_VERIFY(windowtest::statusText(&window).endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
+    QVERIFY(journalContent().startsWith("delivered 99999 2026-12-05T21:07:53Z "));
     // Following a log instead goes on sharing.
     const QString path = dir.filePath(QStringLiteral("after-listening.log"));
     QFile log(path);
     QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write(Twin); // there before: not new, not sent
+    log.flush();
     QVERIFY(window.sources().followLog(path));
     log.write(Second);
     log.flush();
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 2; }, 5000));
+    QCOMPARE(database.requests[1].body, fields(1, place));
     QTRY_COMPARE(windowtest::statusText(&window),
                  QStringLiteral("Following %1; sent 1, waiting 0, rejected 0").arg(path));
 }

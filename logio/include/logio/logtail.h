@@ -17,7 +17,7 @@
 // - when the name names another file (rotated), the old file is read to its
 //   end first: the writer may still append to it for a moment. The tail
 //   switches when the new file has content or the old one has been quiet for
-//   the grace time, reading the old one to its end once more right before;
+//   the grace time, reading the old one to its end after it saw that;
 // - while the name is gone, a directory or no regular file, the old file is
 //   read on and the tail waits for a log under the name.
 // It looks at every change the system reports for the file or its folder
@@ -79,9 +79,13 @@ private:
     void readOn();
     void watch();
     bool restart(LogReader::Restart why);
+    // Reads up to maxBytes (all when 0) of the file being read and hands them
+    // on; bytes that came end the quiet.
+    bool readOld(qint64 maxBytes);
     // At the end of the file: whether the name still names it, and the
-    // switch to another file under the name.
-    bool lookAtName();
+    // switch to another file under the name, reading up to maxBytes of the
+    // old one first.
+    bool lookAtName(qint64 maxBytes);
     void sayWaiting(const QString &why);
 
     QByteArray name_;

@@ -72,6 +72,9 @@ public:
 
     // The margin left of the text where the marks are drawn, in pixels.
     static constexpr int MarginWidth = 6;
+    // The part of a line where word boundaries are looked for around a
+    // column (start, length): all of it, unless the line is long.
+    static QPair<int, int> wordWindow(const QString &line, int column);
 
 public slots:
     void undo();

@@ -5,16 +5,18 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QProcess>
-#include <QScopeGuard>
 #include <QFileDialog>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <unistd.h>
 
@@ -107,12 +109,17 @@ inline QString statusText(const QWidget *window) {
 // disk; false where that cannot be done (not root). Unmounted by the guard.
 inline bool mountSmallDisk(const QString &folder, const QString &size) {
     return ::geteuid() == 0 && QDir().mkpath(folder) &&
-           QProcess::execute(QStringLiteral("mount"),
-                             {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                              QStringLiteral("size=") + size, QStringLiteral("tmpfs"), folder}) == 0;
+           QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", folder}) == 0;
 }
 inline auto unmountWhenDone(const QString &folder) {
-    return qScopeGuard([folder] { QProcess::execute(QStringLiteral("umount"), {folder}); });
+    return qScopeGuard([folder] { QProcess::execute("umount", {folder}); });
+}
+
+// The tooltip the widget shows for the mouse resting at a point of it.
+inline QString tooltipAt(QWidget *widget, const QPoint &at) {
+    QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+    QApplication::sendEvent(widget, &help);
+    return QToolTip::text();
 }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes) {

@@ -142,8 +142,8 @@ void TestListen::listensLineByLine() {
     session.setClock([] { return Started + (2 * 3600 + 52 * 60) * 1000; }); // 23:59:50
     // What the logs hold on disk as each line is handed on.
     const auto logOf = [this](const char *day) {
-        QFile log(dir.filePath("data/listen-2026-12-0" + QLatin1String(day) + ".log"));
-        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+        return QString::fromUtf8(
+            readFile(dir.filePath(QString("data/listen-2026-12-0%1.log").arg(day))));
     };
     QStringList logged;
     connect(&session, &ListenSession::lineCopied, this,

@@ -181,10 +181,7 @@ private:
         settings.sidsJournal = journal;
         return settings;
     }
-    QByteArray journalContent() {
-        QFile file(journal);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray journalContent() { return windowtest::readFile(journal); }
 
     QTemporaryDir dir;
     QString journal;

@@ -15,10 +15,6 @@
 
 namespace {
 const QString Twenty2 = QString(20, QLatin1Char('2'));
-
-BeaconFrame frameOf(const QString &line) {
-    return LineScanner::judge(line).frame.value_or(BeaconFrame());
-}
 } // namespace
 
 class TestDecoder : public QObject {
@@ -162,7 +158,8 @@ void TestDecoder::timeFormatAgreesWithQDateTime() {
 // A symbol without row has no value, never a stale or a made-up one; the
 // channels no field writes hold 0.
 void TestDecoder::channelsWithoutValue() {
-    const DecodedFrame decoded = decodeFrame(frameOf("SKADRIN01359BEOXW01359BEOXW"));
+    const DecodedFrame decoded =
+        decodeFrame(LineScanner::judge(u"SKADRIN01359BEOXW01359BEOXW").frame.value());
     QCOMPARE(decoded.values[0], 0.0);
     for (int channel = 1; channel <= 14; ++channel)
         QVERIFY2(std::isnan(decoded.values[size_t(channel)]), qPrintable(QString::number(channel)));

@@ -41,7 +41,6 @@ QAudioFormat format(int rate, int channels, QAudioFormat::SampleFormat sample) {
 class TestListen : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void mixesToMono_data();
@@ -71,10 +70,6 @@ private:
     QTemporaryDir dir;
     std::unique_ptr<Form1> window;
 };
-
-void TestListen::initTestCase() {
-    QVERIFY(dir.isValid());
-}
 
 void TestListen::init() {
     window = std::make_unique<Form1>(Configuration{QStringLiteral("/tmp/"), true});

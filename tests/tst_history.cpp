@@ -97,17 +97,8 @@ void TestHistory::editsMatchAFullPass() {
     store.decodeText(QString());
     for (int step = 0; step < 600; ++step) {
         const int lines = int(text.size());
-        int first = 0;
-        switch (random.bounded(3)) { // at the start, in the middle, at the end
-        case 0:
-            first = 0;
-            break;
-        case 1:
-            first = random.bounded(lines + 1);
-            break;
-        default:
-            first = lines;
-        }
+        const int where = random.bounded(3); // at the start, in the middle, at the end
+        const int first = where == 0 ? 0 : where == 1 ? random.bounded(lines + 1) : lines;
         const int removed = random.bounded(std::min(lines - first, 4) + 1);
         const int added = random.bounded(10) == 0 ? random.bounded(400) : random.bounded(4);
         QStringList fresh;

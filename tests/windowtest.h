@@ -32,12 +32,9 @@ struct BoxSeen {
 };
 
 // Answers not given yet are forgotten when this changes.
-inline int &answersGeneration() {
-    static int generation = 0;
-    return generation;
-}
+inline int answersGeneration = 0;
 inline void forgetAnswers() {
-    ++answersGeneration();
+    ++answersGeneration;
 }
 
 // Calls answer(widget) with the next modal dialog of type T once it is
@@ -45,9 +42,9 @@ inline void forgetAnswers() {
 // then is rejected, so that the test goes on and fails on what it checks
 // instead of waiting for ever.
 template <typename T, typename Answer>
-void whenShown(Answer answer, int waitedMs = 0, int generation = answersGeneration()) {
+void whenShown(Answer answer, int waitedMs = 0, int generation = answersGeneration) {
     QTimer::singleShot(20, [answer, waitedMs, generation] {
-        if (generation != answersGeneration())
+        if (generation != answersGeneration)
             return;
         if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget()))
             return answer(dialog);

@@ -161,7 +161,6 @@ void TestScreenshot::cannotBeWritten() {
     QFETCH(QString, reason);
     openWindow(imageDirectory);
     expectFailure(shot(imageDirectory), reason);
-    QVERIFY(!QFile::exists(shot(imageDirectory)));
 }
 
 // A full disk is named as such, not as an unknown error.

@@ -118,24 +118,21 @@ private slots:
 
 // The sample log and its outputs, checked by hand against the beacon format.
 void TestKadrinDecode::goldenOutput_data() {
-    QTest::addColumn<QString>("option");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("golden"); // sample-beacons.<golden>
-    QTest::newRow("report") << QString() << "report.txt";
-    QTest::newRow("csv") << QString("--csv") << "csv";
-    QTest::newRow("json") << QString("--json") << "jsonl";
-    QTest::newRow("status") << QString("--status") << "status.txt";
+    QTest::newRow("report") << QStringList() << "report.txt";
+    QTest::newRow("csv") << QStringList{"--csv"} << "csv";
+    QTest::newRow("json") << QStringList{"--json"} << "jsonl";
+    QTest::newRow("status") << QStringList{"--status"} << "status.txt";
 }
 
 void TestKadrinDecode::goldenOutput() {
-    QFETCH(QString, option);
+    QFETCH(QStringList, options);
     QFETCH(QString, golden);
-    QStringList arguments{"sample-beacons.txt"};
-    if (!option.isEmpty())
-        arguments.prepend(option);
-    const Run run = decode(arguments, QByteArray(), DataDir);
+    const Run run = decode(options + QStringList{"sample-beacons.txt"}, QByteArray(), DataDir);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, contentOf(DataDir + "/sample-beacons." + golden));
-    QCOMPARE(run.err, option == "--status"
+    QCOMPARE(run.err, options.contains("--status")
                           ? QByteArray("57 frames (7 with unreadable symbols), 4 near misses, "
                                        "5 other lines\n")
                           : QByteArray());

@@ -115,6 +115,7 @@ void TestForm1::typingAFrame() {
 
     QTest::keyClick(text2(), Qt::Key_Backspace);
     QCOMPARE(label2(), "0/0");
+    QVERIFY(text3().isEmpty());
     QVERIFY(bars().isEmpty());
 }
 

@@ -30,10 +30,8 @@ void TestConfiguration::lines_data() {
 
     const QString d = Defaults.imageDirectory;
     QTest::newRow("key in any case, path keeps its case")
-        << QByteArray("image_path = /home/op/Shots/ \r\n") << QStringLiteral("/home/op/Shots/")
-        << true;
-    QTest::newRow("split at the first =")
-        << QByteArray("IMAGE_PATH = /a=b/\n") << QStringLiteral("/a=b/") << true;
+        << QByteArray("image_path = /home/op/Shots/ \r\n") << "/home/op/Shots/" << true;
+    QTest::newRow("split at the first =") << QByteArray("IMAGE_PATH = /a=b/\n") << "/a=b/" << true;
     QTest::newRow("SCREENSHOT = no") << QByteArray("SCREENSHOT = no\n") << d << false;
     QTest::newRow("SCREENSHOT empty") << QByteArray("SCREENSHOT =\n") << d << false;
     QTest::newRow("comment line") << QByteArray("#SCREENSHOT = NO\n") << d << true;
@@ -41,13 +39,12 @@ void TestConfiguration::lines_data() {
         << QByteArray(" #SCREENSHOT = NO\n") << d << true;
     QTest::newRow("tab before = stays in the key") << QByteArray("SCREENSHOT\t= NO\n") << d << true;
     QTest::newRow("later line wins, yes in any case")
-        << QByteArray("IMAGE_PATH=/a/\nSCREENSHOT=NO\nIMAGE_PATH=/b/\nSCREENSHOT=yes\n")
-        << QStringLiteral("/b/") << true;
+        << QByteArray("IMAGE_PATH=/a/\nSCREENSHOT=NO\nIMAGE_PATH=/b/\nSCREENSHOT=yes\n") << "/b/"
+        << true;
     QTest::newRow("line without = is ignored")
-        << QByteArray("IMAGE_PATH=/a/\n/b/\nSCREENSHOT=NO\nYES\n") << QStringLiteral("/a/")
-        << false;
+        << QByteArray("IMAGE_PATH=/a/\n/b/\nSCREENSHOT=NO\nYES\n") << "/a/" << false;
     QTest::newRow("CR-only line ends")
-        << QByteArray("IMAGE_PATH=/a/\rSCREENSHOT=NO\r") << QStringLiteral("/a/") << false;
+        << QByteArray("IMAGE_PATH=/a/\rSCREENSHOT=NO\r") << "/a/" << false;
     QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbfSCREENSHOT=NO\n") << d << false;
     QTest::newRow("binary") << QByteArray("\x00\xff=\x01\x02\nSCREENSHOT\x00=NO", 20) << d << true;
 }
@@ -94,10 +91,8 @@ void TestConfiguration::filesThatAreNoPlainFile() {
 void TestConfiguration::relativeImagePath_data() {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("under"); // after the folder of conf.ini and "/"
-    QTest::newRow("relative folder")
-        << QByteArray("IMAGE_PATH = shots/") << QStringLiteral("shots/");
-    QTest::newRow("looks like an option")
-        << QByteArray("IMAGE_PATH = -D/") << QStringLiteral("-D/");
+    QTest::newRow("relative folder") << QByteArray("IMAGE_PATH = shots/") << "shots/";
+    QTest::newRow("looks like an option") << QByteArray("IMAGE_PATH = -D/") << "-D/";
     QTest::newRow("empty") << QByteArray("IMAGE_PATH =") << QString();
 }
 

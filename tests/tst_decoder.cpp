@@ -15,10 +15,6 @@
 
 namespace {
 const QString Twenty2 = QString(20, QLatin1Char('2'));
-
-BeaconFrame frameOf(const QString &line) {
-    return LineScanner::judge(line).frame.value_or(BeaconFrame());
-}
 } // namespace
 
 class TestDecoder : public QObject {
@@ -44,37 +40,32 @@ void TestDecoder::verdicts_data() {
     QTest::addColumn<QString>("verdict"); // as kadrin-decode --status says it, record 1
     QTest::addColumn<QString>("frame");   // empty: no frame
 
-    const QString clean = QStringLiteral("KADRIN") + Twenty2;
-    const QString frame = QStringLiteral("frame 1");
-    QTest::newRow("trailing tab") << QStringLiteral("SKADRIN") + Twenty2 + QStringLiteral("\t")
-                                  << QStringLiteral("near miss: text after the 20th symbol")
-                                  << QString();
-    QTest::newRow("1 symbol") << QStringLiteral("SKADRIN2")
-                              << QStringLiteral("near miss: 1 symbol, 20 needed") << QString();
-    QTest::newRow("0 symbols") << QStringLiteral("SKADRIN")
-                               << QStringLiteral("near miss: 0 symbols, 20 needed") << QString();
+    const QString afterTheSymbols = "near miss: text after the 20th symbol";
+    QTest::newRow("trailing tab") << "SKADRIN" + Twenty2 + "\t" << afterTheSymbols << QString();
+    QTest::newRow("1 symbol") << "SKADRIN2"
+                              << "near miss: 1 symbol, 20 needed" << QString();
+    QTest::newRow("0 symbols") << "SKADRIN"
+                               << "near miss: 0 symbols, 20 needed" << QString();
+    const QString early = "KADRINSKADRIN" + QString(13, u'2');
     QTest::newRow("name earlier, 26 from there")
-        << QStringLiteral("KADRINSKADRIN") + QString(13, QLatin1Char('2'))
-        << QStringLiteral(
-               "frame 1 with unreadable symbols: positions 7 'S', 8 'K', 11 'R', 12 'I', 13 'N'")
-        << QStringLiteral("KADRINSKADRIN") + QString(13, QLatin1Char('2'));
+        << early
+        << "frame 1 with unreadable symbols: positions 7 'S', 8 'K', 11 'R', 12 'I', 13 'N'"
+        << early;
     QTest::newRow("name earlier in the text")
-        << QStringLiteral("KADRIN pass 3: SKADRIN") + Twenty2
-        << QStringLiteral("near miss: text after the 20th symbol") << QString();
+        << "KADRIN pass 3: SKADRIN" + Twenty2 << afterTheSymbols << QString();
     QTest::newRow("two unreadable symbols")
-        << QStringLiteral("SKADRIN4JJC##DCA1238DC24FFF")
-        << QStringLiteral("frame 1 with unreadable symbols: positions 11 '#', 12 '#'")
-        << QStringLiteral("KADRIN4JJC##DCA1238DC24FFF");
-    QTest::newRow("empty line") << QString() << QStringLiteral("other") << QString();
+        << "SKADRIN4JJC##DCA1238DC24FFF"
+        << "frame 1 with unreadable symbols: positions 11 '#', 12 '#'"
+        << "KADRIN4JJC##DCA1238DC24FFF";
+    QTest::newRow("empty line") << QString() << "other" << QString();
+    const QString noBreak = QString("KADRIN22222\u00a0") + QString(14, u'2');
     QTest::newRow("no-break space is no blank")
-        << QStringLiteral("SKADRIN22222\u00a0") + QString(14, QLatin1Char('2'))
-        << QStringLiteral("frame 1 with unreadable symbols: position 12 '\u00a0'")
-        << QStringLiteral("KADRIN22222\u00a0") + QString(14, QLatin1Char('2'));
-    QTest::newRow("one character per code point")
-        << QStringLiteral("SKADRIN222222222\U0001F6F02222222222") << frame
-        << QStringLiteral("KADRIN222222222\U0001F6F02222222222");
-    QTest::newRow("dotless i upper-cases to I")
-        << QStringLiteral("SKADR\u0131N") + Twenty2 << frame << clean;
+        << "S" + noBreak << "frame 1 with unreadable symbols: position 12 '\u00a0'" << noBreak;
+    QTest::newRow("one character per code point") << "SKADRIN222222222\U0001F6F02222222222"
+                                                  << "frame 1"
+                                                  << "KADRIN222222222\U0001F6F02222222222";
+    QTest::newRow("dotless i upper-cases to I") << "SKADR\u0131N" + Twenty2 << "frame 1"
+                                                << "KADRIN" + Twenty2;
 }
 
 void TestDecoder::verdicts() {
@@ -89,17 +80,15 @@ void TestDecoder::verdicts() {
 void TestDecoder::lineRule_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("lines");
-    const QString a = QStringLiteral("a");
-    const QString b = QStringLiteral("b");
     QTest::newRow("empty text") << QString() << QStringList();
-    QTest::newRow("CR LF") << QStringLiteral("a\r\nb") << QStringList{a, b};
-    QTest::newRow("LF") << QStringLiteral("a\nb") << QStringList{a, b};
-    QTest::newRow("lone CR") << QStringLiteral("a\rb") << QStringList{a, b};
-    QTest::newRow("U+2028") << QStringLiteral("a\u2028b") << QStringList{a, b};
-    QTest::newRow("U+2029") << QStringLiteral("a\u2029b") << QStringList{a, b};
-    QTest::newRow("CR CR LF") << QStringLiteral("a\r\r\nb") << QStringList{a, QString(), b};
-    QTest::newRow("LF CR") << QStringLiteral("a\n\rb") << QStringList{a, QString(), b};
-    QTest::newRow("ends with a break") << QStringLiteral("a\r\n") << QStringList{a, QString()};
+    QTest::newRow("CR LF") << "a\r\nb" << QStringList{"a", "b"};
+    QTest::newRow("LF") << "a\nb" << QStringList{"a", "b"};
+    QTest::newRow("lone CR") << "a\rb" << QStringList{"a", "b"};
+    QTest::newRow("U+2028") << "a\u2028b" << QStringList{"a", "b"};
+    QTest::newRow("U+2029") << "a\u2029b" << QStringList{"a", "b"};
+    QTest::newRow("CR CR LF") << "a\r\r\nb" << QStringList{"a", QString(), "b"};
+    QTest::newRow("LF CR") << "a\n\rb" << QStringList{"a", QString(), "b"};
+    QTest::newRow("ends with a break") << "a\r\n" << QStringList{"a", QString()};
 }
 
 // The whole text, and the same text in two pieces cut at every place: a CR
@@ -126,40 +115,28 @@ void TestDecoder::lineRule() {
 // The sample log carries the plain forms, the receive log, a fraction and
 // 2026-02-30.
 void TestDecoder::times_data() {
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("time"); // empty: the line has none
-    const QString frame = QStringLiteral(" SKADRIN4JJCCDDCA1238DC24FFF");
-    QTest::newRow("minutes only") << QStringLiteral("2026-12-05 21:07") + frame
-                                  << QStringLiteral("2026-12-05T21:07:00Z");
-    QTest::newRow("blanks first") << QStringLiteral("  2026-12-05 21:07:53") + frame
-                                  << QStringLiteral("2026-12-05T21:07:53Z");
-    QTest::newRow("leap day") << QStringLiteral("2024-02-29 23:59:59") + frame
-                              << QStringLiteral("2024-02-29T23:59:59Z");
-    QTest::newRow("leap day in 2000")
-        << QStringLiteral("2000-02-29 12:00:00") + frame << QStringLiteral("2000-02-29T12:00:00Z");
-    QTest::newRow("no leap day in 2100")
-        << QStringLiteral("2100-02-29 00:00:00") + frame << QString();
-    QTest::newRow("no hour 24") << QStringLiteral("2026-12-05 24:00:00") + frame << QString();
-    QTest::newRow("an offset is no UTC")
-        << QStringLiteral("2026-12-05 21:07:53+01:00") + frame << QString();
-    QTest::newRow("a digit after the seconds")
-        << QStringLiteral("2026-12-05 21:07:531") + frame << QString();
-    QTest::newRow("a digit after the minutes")
-        << QStringLiteral("2026-12-05 21:071") + frame << QString();
-    QTest::newRow("a fraction without digits")
-        << QStringLiteral("2026-12-05 21:07:53.") + frame << QString();
-    QTest::newRow("receive log without its Z")
-        << QStringLiteral("RX (2026-12-05 21:07): ") + frame << QString();
-    QTest::newRow("broken seconds") << QStringLiteral("2026-12-05 21:07:5") + frame << QString();
-    QTest::newRow("not at the start")
-        << QStringLiteral("QX0ZZ 2026-12-05 21:07:53") + frame << QString();
-    QTest::newRow("no time") << frame << QString();
+    QTest::addColumn<QString>("start"); // of the line, the frame after it
+    QTest::addColumn<QString>("time");  // empty: the line has none
+    QTest::newRow("minutes only") << QString("2026-12-05 21:07") << "2026-12-05T21:07:00Z";
+    QTest::newRow("blanks first") << QString("  2026-12-05 21:07:53") << "2026-12-05T21:07:53Z";
+    QTest::newRow("leap day") << QString("2024-02-29 23:59:59") << "2024-02-29T23:59:59Z";
+    QTest::newRow("leap day in 2000") << QString("2000-02-29 12:00:00") << "2000-02-29T12:00:00Z";
+    QTest::newRow("no leap day in 2100") << "2100-02-29 00:00:00" << QString();
+    QTest::newRow("no hour 24") << "2026-12-05 24:00:00" << QString();
+    QTest::newRow("an offset is no UTC") << "2026-12-05 21:07:53+01:00" << QString();
+    QTest::newRow("a digit after the seconds") << "2026-12-05 21:07:531" << QString();
+    QTest::newRow("a digit after the minutes") << "2026-12-05 21:071" << QString();
+    QTest::newRow("a fraction without digits") << "2026-12-05 21:07:53." << QString();
+    QTest::newRow("receive log without its Z") << "RX (2026-12-05 21:07): " << QString();
+    QTest::newRow("broken seconds") << "2026-12-05 21:07:5" << QString();
+    QTest::newRow("not at the start") << "QX0ZZ 2026-12-05 21:07:53" << QString();
+    QTest::newRow("no time") << QString() << QString();
 }
 
 void TestDecoder::times() {
-    QFETCH(QString, line);
+    QFETCH(QString, start);
     QFETCH(QString, time);
-    const LineVerdict verdict = LineScanner::judge(line);
+    const LineVerdict verdict = LineScanner::judge(start + " SKADRIN4JJCCDDCA1238DC24FFF");
     QVERIFY(verdict.isFrame());
     QCOMPARE(verdict.time ? QString::fromLatin1(isoUtcTime(*verdict.time)) : QString(), time);
 }
@@ -178,7 +155,7 @@ void TestDecoder::timeFormatAgreesWithQDateTime() {
 // channels no field writes hold 0.
 void TestDecoder::channelsWithoutValue() {
     const DecodedFrame decoded =
-        decodeFrame(frameOf(QStringLiteral("SKADRIN01359BEOXW01359BEOXW")));
+        decodeFrame(LineScanner::judge(u"SKADRIN01359BEOXW01359BEOXW").frame.value());
     QCOMPARE(decoded.values[0], 0.0);
     for (int channel = 1; channel <= 14; ++channel)
         QVERIFY2(std::isnan(decoded.values[size_t(channel)]), qPrintable(QString::number(channel)));
@@ -192,24 +169,17 @@ void TestDecoder::fieldWriters_data() {
     QTest::addColumn<QByteArray>("csv");
     QTest::addColumn<QByteArray>("json");
     QTest::newRow("plain, blanks kept")
-        << QStringLiteral("idle  ") << QByteArray("idle  ") << QByteArray("\"idle  \"");
-    QTest::newRow("comma") << QStringLiteral("a,b") << QByteArray("\"a,b\"")
-                           << QByteArray("\"a,b\"");
-    QTest::newRow("quote") << QStringLiteral("a\"b") << QByteArray("\"a\"\"b\"")
-                           << QByteArray("\"a\\\"b\"");
-    QTest::newRow("lone CR") << QStringLiteral("a\rb") << QByteArray("\"a\rb\"")
-                             << QByteArray("\"a\\rb\"");
-    QTest::newRow("LF") << QStringLiteral("a\nb") << QByteArray("\"a\nb\"")
-                        << QByteArray("\"a\\nb\"");
+        << "idle  " << QByteArray("idle  ") << QByteArray("\"idle  \"");
+    QTest::newRow("comma") << "a,b" << QByteArray("\"a,b\"") << QByteArray("\"a,b\"");
+    QTest::newRow("quote") << "a\"b" << QByteArray("\"a\"\"b\"") << QByteArray("\"a\\\"b\"");
+    QTest::newRow("lone CR") << "a\rb" << QByteArray("\"a\rb\"") << QByteArray("\"a\\rb\"");
+    QTest::newRow("LF") << "a\nb" << QByteArray("\"a\nb\"") << QByteArray("\"a\\nb\"");
     QTest::newRow("backslash, tab, controls")
-        << QStringLiteral("\\\t\x01\x1f") << QByteArray("\\\t\x01\x1f")
-        << QByteArray("\"\\\\\\t\\u0001\\u001f\"");
+        << "\\\t\x01\x1f" << QByteArray("\\\t\x01\x1f") << QByteArray("\"\\\\\\t\\u0001\\u001f\"");
     QTest::newRow("U+0080 to U+009F")
-        << QStringLiteral("\u0080\u009f") << QByteArray("\xc2\x80\xc2\x9f")
-        << QByteArray("\"\xc2\x80\xc2\x9f\"");
+        << "\u0080\u009f" << QByteArray("\xc2\x80\xc2\x9f") << QByteArray("\"\xc2\x80\xc2\x9f\"");
     QTest::newRow("e acute, U+2028, outside the BMP")
-        << QStringLiteral("\u00e9\u2028\U0001F6F0")
-        << QByteArray("\xc3\xa9\xe2\x80\xa8\xf0\x9f\x9b\xb0")
+        << "\u00e9\u2028\U0001F6F0" << QByteArray("\xc3\xa9\xe2\x80\xa8\xf0\x9f\x9b\xb0")
         << QByteArray("\"\xc3\xa9\xe2\x80\xa8\xf0\x9f\x9b\xb0\"");
     QTest::newRow("lone surrogate")
         << QString(QChar(0xd800)) << QByteArray() << QByteArray("\"\\ud800\"");

@@ -5,6 +5,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/sourceswitch.h"
+#include "windowtest.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -53,11 +54,9 @@ private slots:
     void init();
     void cleanup();
     void typingAFrame();
-    void pastedLinesEndAsInTheBatchTool();
-    void browsingByKeyboard();
+    void keyboardOrderAndBrowsing();
     void editsKeepTheBrowserInRange();
     void optionClicksAndTheResetToChannel1();
-    void tabMovesTheFocus();
     void positionLabelStaysReadable();
     void statusLineUsesTheWidth();
     void screenReadersNameEveryControl();
@@ -106,89 +105,70 @@ void TestForm1::cleanup() {
 void TestForm1::typingAFrame() {
     const QString typed = QStringLiteral("21:14:07 s kadrin 2222 2222 2222 2222 2222");
     QTest::keyClicks(text2(), typed);
-    QCOMPARE(label2(), QStringLiteral("1/1"));
+    QCOMPARE(label2(), "1/1");
     const QStringList lines = text3().split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), 18);
-    QCOMPARE(lines[0], QStringLiteral("CW beacon: SKADRIN22222222222222222222"));
+    QCOMPARE(lines[0], "CW beacon: SKADRIN22222222222222222222");
     QCOMPARE(bars(), (QVector<QPair<double, double>>{{1, 2958}}));
     // The bar grows from 0: its length is its value.
     QCOMPARE(control<QCustomPlot>("MSChart1")->yAxis->range().lower, 0.0);
 
     QTest::keyClick(text2(), Qt::Key_Backspace);
-    QCOMPARE(label2(), QStringLiteral("0/0"));
+    QCOMPARE(label2(), "0/0");
     QVERIFY(text3().isEmpty());
     QVERIFY(bars().isEmpty());
-    QTest::keyClick(text2(), Qt::Key_2);
-    QCOMPARE(label2(), QStringLiteral("1/1"));
 }
 
-// CR LF, LF, a lone CR, U+2028 and U+2029 each end a line in the box, as in
-// kadrin-decode.
-void TestForm1::pastedLinesEndAsInTheBatchTool() {
-    const QString pasted = frame('4') + QStringLiteral("\r") + frame('Z') +
-                           QStringLiteral("\u2028") + frame('8') + QStringLiteral("\r\n") +
-                           frame('6') + QStringLiteral("\u2029") + frame('A') +
-                           QStringLiteral("\n");
-    paste(pasted);
-    QCOMPARE(label2(), QStringLiteral("1/5"));
-    QCOMPARE(text2()->lineCount(), 6);
-    QCOMPARE(bars(), (QVector<QPair<double, double>>{
-                         {1, 3042}, {2, 4242}, {3, 3299}, {4, 3128}, {5, 3385}}));
-}
-
+// Tab and Shift+Tab follow the window's keyboard order and never put a tab
+// into the beacon text (with the whole text selected it would replace it).
 // The record scroll bar takes the focus, and its arrow keys browse.
-void TestForm1::browsingByKeyboard() {
-    paste(QStringList{frame('2'), frame('4'), frame('6'), frame('7'), frame('8'), frame('A'),
-                      frame('C')}
-              .join(QLatin1Char('\n')));
-    QCOMPARE(label2(), QStringLiteral("1/7"));
+void TestForm1::keyboardOrderAndBrowsing() {
+    const QString text = QStringList{frame('2'), frame('4'), frame('6'), frame('7'),
+                                     frame('8'), frame('A'), frame('C')}
+                             .join('\n');
+    paste(text);
+    QCOMPARE(label2(), "1/7");
+    QTest::keyClick(text2(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(text2(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), control<QPushButton>("Command1"));
+    QCOMPARE(text2()->toPlainText(), text);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), text2());
     QTest::keyClick(text2(), Qt::Key_Backtab);
     QCOMPARE(QApplication::focusWidget(), browser());
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(browser(), Qt::Key_Right);
-    QCOMPARE(label2(), QStringLiteral("4/7"));
-    QVERIFY(text3().contains(QLatin1String("Battery Voltage Cell 1: 3172 mV .. 3256 mV\n")));
+    QCOMPARE(label2(), "4/7");
+    QVERIFY(text3().contains("Battery Voltage Cell 1: 3172 mV .. 3256 mV\n"));
     QTest::keyClick(browser(), Qt::Key_End);
-    QCOMPARE(label2(), QStringLiteral("7/7"));
+    QCOMPARE(label2(), "7/7");
 }
 
 // After an edit the browser keeps its position where it still exists.
 void TestForm1::editsKeepTheBrowserInRange() {
     paste(QStringList(6, frame('4')).join(QLatin1Char('\n')) + QLatin1Char('\n') + frame('Z'));
     browser()->setValue(4);
-    QCOMPARE(label2(), QStringLiteral("4/7"));
+    QCOMPARE(label2(), "4/7");
     QTest::keyClick(text2(), Qt::Key_Backspace); // the last frame loses a symbol
-    QCOMPARE(label2(), QStringLiteral("4/6"));
+    QCOMPARE(label2(), "4/6");
     browser()->setValue(6);
     QTest::keyClick(text2(), Qt::Key_A, Qt::ControlModifier);
     paste(frame('4') + QLatin1Char('\n') + frame('6'));
-    QCOMPARE(label2(), QStringLiteral("2/2"));
-    QVERIFY(text3().contains(QLatin1String("Battery Voltage Cell 1: 3086 mV .. 3171 mV\n")));
+    QCOMPARE(label2(), "2/2");
+    QVERIFY(text3().contains("Battery Voltage Cell 1: 3086 mV .. 3171 mV\n"));
 }
 
 void TestForm1::optionClicksAndTheResetToChannel1() {
     paste(frame('2', 'Z') + QLatin1Char('\n') + frame('4', '1') + QLatin1Char('\n') +
           frame('6', 'A'));
     QTest::mouseClick(option(14), Qt::LeftButton, {}, QPoint(4, 6));
-    QCOMPARE(frameCaption(), QStringLiteral("Gyro Z"));
+    QCOMPARE(frameCaption(), "Gyro Z");
     QVERIFY(option(14)->isChecked());
     QCOMPARE(bars(), (QVector<QPair<double, double>>{{1, 33}, {3, -11.45}})); // record 2: a gap
     QTest::keyClick(text2(), Qt::Key_Space);
-    QCOMPARE(frameCaption(), QStringLiteral("Battery Volt Cell 1"));
+    QCOMPARE(frameCaption(), "Battery Volt Cell 1");
     QVERIFY(option(1)->isChecked());
     QCOMPARE(bars().size(), 3);
-}
-
-// Tab and Shift+Tab follow the window's keyboard order and never put a tab
-// into the beacon text (with the whole text selected it would replace it).
-void TestForm1::tabMovesTheFocus() {
-    QTest::keyClicks(text2(), frame('4'));
-    QTest::keyClick(text2(), Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(text2(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), control<QPushButton>("Command1"));
-    QCOMPARE(text2()->toPlainText(), frame('4'));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-    QCOMPARE(QApplication::focusWidget(), text2());
 }
 
 // The whole "p/m" stays readable: Label2 keeps its right edge and grows to
@@ -197,7 +177,7 @@ void TestForm1::positionLabelStaysReadable() {
     paste(QString(frame('4') + QLatin1Char('\n')).repeated(10000));
     browser()->setValue(10000);
     const QLabel *label = control<QLabel>("Label2");
-    QCOMPARE(label->text(), QStringLiteral("10000/10000"));
+    QCOMPARE(label->text(), "10000/10000");
     QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
     QCOMPARE(label->geometry().right(), 568); // 8535 twips
     QVERIFY(control<QLabel>("Label3")->geometry().right() < label->x());
@@ -208,10 +188,8 @@ void TestForm1::positionLabelStaysReadable() {
 // width, and nothing outside the layout comes into sight.
 void TestForm1::statusLineUsesTheWidth() {
     QTemporaryDir dir;
-    const QString log = dir.filePath(QString(60, 'p') + QStringLiteral(".log"));
-    QFile file(log);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x\n") == 2);
-    file.close();
+    const QString log = dir.filePath(QString(60, 'p') + ".log");
+    QVERIFY(windowtest::writeFile(log, "x\n"));
     window->sources().openLog(log);
     const QLabel *status = control<QLabel>("Label3");
     QVERIFY2(status->text().startsWith(QStringLiteral("Opened ") + dir.path()) &&
@@ -228,24 +206,27 @@ void TestForm1::statusLineUsesTheWidth() {
 // A screen reader names every control it can reach in words, not symbols.
 void TestForm1::screenReadersNameEveryControl() {
     QTest::keyClick(text2(), Qt::Key_F, Qt::ControlModifier); // the find bar's too
-    for (QWidget *widget : window->findChildren<QWidget *>())
-        if (widget->isVisible() && (widget->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton *>(widget)))
-            QVERIFY2(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name).contains(
-                         QRegularExpression(QStringLiteral("[A-Za-z]{2}"))),
-                     qPrintable(widget->objectName() + QLatin1Char(' ') + widget->metaObject()->className()));
+    for (QWidget *widget : window->findChildren<QWidget *>()) {
+        if (!widget->isVisible() ||
+            (widget->focusPolicy() == Qt::NoFocus && !qobject_cast<QAbstractButton *>(widget)))
+            continue;
+        const QString name = QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+        QVERIFY2(name.contains(QRegularExpression("[A-Za-z]{2}")),
+                 qPrintable(widget->objectName() + ' ' + widget->metaObject()->className()));
+    }
 }
 
 void TestForm1::undoAndRedo() {
     QTest::keyClicks(text2(), frame('4'));
     QTest::keyClick(text2(), Qt::Key_Return);
     QTest::keyClicks(text2(), frame('Z'));
-    QCOMPARE(label2(), QStringLiteral("1/2"));
+    QCOMPARE(label2(), "1/2");
     QTest::keyClick(text2(), Qt::Key_Z, Qt::ControlModifier); // the typed second frame
     QCOMPARE(text2()->toPlainText(), frame('4') + QLatin1Char('\n'));
-    QCOMPARE(label2(), QStringLiteral("1/1"));
+    QCOMPARE(label2(), "1/1");
     QTest::keyClick(text2(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(text2()->toPlainText(), frame('4') + QLatin1Char('\n') + frame('Z'));
-    QCOMPARE(label2(), QStringLiteral("1/2"));
+    QCOMPARE(label2(), "1/2");
 }
 
 // A pasted line of megabytes is kept to the character; a key inside it lands
@@ -285,21 +266,21 @@ void TestForm1::oneAboutWindowWithItsVersion() {
                 found.append(about);
         return found;
     };
-    QAction *info = window->findChild<QAction *>(QStringLiteral("MnuInfo"));
+    QAction *info = control<QAction>("MnuInfo");
     info->trigger();
     info->trigger();
     QCOMPARE(aboutWindows().size(), 1);
     QPointer<Form2> first = aboutWindows().first();
-    QCOMPARE(first->windowTitle(), QStringLiteral(" Info"));
+    QCOMPARE(first->windowTitle(), " Info");
     QVERIFY(!first->parent() && !first->isModal());
     QApplication::setActiveWindow(first);
     QTest::keyClick(first, Qt::Key_Escape);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(first.isNull());
     info->trigger();
-    QCOMPARE(aboutWindows().first()->findChild<QLabel *>(QStringLiteral("Label2"))->text(),
-             QStringLiteral("Version Ver. 0.1    (30 June 2014)"));
-    window->findChild<QAction *>(QStringLiteral("MnuExit"))->trigger();
+    QCOMPARE(aboutWindows().first()->findChild<QLabel *>("Label2")->text(),
+             "Version Ver. 0.1    (30 June 2014)");
+    control<QAction>("MnuExit")->trigger();
     QVERIFY(!window->isVisible());
     QCOMPARE(aboutWindows().size(), 1);
     delete aboutWindows().first();

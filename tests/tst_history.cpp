@@ -61,12 +61,15 @@ TelemetryHistory historyOf(const QStringList &lines) {
     return history;
 }
 
-// count frames whose gyro X symbol (position 24) cycles through symbols.
-TelemetryHistory gyroHistory(int count, const QString &symbols) {
+// Where a frame carries battery voltage cell 1 and gyro X.
+constexpr int CellVolts = 8, GyroX = 24;
+
+// count frames whose symbol at position cycles through symbols.
+TelemetryHistory historyOf(int position, int count, const QString &symbols) {
     QStringList lines;
     for (int i = 0; i < count; ++i) {
-        QString line = QStringLiteral("SKADRIN22222222222222222222");
-        line[24] = symbols[i % symbols.size()];
+        QString line = "SKADRIN22222222222222222222";
+        line[position] = symbols[i % symbols.size()];
         lines.append(line);
     }
     return historyOf(lines);
@@ -94,17 +97,8 @@ void TestHistory::editsMatchAFullPass() {
     store.decodeText(QString());
     for (int step = 0; step < 600; ++step) {
         const int lines = int(text.size());
-        int first = 0;
-        switch (random.bounded(3)) { // at the start, in the middle, at the end
-        case 0:
-            first = 0;
-            break;
-        case 1:
-            first = random.bounded(lines + 1);
-            break;
-        default:
-            first = lines;
-        }
+        const int where = random.bounded(3); // at the start, in the middle, at the end
+        const int first = where == 0 ? 0 : where == 1 ? random.bounded(lines + 1) : lines;
         const int removed = random.bounded(std::min(lines - first, 4) + 1);
         const int added = random.bounded(10) == 0 ? random.bounded(400) : random.bounded(4);
         QStringList fresh;
@@ -123,19 +117,15 @@ void TestHistory::editsMatchAFullPass() {
 }
 
 void TestHistory::oneBarPerRecordWithGaps() {
-    const ChartBars bars = chartBars(gyroHistory(5, QStringLiteral("2D1ZJ")), 12, 600);
+    const ChartBars bars = chartBars(historyOf(GyroX, 5, "2D1ZJ"), 12, 600);
     QCOMPARE(bars.perColumn, false);
     QCOMPARE(bars.keys, (QVector<double>{1, 2, 4, 5})); // record 3 has no value: a gap
     QCOMPARE(bars.values, (QVector<double>{-45, -2.3, 33, 11.45}));
     // A NUL received as the first symbol is a symbol like any other.
-    QCOMPARE(historyOf({QStringLiteral("SKADRIN") + QChar(0) + QString(19, u'2')})
-                 .record(1)
-                 .reportLines()
-                 .size(),
-             18);
+    QCOMPARE(historyOf(7, 1, QString(QChar(0))).record(1).reportLines().size(), 18);
     // One bar a record while each has two pixel columns, not one more.
-    QCOMPARE(chartBars(gyroHistory(300, QStringLiteral("F")), 12, 600).perColumn, false);
-    QCOMPARE(chartBars(gyroHistory(301, QStringLiteral("F")), 12, 600).perColumn, true);
+    QCOMPARE(chartBars(historyOf(GyroX, 300, "F"), 12, 600).perColumn, false);
+    QCOMPARE(chartBars(historyOf(GyroX, 301, "F"), 12, 600).perColumn, true);
 }
 
 // 10,000 records in 100 columns: each column shows the extremes of its
@@ -145,7 +135,7 @@ void TestHistory::barsPerPixelColumn() {
     symbols[4321] = QLatin1Char('2');         // -45
     symbols[8765] = QLatin1Char('Z');         // 33
     symbols[100] = QLatin1Char('J');          // 11.45
-    const ChartBars bars = chartBars(gyroHistory(10000, symbols), 12, 100);
+    const ChartBars bars = chartBars(historyOf(GyroX, 10000, symbols), 12, 100);
     QCOMPARE(bars.perColumn, true);
     QCOMPARE(bars.width, 100.0);
     QCOMPARE(bars.keys.size(), 100 + 1); // one bar a column, two where both signs meet
@@ -162,10 +152,7 @@ void TestHistory::barsPerPixelColumn() {
     // 10 records in 4 columns of 2.5 records each: a column ends after record
     // 2.5, 5, 7.5 and 10 rounded half up, so the columns hold records 1-3,
     // 4-5, 6-8 and 9-10. Battery voltage levels 0 to 9, one a record.
-    QStringList lines;
-    for (QChar symbol : QStringLiteral("24678ACDFG"))
-        lines.append(QStringLiteral("SKADRIN2") + symbol + QString(18, QLatin1Char('2')));
-    const ChartBars edges = chartBars(historyOf(lines), 1, 4);
+    const ChartBars edges = chartBars(historyOf(CellVolts, 10, "24678ACDFG"), 1, 4);
     QCOMPARE(edges.keys, (QVector<double>{1.75, 4.25, 6.75, 9.25}));
     QCOMPARE(edges.values, (QVector<double>{3128, 3299, 3556, 3728}));
     QCOMPARE(edges.nearValues, (QVector<double>{2958, 3214, 3385, 3642}));
@@ -173,24 +160,17 @@ void TestHistory::barsPerPixelColumn() {
 
 // A bar's length is its value: 0 is always on the axis, and every value is.
 void TestHistory::valueAxisStartsAtZero() {
-    QString volts(10000, QLatin1Char('2')); // 2958 mV, and 4242 mV in every other record
-    for (int i = 0; i < volts.size(); i += 2)
-        volts[i] = QLatin1Char('Z');
-    QStringList lines;
-    for (QChar symbol : volts)
-        lines.append(QStringLiteral("SKADRIN2") + symbol + QString(18, QLatin1Char('2')));
-    const ChartBars many = chartBars(historyOf(lines), 1, 600);
+    // 4242 mV and 2958 mV, record after record.
+    const ChartBars many = chartBars(historyOf(CellVolts, 10000, "Z2"), 1, 600);
     const ValueRange range = valueAxisRange(many);
     QCOMPARE(range.lower, 0.0);
     QVERIFY2(range.upper >= 4242 && range.upper < 4242 * 1.1,
              qPrintable(QString::number(range.upper)));
     QVERIFY(many.nearValues.contains(2958));
 
-    const ValueRange gyro =
-        valueAxisRange(chartBars(gyroHistory(2, QStringLiteral("2Z")), 12, 600));
+    const ValueRange gyro = valueAxisRange(chartBars(historyOf(GyroX, 2, "2Z"), 12, 600));
     QVERIFY(gyro.lower <= -45 && gyro.upper >= 33);
-    const ValueRange negative =
-        valueAxisRange(chartBars(gyroHistory(1, QStringLiteral("A")), 12, 600));
+    const ValueRange negative = valueAxisRange(chartBars(historyOf(GyroX, 1, "A"), 12, 600));
     QCOMPARE(negative.upper, 0.0);
 }
 

@@ -30,10 +30,10 @@ struct Run {
 };
 
 Run decode(const QStringList &arguments, const QByteArray &input = QByteArray(),
-           const QString &directory = QString()) {
+           const QString &directory = QString(), const QString &program = Program) {
     QProcess process;
     process.setWorkingDirectory(directory);
-    process.start(Program, arguments);
+    process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
     process.waitForFinished(60000);
@@ -61,7 +61,7 @@ cwgen::Generator recording(int repeats, double gapSeconds) {
     settings.gapSeconds = gapSeconds;
     settings.seed = 2; // the drift found is a little below 0
     cwgen::Generator generator;
-    generator.plan(settings, QStringList(repeats, QStringLiteral("S KADRIN ") + Symbols));
+    generator.plan(settings, QStringList(repeats, "S KADRIN " + Symbols));
     return generator;
 }
 
@@ -118,25 +118,21 @@ private slots:
 
 // The sample log and its outputs, checked by hand against the beacon format.
 void TestKadrinDecode::goldenOutput_data() {
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<QString>("golden");
-    QTest::newRow("report") << QString() << QStringLiteral("sample-beacons.report.txt");
-    QTest::newRow("csv") << QStringLiteral("--csv") << QStringLiteral("sample-beacons.csv");
-    QTest::newRow("json") << QStringLiteral("--json") << QStringLiteral("sample-beacons.jsonl");
-    QTest::newRow("status") << QStringLiteral("--status")
-                            << QStringLiteral("sample-beacons.status.txt");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("golden"); // sample-beacons.<golden>
+    QTest::newRow("report") << QStringList() << "report.txt";
+    QTest::newRow("csv") << QStringList{"--csv"} << "csv";
+    QTest::newRow("json") << QStringList{"--json"} << "jsonl";
+    QTest::newRow("status") << QStringList{"--status"} << "status.txt";
 }
 
 void TestKadrinDecode::goldenOutput() {
-    QFETCH(QString, option);
+    QFETCH(QStringList, options);
     QFETCH(QString, golden);
-    QStringList arguments{QStringLiteral("sample-beacons.txt")};
-    if (!option.isEmpty())
-        arguments.prepend(option);
-    const Run run = decode(arguments, QByteArray(), DataDir);
+    const Run run = decode(options + QStringList{"sample-beacons.txt"}, QByteArray(), DataDir);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, contentOf(DataDir + QLatin1Char('/') + golden));
-    QCOMPARE(run.err, option == QLatin1String("--status")
+    QCOMPARE(run.out, contentOf(DataDir + "/sample-beacons." + golden));
+    QCOMPARE(run.err, options.contains("--status")
                           ? QByteArray("57 frames (7 with unreadable symbols), 4 near misses, "
                                        "5 other lines\n")
                           : QByteArray());
@@ -151,15 +147,13 @@ void TestKadrinDecode::exitStatus_data() {
     const QByteArray none;
     QTest::newRow("a frame") << QStringList() << Frame << 0 << QByteArray("CW beacon: S");
     QTest::newRow("no frame") << QStringList() << QByteArray("QST\nKADRIN\n") << 1 << none;
-    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << none << 0
+    QTest::newRow("help") << QStringList{"--help"} << none << 0
                           << QByteArray("Usage: kadrin-decode");
-    QTest::newRow("version") << QStringList{QStringLiteral("--version")} << none << 0
+    QTest::newRow("version") << QStringList{"--version"} << none << 0
                              << QByteArray("kadrin-decode Ver. 0.1 (30 June 2014)\n");
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("--xml")} << Frame << 2 << none;
-    QTest::newRow("two formats") << QStringList{QStringLiteral("--csv"), QStringLiteral("--status")}
-                                 << Frame << 2 << none;
-    QTest::newRow("follow standard input")
-        << QStringList{QStringLiteral("--follow")} << Frame << 2 << none;
+    QTest::newRow("unknown option") << QStringList{"--xml"} << Frame << 2 << none;
+    QTest::newRow("two formats") << QStringList{"--csv", "--status"} << Frame << 2 << none;
+    QTest::newRow("follow standard input") << QStringList{"--follow"} << Frame << 2 << none;
     QTest::newRow("binary input") << QStringList() << QByteArray("\x00\xff\xfe\x01KADRIN\x00", 11)
                                   << 1 << none;
 }
@@ -182,74 +176,59 @@ void TestKadrinDecode::exitStatus() {
 void TestKadrinDecode::filesAndTheirNames() {
     QTemporaryDir dir;
     const QByteArray odd = QFile::encodeName(dir.path()) + "/log\xff.txt";
-    const QString quoted = dir.filePath(QStringLiteral("pass\n1.txt")); // a line break: quoted
+    const QString quoted = dir.filePath("pass\n1.txt"); // a line break: quoted
     QVERIFY(write(quoted, Frame + "\n" + Frame + "\n", QIODevice::WriteOnly));
-    const QString missing = dir.filePath(QStringLiteral("missing.txt"));
-
-    QProcess process;
-    process.start(Program, {QStringLiteral("--csv"), missing, dir.path(), quoted});
-    process.waitForFinished();
-    const QByteArray out = process.readAllStandardOutput();
-    const QByteArray err = process.readAllStandardError();
-    QCOMPARE(process.exitCode(), 2);
-    QVERIFY2(err.contains(missing.toUtf8() + ": cannot read: No such file or directory"), err);
-    QVERIFY2(err.contains(dir.path().toUtf8() + ": cannot read: Is a directory"), err);
-    QVERIFY2(out.endsWith(",\"" + quoted.toUtf8() + "\",2\r\n"), out);
-    QVERIFY(out.contains("\r\n2,KADRIN4JJCCDDCA1238DC24FFF,"));
+    const QString missing = dir.filePath("missing.txt");
+    const Run run = decode({"--csv", missing, dir.path(), quoted});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(missing.toUtf8() + ": cannot read: No such file or directory"),
+             run.err);
+    QVERIFY2(run.err.contains(dir.path().toUtf8() + ": cannot read: Is a directory"), run.err);
+    QVERIFY2(run.out.endsWith(",\"" + quoted.toUtf8() + "\",2\r\n"), run.out);
+    QVERIFY(run.out.contains("\r\n2,KADRIN4JJCCDDCA1238DC24FFF,"));
 
     // The name's bytes reach the program through a script (QProcess would
     // re-encode an argument).
-    const QString script = dir.filePath(QStringLiteral("run.sh"));
+    const QString script = dir.filePath("run.sh");
     QVERIFY(write(script,
                   "printf %s " + Frame + " > '" + odd + "'; exec '" + QFile::encodeName(Program) +
                       "' --status '" + odd + "'\n",
                   QIODevice::WriteOnly));
-    process.start(QStringLiteral("/bin/sh"), {script});
-    process.waitForFinished();
+    const Run named = decode({script}, {}, {}, "/bin/sh");
     ::unlink(odd.constData()); // QTemporaryDir cannot remove a name that is not UTF-8
-    QCOMPARE(process.exitCode(), 0);
-    QCOMPARE(process.readAllStandardOutput(), odd + ":1: frame 1\n");
+    QCOMPARE(named.exitCode, 0);
+    QCOMPARE(named.out, odd + ":1: frame 1\n");
 }
 
 // Output that is lost is an error, never success; a closed pipe ends the
 // program at once, as it ends any filter.
 void TestKadrinDecode::outputThatCannotBeWritten_data() {
-    QTest::addColumn<QString>("redirection");
-    QTest::addColumn<QByteArray>("cause");
-    QTest::newRow("disk full") << QStringLiteral("> /dev/full")
+    QTest::addColumn<QString>("command");  // %1: kadrin-decode, %2: a long log
+    QTest::addColumn<QByteArray>("cause"); // empty: ended by SIGPIPE
+    // The shell reports the program's status after the pipe's reader is gone.
+    const QString pipe = "'%1' '%2' | head -c 1 >/dev/null; echo ${PIPESTATUS[0]}";
+    QTest::newRow("disk full") << "'%1' --csv '%2' > /dev/full; echo $?"
                                << QByteArray("No space left on device");
     QTest::newRow("standard output closed")
-        << QStringLiteral(">&-") << QByteArray("Bad file descriptor");
+        << "'%1' --csv '%2' >&-; echo $?" << QByteArray("Bad file descriptor");
     QTest::newRow("broken pipe, SIGPIPE ignored")
-        << QStringLiteral("ignore") << QByteArray("Broken pipe");
-    QTest::newRow("broken pipe") << QStringLiteral("pipe") << QByteArray();
+        << "trap '' PIPE; " + pipe << QByteArray("Broken pipe");
+    QTest::newRow("broken pipe") << pipe << QByteArray();
 }
 
 void TestKadrinDecode::outputThatCannotBeWritten() {
-    QFETCH(QString, redirection);
+    QFETCH(QString, command);
     QFETCH(QByteArray, cause);
     QTemporaryDir dir;
-    const QString log = dir.filePath(QStringLiteral("big.txt"));
+    const QString log = dir.filePath("big.txt");
     QVERIFY(write(log, QByteArray(Frame + "\n").repeated(20000), QIODevice::WriteOnly));
-
-    // The shell reports the program's status after the pipe's reader is gone.
-    QString command = QStringLiteral("'%1' --csv '%2' %3; echo $?").arg(Program, log, redirection);
-    if (redirection == QLatin1String("ignore") || redirection == QLatin1String("pipe"))
-        command = QStringLiteral("%1 '%2' '%3' | head -c 1 >/dev/null; echo ${PIPESTATUS[0]}")
-                      .arg(redirection == QLatin1String("ignore") ? QStringLiteral("trap '' PIPE;")
-                                                                  : QString(),
-                           Program, log);
-    QProcess process;
-    process.start(QStringLiteral("bash"), {QStringLiteral("-c"), command});
-    QVERIFY(process.waitForFinished());
-    const QByteArray status = process.readAllStandardOutput().trimmed();
-    if (redirection == QLatin1String("pipe")) {
-        QCOMPARE(status, QByteArray::number(128 + SIGPIPE)); // ended by SIGPIPE
+    const Run run = decode({"-c", command.arg(Program, log)}, {}, {}, "bash");
+    if (cause.isEmpty()) {
+        QCOMPARE(run.out.trimmed(), QByteArray::number(128 + SIGPIPE));
         return;
     }
-    QCOMPARE(status, QByteArray("2"));
-    QCOMPARE(process.readAllStandardError(),
-             "kadrin-decode: cannot write to standard output: " + cause + "\n");
+    QCOMPARE(run.out.trimmed(), QByteArray("2"));
+    QCOMPARE(run.err, "kadrin-decode: cannot write to standard output: " + cause + "\n");
 }
 
 // A writer appends whole lines, a line in two parts, truncates the log,
@@ -258,15 +237,14 @@ void TestKadrinDecode::outputThatCannotBeWritten() {
 // frame is written once, in order, and each change is said.
 void TestKadrinDecode::followsAGrowingLog() {
     QTemporaryDir dir;
-    const QString log = dir.filePath(QStringLiteral("pass.log"));
+    const QString log = dir.filePath("pass.log");
     QVERIFY(write(log, Frame + "\nnoise\n", QIODevice::WriteOnly));
     QProcess follower;
     follower.setWorkingDirectory(dir.path());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("KADRIN_FOLLOW_POLL_MS"), QStringLiteral("50"));
+    environment.insert("KADRIN_FOLLOW_POLL_MS", "50");
     follower.setProcessEnvironment(environment);
-    follower.start(Program, {QStringLiteral("--status"), QStringLiteral("--follow"),
-                             QStringLiteral("pass.log")});
+    follower.start(Program, {"--status", "--follow", "pass.log"});
     QByteArray out, err;
     const auto waitFor = [&](const QByteArray &expected, QByteArray *stream = nullptr) {
         return QTest::qWaitFor(
@@ -290,16 +268,16 @@ void TestKadrinDecode::followsAGrowingLog() {
 
     QVERIFY(write(log, "KADRIN\n" + Frame + "\n", QIODevice::WriteOnly | QIODevice::Truncate));
     QVERIFY2(waitFor("pass.log:1: near miss: no S before KADRIN\npass.log:2: frame 4\n"), out);
-    QVERIFY(QFile::rename(log, log + QStringLiteral(".1")));
+    QVERIFY(QFile::rename(log, log + ".1"));
     QVERIFY(write(log, Frame + "\n", QIODevice::WriteOnly));
     QVERIFY2(waitFor("pass.log:1: frame 5\n"), out);
     QVERIFY(write(log, Frame.toLower() + "\n", QIODevice::ReadWrite)); // same size, in place
     QVERIFY2(waitFor("pass.log:1: frame 6\n"), out);
 
-    QVERIFY(QFile::rename(log, log + QStringLiteral(".2")));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("pass.log")));
+    QVERIFY(QFile::rename(log, log + ".2"));
+    QVERIFY(QDir(dir.path()).mkdir("pass.log"));
     QVERIFY2(waitFor("is a directory now; waiting for the log to come back\n", &err), err);
-    QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("pass.log")));
+    QVERIFY(QDir(dir.path()).rmdir("pass.log"));
     QVERIFY(write(log, Frame + "\n" + Frame, QIODevice::WriteOnly));
     QVERIFY2(waitFor("pass.log:1: frame 7\n"), out);
 
@@ -327,16 +305,19 @@ void TestKadrinDecode::damagedRecordings_data() {
     QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("said");
-    QTest::newRow("FLAC cut short") << "cut.flac" << 2 << QByteArray("cannot read: damaged audio after ");
-    QTest::newRow("OGG cut short") << "cut.ogg" << 2 << QByteArray("cannot read: truncated after 31 s\n");
+    QTest::newRow("FLAC cut short")
+        << "cut.flac" << 2 << QByteArray("cannot read: damaged audio after ");
+    QTest::newRow("OGG cut short")
+        << "cut.ogg" << 2 << QByteArray("cannot read: truncated after 31 s\n");
     const QByteArray noLength = "its header gives no length of the audio (a recording not "
                                 "closed properly); read to the end of the file\n";
     QTest::newRow("WAV data size 0xFFFFFFFF") << "ffffffff.wav" << 0 << noLength;
     QTest::newRow("WAV data size 0") << "00000000.wav" << 0 << noLength;
     QTest::newRow("a NaN in a float WAV")
-        << "nan.wav" << 0 << QByteArray("1 sample was no number (NaN or infinite) and read as silence\n");
-    QTest::newRow("--start past 9999") << "late.wav" << 2
-                                       << QByteArray("would be dated after 9999-12-31 23:59:59");
+        << "nan.wav" << 0
+        << QByteArray("1 sample was no number (NaN or infinite) and read as silence\n");
+    QTest::newRow("--start past 9999")
+        << "late.wav" << 2 << QByteArray("would be dated after 9999-12-31 23:59:59");
 }
 
 void TestKadrinDecode::damagedRecordings() {
@@ -347,33 +328,30 @@ void TestKadrinDecode::damagedRecordings() {
     const QString path = dir.filePath(damage);
     cwgen::Generator generator = recording(1, 6.5);
     QString error;
-    if (damage == QLatin1String("nan.wav")) {
+    if (damage == "nan.wav") {
         std::vector<float> samples = generator.samples();
         samples[24000] = std::numeric_limits<float>::quiet_NaN(); // in the noise before the frame
         QVERIFY(write(path, floatWav(samples), QIODevice::WriteOnly));
     } else {
         QVERIFY2(cwgen::writeFile(generator, path, &error), qPrintable(error));
     }
-    const qint64 size = QFileInfo(path).size();
-    if (damage.startsWith(QLatin1String("cut")))
-        QVERIFY(QFile::resize(path, size * 9 / 10)); // 6.5 s of noise after the frame, cut in them
-    else if (damage.startsWith(QLatin1String("ffff")) || damage.startsWith(QLatin1String("0000"))) {
+    if (damage.startsWith("cut")) { // 6.5 s of noise after the frame, cut in them
+        QVERIFY(QFile::resize(path, QFileInfo(path).size() * 9 / 10));
+    } else if (damage.startsWith("ffff") || damage.startsWith("0000")) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(40)); // the data chunk's size
         QVERIFY(file.write(QByteArray::fromHex(damage.left(8).toLatin1())) == 4);
     }
-    const Run run = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), QStringLiteral("--start"),
-                            damage == QLatin1String("late.wav") ? QStringLiteral("9999-12-31T23:59:40Z")
-                                                                : QStringLiteral("2026-12-05T21:07:50Z"),
-                            path});
+    const bool late = damage == "late.wav";
+    const Run run = decode({"--audio", "--copy", "--start",
+                            late ? "9999-12-31T23:59:40Z" : "2026-12-05T21:07:50Z", path});
     QCOMPARE(run.exitCode, status);
     QVERIFY2(run.err.contains(said) && !run.err.contains("-0.0"), run.err);
     const QDateTime keyed = QDateTime(QDate(2026, 12, 5), QTime(21, 7, 50), Qt::UTC)
                                 .addSecs(qint64(generator.transmissions()[0].start));
-    QCOMPARE(run.out, damage == QLatin1String("late.wav")
-                          ? QByteArray()
-                          : keyed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1() +
-                                "  S KADRIN " + Symbols.toLatin1() + "\n");
+    QCOMPARE(run.out, late ? QByteArray()
+                           : keyed.toString("yyyy-MM-dd HH:mm:ss").toLatin1() + "  S KADRIN " +
+                                 Symbols.toLatin1() + "\n");
 }
 
 // SIGINT and SIGTERM stop a run at once, each line copied so far written
@@ -384,11 +362,11 @@ void TestKadrinDecode::stopsWhenAsked_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("signal"); // 0: the output is a full disk
     QTest::addColumn<int>("status");
-    const QStringList audio = {QStringLiteral("--audio"), QStringLiteral("--copy")};
+    const QStringList audio = {"--audio", "--copy"};
     QTest::newRow("recording, SIGINT") << "long.wav" << audio << SIGINT << 130;
     QTest::newRow("recording, SIGTERM") << "long.wav" << audio << SIGTERM << 143;
     QTest::newRow("recording, disk full")
-        << "long.wav" << QStringList{QStringLiteral("--audio"), QStringLiteral("--json")} << 0 << 2;
+        << "long.wav" << QStringList{"--audio", "--json"} << 0 << 2;
     QTest::newRow("FIFO without a writer, SIGINT") << "fifo" << QStringList() << SIGINT << 130;
     QTest::newRow("FIFO without a writer, recording, SIGTERM") << "fifo" << audio << SIGTERM << 143;
 }
@@ -400,7 +378,7 @@ void TestKadrinDecode::stopsWhenAsked() {
     QFETCH(int, status);
     QTemporaryDir dir;
     const QString path = dir.filePath(input);
-    if (input == QLatin1String("fifo")) {
+    if (input == "fifo") {
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     } else {
         cwgen::Generator generator = recording(5, 2.5); // copied in about half a second
@@ -409,20 +387,20 @@ void TestKadrinDecode::stopsWhenAsked() {
     }
     QProcess process;
     if (!signal)
-        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.setStandardOutputFile("/dev/full");
     process.start(Program, options + QStringList{path});
     QVERIFY(process.waitForStarted());
     if (signal) {
         // The first frame's line comes as soon as it is copied.
-        QVERIFY(input == QLatin1String("fifo") ? catches(process.processId(), signal)
-                                               : process.waitForReadyRead(5000));
+        QVERIFY(input == "fifo" ? catches(process.processId(), signal)
+                                : process.waitForReadyRead(5000));
         ::kill(pid_t(process.processId()), signal);
     }
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), status);
     const QByteArray err = process.readAllStandardError();
-    if (signal && input != QLatin1String("fifo")) // stopped before the recording's end
+    if (signal && input != "fifo") // stopped before the recording's end
         QVERIFY2(err.contains(" of audio (interrupted), "), err);
     if (signal)
         QVERIFY2(err.endsWith("kadrin-decode: interrupted by " +
@@ -431,7 +409,8 @@ void TestKadrinDecode::stopsWhenAsked() {
                  err);
     else
         QVERIFY2(err.contains("kadrin-decode: cannot write to standard output: No space left on "
-                              "device\n") && err.contains(" of audio (stopped: the output cannot be written)"),
+                              "device\n") &&
+                     err.contains(" of audio (stopped: the output cannot be written)"),
                  err);
 }
 

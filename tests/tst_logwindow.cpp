@@ -7,19 +7,14 @@
 #include "app/sourceswitch.h"
 #include "windowtest.h"
 
-#include <QDir>
-#include <QHelpEvent>
 #include <QMimeData>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolTip>
 #include <qcustomplot.h>
 
 #include <memory>
-#include <unistd.h>
 
 using namespace windowtest;
 
@@ -32,12 +27,9 @@ const QByteArray Log = "2026-12-05 21:07:53 SKADRIN4JJCCDDCA1238DC24FFF\n"
 
 // A writer process appends to a file (">>"), or truncates it first (">").
 void writer(const QString &path, const QByteArray &bytes, const char *mode = ">>") {
-    QCOMPARE(
-        QProcess::execute(QStringLiteral("/bin/sh"),
-                          {QStringLiteral("-c"),
-                           QStringLiteral("printf %s \"$1\" %1 \"$2\"").arg(QLatin1String(mode)),
-                           QStringLiteral("sh"), QString::fromUtf8(bytes), path}),
-        0);
+    const QString command = QString("printf %s \"$1\" ") + mode + " \"$2\"";
+    QCOMPARE(QProcess::execute("/bin/sh", {"-c", command, "sh", QString::fromUtf8(bytes), path}),
+             0);
 }
 
 } // namespace
@@ -68,11 +60,6 @@ private:
         QApplication::setActiveWindow(window.get());
         QTest::keyClick(text2(), key, Qt::ControlModifier);
     }
-    QString tooltipAt(QWidget *widget, const QPoint &at) {
-        QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
-        QApplication::sendEvent(widget, &help);
-        return QToolTip::text();
-    }
 
     QTemporaryDir dir;
     std::unique_ptr<Form1> window;
@@ -96,10 +83,9 @@ void TestLogWindow::openAndDrop() {
     QVERIFY(writeFile(path, Log + "\xff junk\n"));
     answerDialog(path);
     shortcut(Qt::Key_O);
-    QCOMPARE(text2()->toPlainText(), QString::fromUtf8(Log) + QStringLiteral("\ufffd junk\n"));
-    QCOMPARE(label("Label2"), QStringLiteral("1/2"));
-    QCOMPARE(label("Label3"),
-             QStringLiteral("Opened %1; bytes that are not UTF-8 read as U+FFFD").arg(path));
+    QCOMPARE(text2()->toPlainText(), QString::fromUtf8(Log) + "\ufffd junk\n");
+    QCOMPARE(label("Label2"), "1/2");
+    QCOMPARE(label("Label3"), "Opened " + path + "; bytes that are not UTF-8 read as U+FFFD");
     QVERIFY(!text2()->isModified());
 
     const QString other = dir.filePath(QStringLiteral("other.log"));
@@ -143,8 +129,7 @@ void TestLogWindow::followsAGrowingLog() {
     answerDialog(path);
     shortcut(Qt::Key_L);
     QCOMPARE(label("Label3"), QStringLiteral("Following ") + path);
-    QCOMPARE(window->findChild<QAction *>(QStringLiteral("MnuFollow"))->text(),
-             QStringLiteral("Stop Following"));
+    QCOMPARE(window->findChild<QAction *>("MnuFollow")->text(), "Stop Following");
     QCOMPARE(label("Label2"), QStringLiteral("2/2")); // the newest, as tail -f shows the end
 
     writer(path, "SKADRIN22222222222222222222\n");
@@ -182,9 +167,7 @@ void TestLogWindow::saveAndExport() {
     const QString typed = dir.filePath(QStringLiteral("typed.csv"));
     answerDialog(typed);
     shortcut(Qt::Key_E);
-    QFile typedCsv(typed);
-    QVERIFY(typedCsv.open(QIODevice::ReadOnly));
-    QVERIFY(typedCsv.readAll().endsWith(",,-,1\r\n"));
+    QVERIFY(readFile(typed).endsWith(",,-,1\r\n"));
     text2()->setModified(false);
 
     const QString log = dir.filePath(QStringLiteral("export.log"));
@@ -194,20 +177,16 @@ void TestLogWindow::saveAndExport() {
     answerDialog(csv);
     shortcut(Qt::Key_E);
     QProcess decode;
-    decode.start(QStringLiteral(KADRIN_DECODE_PATH), {QStringLiteral("--csv"), log});
+    decode.start(KADRIN_DECODE_PATH, {"--csv", log});
     QVERIFY(decode.waitForFinished());
-    QFile exported(csv);
-    QVERIFY(exported.open(QIODevice::ReadOnly));
-    QCOMPARE(exported.readAll(), decode.readAllStandardOutput());
+    QCOMPARE(readFile(csv), decode.readAllStandardOutput());
 
     QTest::keyClicks(text2(), QStringLiteral("QRZ? "));
     QVERIFY(text2()->isModified());
     const QString saved = dir.filePath(QStringLiteral("saved.txt"));
     answerDialog(saved);
     shortcut(Qt::Key_S);
-    QFile file(saved);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), "QRZ? " + Log);
+    QCOMPARE(readFile(saved), "QRZ? " + Log);
     QVERIFY(!text2()->isModified());
     QVERIFY(window->close()); // nothing to ask
 }
@@ -267,10 +246,8 @@ void TestLogWindow::failedSaveKeepsTheOldFile() {
     answerBox(QMessageBox::Yes); // replace the file
     answerBox(QMessageBox::Ok, &seen);
     shortcut(Qt::Key_S);
-    QVERIFY2(seen.text.contains(QLatin1String("could not be saved")), qPrintable(seen.text));
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::ReadOnly));
-    QCOMPARE(old.readAll(), Log);
+    QVERIFY2(seen.text.contains("could not be saved"), qPrintable(seen.text));
+    QCOMPARE(readFile(path), Log);
     QVERIFY(text2()->isModified());
 }
 
@@ -282,17 +259,14 @@ void TestLogWindow::marksAndTooltips() {
     const int line = text2()->fontMetrics().lineSpacing();
     const QImage seen = viewport->grab().toImage();
     const auto margin = [&](int row) { return seen.pixelColor(1, row * line + line / 2); };
+    const auto tooltip = [&](int row) { return tooltipAt(viewport, {40, row * line + line / 2}); };
     QCOMPARE(margin(0), QColor(0x2e, 0x8b, 0x57));                  // frame
     QCOMPARE(margin(1), viewport->palette().color(QPalette::Base)); // other
     QCOMPARE(margin(2), QColor(0xe0, 0x8a, 0x00));                  // unreadable symbols
     QCOMPARE(margin(3), QColor(0xcc, 0x22, 0x22));                  // near miss
-    QCOMPARE(tooltipAt(viewport, QPoint(40, line / 2)),
-             QStringLiteral("frame 1, 2026-12-05 21:07:53 UTC"));
-    QCOMPARE(
-        tooltipAt(viewport, QPoint(40, 2 * line + line / 2)),
-        QStringLiteral("frame 2, 2026-12-05 21:08:16 UTC\nunreadable symbols: position 13 '?'"));
-    QCOMPARE(tooltipAt(viewport, QPoint(40, 3 * line + line / 2)),
-             QStringLiteral("near miss: 19 symbols, 20 needed"));
+    QCOMPARE(tooltip(0), "frame 1, 2026-12-05 21:07:53 UTC");
+    QCOMPARE(tooltip(2), "frame 2, 2026-12-05 21:08:16 UTC\nunreadable symbols: position 13 '?'");
+    QCOMPARE(tooltip(3), "near miss: 19 symbols, 20 needed");
     // The "?" (column 33) stands on a coloured ground, its neighbours do not.
     const int x =
         BeaconEdit::MarginWidth + 2 +
@@ -301,11 +275,11 @@ void TestLogWindow::marksAndTooltips() {
     QVERIFY(ground != viewport->palette().color(QPalette::Base));
     QCOMPARE(seen.pixelColor(x + 1, 1), viewport->palette().color(QPalette::Base));
 
-    auto *chart = window->findChild<QCustomPlot *>(QStringLiteral("MSChart1"));
+    auto *chart = window->findChild<QCustomPlot *>("MSChart1");
     chart->replot();
     const QPoint bar(int(chart->xAxis->coordToPixel(2)), int(chart->yAxis->coordToPixel(100)));
-    QCOMPARE(tooltipAt(chart, bar), QStringLiteral("record 2, 2026-12-05 21:08:16 UTC: "
-                                                   "Battery Voltage Cell 1: 3771 mV .. 3856 mV"));
+    QCOMPARE(tooltipAt(chart, bar),
+             "record 2, 2026-12-05 21:08:16 UTC: Battery Voltage Cell 1: 3771 mV .. 3856 mV");
 }
 
 QTEST_MAIN(TestLogWindow)

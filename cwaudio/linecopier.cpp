@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <type_traits>
-#include <unordered_map>
+#include <optional>
 
 // A transmission is copied on a lattice of ticks, a sixth of a dot each
 // (with a quarter, the key edges falling between ticks cost about 1 dB).
@@ -42,10 +42,14 @@ constexpr double FadingVariation = 0.15;
 constexpr double FirstPhaseReachSeconds = 0.1;
 constexpr double PhaseReachSeconds = 0.3;
 
+// log(e^a + e^b). A term 37.5 or more under the other adds less than
+// e^-37.5 < 2^-54 to the larger: to one of magnitude 1 or more, less than
+// half its last bit, so the sum is the larger term exactly, without the
+// exp and the log.
 double logAdd(double a, double b) {
     if (a < b)
         std::swap(a, b);
-    if (b <= Impossible)
+    if (b <= Impossible || (b - a < -37.5 && std::abs(a) >= 1))
         return a;
     return a + std::log1p(std::exp(b - a));
 }
@@ -534,36 +538,129 @@ ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter)
     return e;
 }
 
+// Element i of a template after those before it: from the log-sums over
+// their timings of ending p ticks after t0 (current, p from lo to hi), those
+// of ending element i there (next), with the evidence of its marks. lo and
+// hi move on to the new range.
+void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cumulative, int t0,
+                 bool evidence, const std::vector<double> &current, std::vector<double> &next, int &lo,
+                 int &hi) {
+    const int n = int(cumulative.size()) - 1;
+    const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
+    std::fill(next.begin() + lo + low, next.begin() + std::min(e.longest, hi + high) + 1, Impossible);
+    const bool marked = evidence && e.mark[i];
+    const double *prior = e.prior[i].data();
+    for (int p = lo; p <= hi; ++p) {
+        const double from = current[size_t(p)];
+        if (from <= Impossible)
+            continue;
+        const double *after = cumulative.data() + t0 + p;
+        double *to = next.data() + p;
+        for (int d = low, dMax = std::min(high, n - t0 - p); d <= dMax; ++d) {
+            double v = from + prior[d - low];
+            if (marked)
+                v += after[d] - after[0];
+            to[d] = logAdd(to[d], v);
+        }
+    }
+    lo += low;
+    hi = std::min(e.longest, hi + high);
+}
+
+void endsOf(const std::vector<double> &sums, int lo, int hi, int t0, std::vector<std::pair<int, double>> &out) {
+    out.clear();
+    for (int p = lo; p <= hi; ++p)
+        if (sums[size_t(p)] > Impossible)
+            out.push_back({t0 + p, sums[size_t(p)]});
+}
+
 // Sums over every timing of the elements from t0 the evidence of its marks
 // and its prior, for each tick the template may end at.
 void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulative, int t0,
                      bool evidence, std::vector<std::pair<int, double>> &out) {
-    const int n = int(cumulative.size()) - 1;
     std::vector<double> current(static_cast<size_t>(e.longest) + 1, Impossible), next = current;
     current[0] = 0;
     int lo = 0, hi = 0;
     for (size_t i = 0; i < e.mark.size(); ++i) {
-        const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
-        std::fill(next.begin() + lo + low, next.begin() + std::min(e.longest, hi + high) + 1, Impossible);
-        for (int p = lo; p <= hi; ++p) {
-            if (current[size_t(p)] <= Impossible)
-                continue;
-            for (int d = low; d <= high && t0 + p + d <= n; ++d) {
-                double v = current[size_t(p)] + e.prior[i][size_t(d - low)];
-                if (evidence && e.mark[i])
-                    v += cumulative[size_t(t0 + p + d)] - cumulative[size_t(t0 + p)];
-                next[size_t(p + d)] = logAdd(next[size_t(p + d)], v);
-            }
-        }
-        lo += low;
-        hi = std::min(e.longest, hi + high);
+        timeElement(e, i, cumulative, t0, evidence, current, next, lo, hi);
         std::swap(current, next);
     }
-    out.clear();
-    for (int p = lo; p <= hi; ++p)
-        if (current[size_t(p)] > Impossible)
-            out.push_back({t0 + p, current[size_t(p)]});
+    endsOf(current, lo, hi, t0, out);
 }
+
+// The same for many templates at once: those whose first elements are
+// timed alike (the same marks and gaps, "-.-" and "-.." and "-" share "-")
+// share the work of timing those. A tree of the templates' elements.
+class TimingTree {
+public:
+    explicit TimingTree(const std::vector<ElementTiming> &timings) : timings_(timings) {
+        nodes_.push_back({});
+        for (size_t s = 0; s < timings.size(); ++s) {
+            const ElementTiming &e = timings[s];
+            int at = 0;
+            longest_ = std::max(longest_, e.longest);
+            depth_ = std::max(depth_, e.mark.size());
+            for (size_t i = 0; i < e.mark.size(); ++i) {
+                nodes_[size_t(at)].below |= quint64(1) << s;
+                int next = -1;
+                for (int child : nodes_[size_t(at)].children) {
+                    const Node &c = nodes_[size_t(child)];
+                    const ElementTiming &o = timings[size_t(c.timing)];
+                    if (o.mark[c.element] == e.mark[i] && o.low[c.element] == e.low[i] &&
+                        o.prior[c.element] == e.prior[i])
+                        next = child;
+                }
+                if (next < 0) {
+                    next = int(nodes_.size());
+                    nodes_[size_t(at)].children.push_back(next);
+                    nodes_.push_back({int(s), i, {}, {}, 0});
+                }
+                at = next;
+            }
+            nodes_[size_t(at)].below |= quint64(1) << s;
+            nodes_[size_t(at)].ending.push_back(int(s));
+        }
+    }
+    // The outcomes from t0 of the templates in `wanted` (a bit each), put
+    // into the vector found(template) gives.
+    template <typename Found>
+    void outcomes(const std::vector<double> &cumulative, int t0, quint64 wanted, const Found &found) {
+        if (sums_.empty())
+            sums_.assign(depth_ + 1, std::vector<double>(size_t(longest_) + 1, Impossible));
+        sums_[0][0] = 0;
+        walk(0, 0, 0, 0, cumulative, t0, wanted, found);
+    }
+
+private:
+    struct Node {
+        int timing = -1;  // the template whose element this is
+        size_t element = 0;
+        std::vector<int> children;
+        std::vector<int> ending; // templates whose last element this is
+        quint64 below = 0;       // templates through this node
+    };
+    template <typename Found>
+    void walk(int at, size_t level, int lo, int hi, const std::vector<double> &cumulative, int t0,
+              quint64 wanted, const Found &found) {
+        for (int child : nodes_[size_t(at)].children) {
+            const Node &c = nodes_[size_t(child)];
+            if (!(c.below & wanted))
+                continue;
+            int l = lo, h = hi;
+            timeElement(timings_[size_t(c.timing)], c.element, cumulative, t0, true, sums_[level],
+                        sums_[level + 1], l, h);
+            for (int s : c.ending)
+                if (wanted & (quint64(1) << s))
+                    endsOf(sums_[level + 1], l, h, t0, found(s));
+            walk(child, level + 1, l, h, cumulative, t0, wanted, found);
+        }
+    }
+    const std::vector<ElementTiming> &timings_;
+    std::vector<Node> nodes_;
+    int longest_ = 0;
+    size_t depth_ = 0;
+    std::vector<std::vector<double>> sums_; // one for each level of the tree
+};
 
 constexpr int SymbolSlots = 20;
 // Slots 10 to 12 of a frame are not decoded and carry any letter or digit.
@@ -678,23 +775,58 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             sum += cumulative[size_t(t0 + b)] - cumulative[size_t(t0 + a)];
         return sum;
     };
-    std::unordered_map<qint64, std::vector<std::pair<int, double>>> cache;
-    auto ends = [&](int s, bool last, int t0) -> const std::vector<std::pair<int, double>> & {
-        auto &out = cache[(qint64(t0) * 2 + last) * symbols + s];
-        if (!out.empty())
-            return out;
+    // A symbol heard: its ends from each start it is asked for, kept for the
+    // backward pass. Nothing heard: the ends depend on the start only by
+    // where the line ends, so they are made once from tick 0 and shifted.
+    std::vector<std::vector<std::pair<int, double>>> heardEnds(size_t(n + 1) * 2 * size_t(real));
+    std::vector<quint64> timed(size_t(n + 1) * 2, 0); // hand keying: the symbols timed from each start
+    std::vector<std::vector<std::pair<int, double>>> silentEnds[2];
+    std::optional<TimingTree> trees[2];
+    for (int last = 0; last < 2; ++last) {
+        if (hand)
+            trees[last].emplace(timings[last]);
+        for (int symbol = 0; symbol < real; ++symbol) {
+            auto &out = silentEnds[last].emplace_back();
+            if (hand) {
+                const ElementTiming &timing = timings[last][size_t(symbol)];
+                elementOutcomes(timing, std::vector<double>(size_t(timing.longest) + 1, 0.0), 0, false, out);
+            } else {
+                for (const Stretch &st : stretches[last][size_t(symbol)])
+                    out.push_back({st.length, st.prior});
+            }
+        }
+    }
+    const quint64 slotMask[2] = {(quint64(1) << restricted) - 1, (quint64(1) << real) - 1};
+    auto forEachEnd = [&](int s, bool last, bool free, int t0, const auto &visit) {
         const int symbol = s % real;
-        const bool heard = s < real;
+        if (s >= real) {
+            for (const auto &[p, v] : silentEnds[last][size_t(symbol)]) {
+                if (t0 + p > n)
+                    break;
+                visit(t0 + p, v);
+            }
+            return;
+        }
+        const size_t at = (size_t(t0) * 2 + last) * size_t(real);
         if (hand) {
-            elementOutcomes(timings[last][size_t(symbol)], cumulative, t0, heard, out);
-        } else {
+            quint64 &done = timed[size_t(t0) * 2 + last];
+            if (!(done & (quint64(1) << symbol))) {
+                trees[last]->outcomes(cumulative, t0, slotMask[free] & ~done, [&](int timedSymbol) -> auto & {
+                    return heardEnds[at + size_t(timedSymbol)];
+                });
+                done |= slotMask[free];
+            }
+        } else if (heardEnds[at + size_t(symbol)].empty()) {
+            auto &out = heardEnds[at + size_t(symbol)];
             for (const Stretch &st : stretches[last][size_t(symbol)])
                 if (t0 + st.length <= n)
-                    out.push_back({t0 + st.length, st.prior + (heard ? evidence(st, t0) : 0.0)});
+                    out.push_back({t0 + st.length, st.prior + evidence(st, t0)});
+            if (out.empty())
+                out.push_back({-1, Impossible});
         }
-        if (out.empty())
-            out.push_back({-1, Impossible});
-        return out;
+        for (const auto &[t1, v] : heardEnds[at + size_t(symbol)])
+            if (t1 >= 0)
+                visit(t1, v);
     };
 
     // Slot starts are pruned by how far they fall behind the best; paths
@@ -768,12 +900,10 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             active[size_t(k)].push_back(t0);
             const int free = isFree(k);
             for (int s : slotSymbols[free]) {
-                for (const auto &[t1, v] : ends(s, last, t0)) {
-                    if (t1 < 0)
-                        continue;
+                forEachEnd(s, last, free, t0, [&](int t1, double v) {
                     double &to = forward[size_t(k) + 1][size_t(t1)];
                     to = logAdd(to, from[size_t(t0)] + v + symbolPrior[free][size_t(s)]);
-                }
+                });
             }
         }
     }
@@ -797,13 +927,13 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         for (int t0 : active[size_t(k)]) {
             double acc = Impossible;
             for (int s : slotSymbols[free]) {
-                for (const auto &[t1, value] : ends(s, last, t0)) {
-                    if (t1 < 0 || backward[size_t(t1)] <= Impossible)
-                        continue;
+                forEachEnd(s, last, free, t0, [&](int t1, double value) {
+                    if (backward[size_t(t1)] <= Impossible)
+                        return;
                     const double v = value + symbolPrior[free][size_t(s)] + backward[size_t(t1)];
                     acc = logAdd(acc, v);
                     posterior[size_t(s)] = logAdd(posterior[size_t(s)], forward[size_t(k)][size_t(t0)] + v);
-                }
+                });
             }
             before[size_t(t0)] = acc;
         }

@@ -7,8 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <type_traits>
+#include <memory>
 #include <optional>
+#include <type_traits>
 
 // A transmission is copied on a lattice of ticks, a sixth of a dot each
 // (with a quarter, the key edges falling between ticks cost about 1 dB).
@@ -53,6 +54,25 @@ double logAdd(double a, double b) {
         return a;
     return a + std::log1p(std::exp(b - a));
 }
+
+// A log-sum of many terms: the largest term so far and the sum of e to the
+// others' distance under it, 1 for itself. A term costs one exp, or none
+// where it is 40 or more under the largest (it adds less than half the
+// last bit of a sum of 1 or more), against an exp and a log for logAdd.
+struct LogSum {
+    double top = Impossible;
+    double sum = 0;
+    void add(double v) {
+        if (v <= top) {
+            if (v - top > -40)
+                sum += std::exp(v - top);
+        } else if (v > Impossible) {
+            sum = (v - top < 40 ? sum * std::exp(top - v) : 0) + 1;
+            top = v;
+        }
+    }
+    double value() const { return top > Impossible ? top + std::log(sum) : Impossible; }
+};
 
 double gauss(double x, double mean, double sd) {
     const double u = (x - mean) / sd;
@@ -544,10 +564,11 @@ ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter)
 // hi move on to the new range.
 void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cumulative, int t0,
                  bool evidence, const std::vector<double> &current, std::vector<double> &next, int &lo,
-                 int &hi) {
+                 int &hi, std::vector<LogSum> &sums) {
     const int n = int(cumulative.size()) - 1;
     const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
-    std::fill(next.begin() + lo + low, next.begin() + std::min(e.longest, hi + high) + 1, Impossible);
+    const int newHi = std::min(e.longest, hi + high);
+    std::fill(sums.begin() + lo + low, sums.begin() + newHi + 1, LogSum());
     const bool marked = evidence && e.mark[i];
     const double *prior = e.prior[i].data();
     for (int p = lo; p <= hi; ++p) {
@@ -555,20 +576,19 @@ void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cu
         if (from <= Impossible)
             continue;
         const double *after = cumulative.data() + t0 + p;
-        double *to = next.data() + p;
-        for (int d = low, dMax = std::min(high, n - t0 - p); d <= dMax; ++d) {
-            double v = from + prior[d - low];
-            if (marked)
-                v += after[d] - after[0];
-            to[d] = logAdd(to[d], v);
-        }
+        LogSum *to = sums.data() + p;
+        for (int d = low, dMax = std::min(high, n - t0 - p); d <= dMax; ++d)
+            to[d].add(marked ? from + prior[d - low] + (after[d] - after[0]) : from + prior[d - low]);
     }
     lo += low;
-    hi = std::min(e.longest, hi + high);
+    hi = newHi;
+    for (int p = lo; p <= hi; ++p)
+        next[size_t(p)] = sums[size_t(p)].value();
 }
 
 void endsOf(const std::vector<double> &sums, int lo, int hi, int t0, std::vector<std::pair<int, double>> &out) {
     out.clear();
+    out.reserve(size_t(std::max(0, hi - lo + 1)));
     for (int p = lo; p <= hi; ++p)
         if (sums[size_t(p)] > Impossible)
             out.push_back({t0 + p, sums[size_t(p)]});
@@ -579,14 +599,22 @@ void endsOf(const std::vector<double> &sums, int lo, int hi, int t0, std::vector
 void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulative, int t0,
                      bool evidence, std::vector<std::pair<int, double>> &out) {
     std::vector<double> current(static_cast<size_t>(e.longest) + 1, Impossible), next = current;
+    std::vector<LogSum> sums(current.size());
     current[0] = 0;
     int lo = 0, hi = 0;
     for (size_t i = 0; i < e.mark.size(); ++i) {
-        timeElement(e, i, cumulative, t0, evidence, current, next, lo, hi);
+        timeElement(e, i, cumulative, t0, evidence, current, next, lo, hi, sums);
         std::swap(current, next);
     }
     endsOf(current, lo, hi, t0, out);
 }
+
+// The ticks a slot may end at, from `first` on, with the log-sum of each
+// (Impossible where it cannot end).
+struct Ends {
+    int first = -1; // -1: not made yet
+    std::vector<double> value;
+};
 
 // The same for many templates at once: those whose first elements are
 // timed alike (the same marks and gaps, "-.-" and "-.." and "-" share "-")
@@ -621,12 +649,14 @@ public:
             nodes_[size_t(at)].ending.push_back(int(s));
         }
     }
-    // The outcomes from t0 of the templates in `wanted` (a bit each), put
-    // into the vector found(template) gives.
+    // The ends from t0 of the templates in `wanted` (a bit each), put into
+    // the Ends found(template) gives.
     template <typename Found>
     void outcomes(const std::vector<double> &cumulative, int t0, quint64 wanted, const Found &found) {
-        if (sums_.empty())
+        if (sums_.empty()) {
             sums_.assign(depth_ + 1, std::vector<double>(size_t(longest_) + 1, Impossible));
+            scratch_.resize(size_t(longest_) + 1);
+        }
         sums_[0][0] = 0;
         walk(0, 0, 0, 0, cumulative, t0, wanted, found);
     }
@@ -648,10 +678,14 @@ private:
                 continue;
             int l = lo, h = hi;
             timeElement(timings_[size_t(c.timing)], c.element, cumulative, t0, true, sums_[level],
-                        sums_[level + 1], l, h);
-            for (int s : c.ending)
-                if (wanted & (quint64(1) << s))
-                    endsOf(sums_[level + 1], l, h, t0, found(s));
+                        sums_[level + 1], l, h, scratch_);
+            for (int s : c.ending) {
+                if (wanted & (quint64(1) << s)) {
+                    Ends &ends = found(s);
+                    ends.first = t0 + l;
+                    ends.value.assign(sums_[level + 1].begin() + l, sums_[level + 1].begin() + h + 1);
+                }
+            }
             walk(child, level + 1, l, h, cumulative, t0, wanted, found);
         }
     }
@@ -660,6 +694,7 @@ private:
     int longest_ = 0;
     size_t depth_ = 0;
     std::vector<std::vector<double>> sums_; // one for each level of the tree
+    std::vector<LogSum> scratch_;
 };
 
 constexpr int SymbolSlots = 20;
@@ -778,7 +813,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // A symbol heard: its ends from each start it is asked for, kept for the
     // backward pass. Nothing heard: the ends depend on the start only by
     // where the line ends, so they are made once from tick 0 and shifted.
-    std::vector<std::vector<std::pair<int, double>>> heardEnds(size_t(n + 1) * 2 * size_t(real));
+    std::vector<std::unique_ptr<Ends[]>> heardEnds(size_t(n) + 1); // made for a start when first asked
     std::vector<quint64> timed(size_t(n + 1) * 2, 0); // hand keying: the symbols timed from each start
     std::vector<std::vector<std::pair<int, double>>> silentEnds[2];
     std::optional<TimingTree> trees[2];
@@ -807,26 +842,29 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             }
             return;
         }
-        const size_t at = (size_t(t0) * 2 + last) * size_t(real);
+        auto &fromT0 = heardEnds[size_t(t0)];
+        if (!fromT0)
+            fromT0 = std::make_unique<Ends[]>(2 * size_t(real));
+        Ends *const list = fromT0.get() + (last ? real : 0);
         if (hand) {
             quint64 &done = timed[size_t(t0) * 2 + last];
             if (!(done & (quint64(1) << symbol))) {
-                trees[last]->outcomes(cumulative, t0, slotMask[free] & ~done, [&](int timedSymbol) -> auto & {
-                    return heardEnds[at + size_t(timedSymbol)];
+                trees[last]->outcomes(cumulative, t0, slotMask[free] & ~done, [&](int timedSymbol) -> Ends & {
+                    return list[timedSymbol];
                 });
                 done |= slotMask[free];
             }
-        } else if (heardEnds[at + size_t(symbol)].empty()) {
-            auto &out = heardEnds[at + size_t(symbol)];
-            for (const Stretch &st : stretches[last][size_t(symbol)])
+        } else if (list[symbol].first < 0) {
+            const auto &lengths = stretches[last][size_t(symbol)];
+            list[symbol].first = t0 + lengths.front().length; // the lengths follow one another
+            for (const Stretch &st : lengths)
                 if (t0 + st.length <= n)
-                    out.push_back({t0 + st.length, st.prior + evidence(st, t0)});
-            if (out.empty())
-                out.push_back({-1, Impossible});
+                    list[symbol].value.push_back(st.prior + evidence(st, t0));
         }
-        for (const auto &[t1, v] : heardEnds[at + size_t(symbol)])
-            if (t1 >= 0)
-                visit(t1, v);
+        const Ends &ends = list[symbol];
+        for (size_t i = 0; i < ends.value.size(); ++i)
+            if (ends.value[i] > Impossible)
+                visit(ends.first + int(i), ends.value[i]);
     };
 
     // Slot starts are pruned by how far they fall behind the best; paths
@@ -885,6 +923,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // a whole symbol, the right path falls behind by many dots' worth until
     // the symbols after it pull it back.
     const double Beam = 40 + 6 * dotEvidence;
+    std::vector<LogSum> into(size_t(n) + 1);
     for (int k = 0; k < SymbolSlots; ++k) {
         const auto &from = forward[size_t(k)];
         double best = Impossible;
@@ -901,10 +940,13 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             const int free = isFree(k);
             for (int s : slotSymbols[free]) {
                 forEachEnd(s, last, free, t0, [&](int t1, double v) {
-                    double &to = forward[size_t(k) + 1][size_t(t1)];
-                    to = logAdd(to, from[size_t(t0)] + v + symbolPrior[free][size_t(s)]);
+                    into[size_t(t1)].add(from[size_t(t0)] + v + symbolPrior[free][size_t(s)]);
                 });
             }
+        }
+        for (int t = 0; t <= n; ++t) {
+            forward[size_t(k) + 1][size_t(t)] = into[size_t(t)].value();
+            into[size_t(t)] = LogSum();
         }
     }
     double total = Impossible;
@@ -922,22 +964,25 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     for (int k = SymbolSlots - 1; k >= 0; --k) {
         const bool last = k == SymbolSlots - 1;
         std::fill(before.begin(), before.end(), Impossible);
-        std::vector<double> posterior(size_t(symbols), Impossible);
+        std::vector<LogSum> sums(static_cast<size_t>(symbols));
         const int free = isFree(k);
         for (int t0 : active[size_t(k)]) {
-            double acc = Impossible;
+            LogSum acc;
             for (int s : slotSymbols[free]) {
                 forEachEnd(s, last, free, t0, [&](int t1, double value) {
                     if (backward[size_t(t1)] <= Impossible)
                         return;
                     const double v = value + symbolPrior[free][size_t(s)] + backward[size_t(t1)];
-                    acc = logAdd(acc, v);
-                    posterior[size_t(s)] = logAdd(posterior[size_t(s)], forward[size_t(k)][size_t(t0)] + v);
+                    acc.add(v);
+                    sums[size_t(s)].add(forward[size_t(k)][size_t(t0)] + v);
                 });
             }
-            before[size_t(t0)] = acc;
+            before[size_t(t0)] = acc.value();
         }
         std::swap(backward, before);
+        std::vector<double> posterior(static_cast<size_t>(symbols));
+        for (int s = 0; s < symbols; ++s)
+            posterior[size_t(s)] = sums[size_t(s)].value();
         const int bestSymbol =
             int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
         result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);

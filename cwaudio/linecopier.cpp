@@ -1080,7 +1080,7 @@ double speedFromDurations(const std::vector<std::complex<float>> &z, double rate
 } // namespace
 
 LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
-                  const LineCopierSettings &settings) {
+                  const LineCopierSettings &settings, bool audioEnds) {
     LineCopy copy;
     if (z.size() < size_t(rate))
         return copy;
@@ -1163,7 +1163,13 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     copy.snrDb = snrDb;
     copy.firstElement = ticks.first[size_t(best.segmentation.marks.front().start)] / rate;
 
-    const std::vector<Letter> all = letters(best.segmentation);
+    std::vector<Letter> all = letters(best.segmentation);
+    // The audio ending before a letter gap after the last element could show
+    // the character complete (the key down, or up for less than two dots):
+    // what was keyed of that character is no letter.
+    const bool cutOff = audioEnds && n - best.segmentation.marks.back().end < 2 * TicksPerDot;
+    if (cutOff)
+        all.back().text = QStringLiteral("#");
     std::vector<bool> keyDown(static_cast<size_t>(n), false);
     for (const Mark &m : best.segmentation.marks)
         std::fill(keyDown.begin() + m.start, keyDown.begin() + m.end, true);
@@ -1250,8 +1256,17 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
                 return false;
         return r.ok;
     };
+    // A character cut off: the symbols are read as if ticks of no evidence
+    // followed for the longest symbol, so that the last slot is placed
+    // without a guess at what was not heard. It is written '#' below.
+    if (cutOff) {
+        const int unheard = 24 * TicksPerDot;
+        ticks.cumulative.resize(size_t(n + unheard) + 1, ticks.cumulative.back());
+        ticks.cumulativeWeak.resize(size_t(n + unheard) + 1, ticks.cumulativeWeak.back());
+        keyDown.resize(size_t(n + unheard), false);
+    }
     // The symbols are read from the ticks up to `limit`.
-    int limit = n;
+    int limit = int(keyDown.size());
     auto upTo = [&limit](const auto &v, int extra) {
         return std::decay_t<decltype(v)>(v.begin(), v.begin() + limit + extra);
     };
@@ -1268,7 +1283,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         if (agrees(cut))
             found = cut;
         else
-            limit = n;
+            limit = int(keyDown.size());
     }
     // Where the amplitude follows fading, a symbol is written only when the
     // signal being weaker than assumed (a fade the estimate lags: the end of
@@ -1298,7 +1313,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // moved by one and the empty slot at the other end. Where the amplitude
     // follows fading (a fade takes a symbol whole) such a line is no frame;
     // a symbol lost between others is held in place by both sides.
-    if (fading && found.ok && found.lost.front() + found.lost.back() > 0.5)
+    if (fading && found.ok && found.lost.front() + (cutOff ? 0 : found.lost.back()) > 0.5)
         return copy;
     // So is one with this many unsure symbols or more: the slots of such a line
     // have most likely slipped, and the symbols left would be misplaced.
@@ -1326,6 +1341,11 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     if (wordsAfter && agrees(found)) {
         copy.after = wordsOf(all, rest, count);
         copy.afterElement = ticks.first[size_t(all[size_t(rest)].start)] / rate;
+    }
+    // The last symbol cut off by the end of the audio (no words followed it).
+    if (cutOff && !wordsAfter && found.symbols.back() != '#') {
+        found.symbols.back() = '#';
+        ++found.unsure;
     }
     copy.text = QStringLiteral("S KADRIN ") + found.symbols;
     copy.beacon = true;

@@ -98,6 +98,8 @@ private slots:
     void fading();
     void anotherStation_data();
     void anotherStation();
+    void cutOff_data();
+    void cutOff();
 
 private:
     QString write(cwgen::Generator &generator, const QString &name) {
@@ -457,6 +459,34 @@ void TestAudio::anotherStation() {
             samples[size_t(i)] += float(generator.amplitude() * std::sin(2 * M_PI * otherHz * double(i) / 8000));
     }
     QCOMPARE(framesOf(copied(samples)), QStringList{frame});
+}
+
+// Audio that ends inside the last character, or before a letter gap after
+// it could show it complete, gives '#' for it, never the letter its first
+// elements spell; a line that ended before the audio is copied whole. The
+// cut is this many dots from the end of the last character ('7', 13 dots).
+void TestAudio::cutOff_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("dots");
+    const QString frame = QStringLiteral("S KADRIN ") + Symbols;
+    QTest::newRow("frame, inside the first element") << frame << -11.5;
+    QTest::newRow("frame, key up inside the character") << frame << -5.5;
+    QTest::newRow("frame, inside the last element") << frame << -0.5;
+    QTest::newRow("frame, a dot after the last element") << frame << 1.0;
+    QTest::newRow("frame, 16 dots after the last element") << frame << 16.0;
+    QTest::newRow("call, inside the last element") << QStringLiteral("DE QX0ZZ") << -0.5;
+}
+
+void TestAudio::cutOff() {
+    QFETCH(QString, text);
+    QFETCH(double, dots);
+    cwgen::Generator generator;
+    QVERIFY(generator.plan(clean(), {text}));
+    std::vector<float> samples = generator.samples();
+    samples.resize(size_t((generator.transmissions()[0].end + dots * generator.dotSeconds()) * 8000));
+    const bool frame = text.startsWith(QStringLiteral("S KADRIN"));
+    QCOMPARE(copied(samples), QStringList{(dots < 3 ? text.chopped(1) + '#' : text) +
+                                          (frame ? QStringLiteral(" (frame)") : QString())});
 }
 
 QTEST_GUILESS_MAIN(TestAudio)

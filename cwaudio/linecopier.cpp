@@ -770,25 +770,14 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     const auto &templates = symbolTemplates();
     // Each slot holds one of the 16 symbols or, rarely, nothing heard for
     // the length of one (a symbol lost in a fade or a burst of noise): that
-    // keeps a lost symbol from being read as the noise's best guess.
-    // Index s < real: the character s heard; real + s: lost.
+    // keeps a lost symbol from being read as the noise's best guess. The
+    // slots 10 to 12 hold any of the `real` characters, the others one of
+    // the first `restricted` (the 16 symbols come first).
     const int real = int(templates.size());
-    const int symbols = 2 * real;
     constexpr double Lost = 1e-4;
     const int restricted = int(SymbolAlphabet.size());
-    std::vector<int> slotSymbols[2]; // the indexes a slot may take: restricted, free
-    for (int s = 0; s < symbols; ++s) {
-        slotSymbols[1].push_back(s);
-        if (s % real < restricted)
-            slotSymbols[0].push_back(s);
-    }
-    std::vector<double> symbolPrior[2];
-    for (int free = 0; free < 2; ++free) {
-        const double choices = free ? real : restricted;
-        symbolPrior[free].resize(size_t(symbols));
-        for (int s = 0; s < symbols; ++s)
-            symbolPrior[free][size_t(s)] = std::log((s < real ? 1 - Lost : Lost) / choices);
-    }
+    const int choices[2] = {restricted, real};
+    const double heardPrior[2] = {std::log((1 - Lost) / restricted), std::log((1 - Lost) / real)};
     auto isFree = [](int k) { return k >= FreeSlotsFrom && k <= FreeSlotsTo; };
 
     // What a slot (with or without its letter gap) holding a symbol starting
@@ -812,36 +801,40 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     };
     // A symbol heard: its ends from each start it is asked for, kept for the
     // backward pass. Nothing heard: the ends depend on the start only by
-    // where the line ends, so they are made once from tick 0 and shifted.
+    // where the line ends, and only the chance that the slot was lost is
+    // asked for, not which symbol was, so the ends of all the symbols lost
+    // are summed once from tick 0 (with their priors) and shifted.
     std::vector<std::unique_ptr<Ends[]>> heardEnds(size_t(n) + 1); // made for a start when first asked
     std::vector<quint64> timed(size_t(n + 1) * 2, 0); // hand keying: the symbols timed from each start
-    std::vector<std::vector<std::pair<int, double>>> silentEnds[2];
+    std::vector<std::pair<int, double>> silentEnds[2][2]; // [last][free]: ticks from the start, log-sum
     std::optional<TimingTree> trees[2];
     for (int last = 0; last < 2; ++last) {
         if (hand)
             trees[last].emplace(timings[last]);
-        for (int symbol = 0; symbol < real; ++symbol) {
-            auto &out = silentEnds[last].emplace_back();
-            if (hand) {
-                const ElementTiming &timing = timings[last][size_t(symbol)];
-                elementOutcomes(timing, std::vector<double>(size_t(timing.longest) + 1, 0.0), 0, false, out);
-            } else {
-                for (const Stretch &st : stretches[last][size_t(symbol)])
-                    out.push_back({st.length, st.prior});
+        for (int free = 0; free < 2; ++free) {
+            std::vector<LogSum> sums;
+            std::vector<std::pair<int, double>> ends;
+            for (int symbol = 0; symbol < choices[free]; ++symbol) {
+                ends.clear();
+                if (hand) {
+                    const ElementTiming &timing = timings[last][size_t(symbol)];
+                    elementOutcomes(timing, std::vector<double>(size_t(timing.longest) + 1, 0.0), 0, false, ends);
+                } else {
+                    for (const Stretch &st : stretches[last][size_t(symbol)])
+                        ends.push_back({st.length, st.prior});
+                }
+                for (const auto &[p, v] : ends) {
+                    sums.resize(std::max(sums.size(), size_t(p) + 1));
+                    sums[size_t(p)].add(v + std::log(Lost / choices[free]));
+                }
             }
+            for (size_t p = 0; p < sums.size(); ++p)
+                if (sums[p].top > Impossible)
+                    silentEnds[last][free].push_back({int(p), sums[p].value()});
         }
     }
     const quint64 slotMask[2] = {(quint64(1) << restricted) - 1, (quint64(1) << real) - 1};
-    auto forEachEnd = [&](int s, bool last, bool free, int t0, const auto &visit) {
-        const int symbol = s % real;
-        if (s >= real) {
-            for (const auto &[p, v] : silentEnds[last][size_t(symbol)]) {
-                if (t0 + p > n)
-                    break;
-                visit(t0 + p, v);
-            }
-            return;
-        }
+    auto forEachHeardEnd = [&](int symbol, bool last, bool free, int t0, const auto &visit) {
         auto &fromT0 = heardEnds[size_t(t0)];
         if (!fromT0)
             fromT0 = std::make_unique<Ends[]>(2 * size_t(real));
@@ -938,10 +931,15 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
                 continue;
             active[size_t(k)].push_back(t0);
             const int free = isFree(k);
-            for (int s : slotSymbols[free]) {
-                forEachEnd(s, last, free, t0, [&](int t1, double v) {
-                    into[size_t(t1)].add(from[size_t(t0)] + v + symbolPrior[free][size_t(s)]);
+            for (int symbol = 0; symbol < choices[free]; ++symbol) {
+                forEachHeardEnd(symbol, last, free, t0, [&](int t1, double v) {
+                    into[size_t(t1)].add(from[size_t(t0)] + v + heardPrior[free]);
                 });
+            }
+            for (const auto &[p, v] : silentEnds[last][free]) {
+                if (t0 + p > n)
+                    break;
+                into[size_t(t0 + p)].add(from[size_t(t0)] + v);
             }
         }
         for (int t = 0; t <= n; ++t) {
@@ -964,32 +962,39 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     for (int k = SymbolSlots - 1; k >= 0; --k) {
         const bool last = k == SymbolSlots - 1;
         std::fill(before.begin(), before.end(), Impossible);
-        std::vector<LogSum> sums(static_cast<size_t>(symbols));
+        std::vector<LogSum> sums(static_cast<size_t>(real));
+        LogSum lost;
         const int free = isFree(k);
         for (int t0 : active[size_t(k)]) {
             LogSum acc;
-            for (int s : slotSymbols[free]) {
-                forEachEnd(s, last, free, t0, [&](int t1, double value) {
+            const double f = forward[size_t(k)][size_t(t0)];
+            for (int symbol = 0; symbol < choices[free]; ++symbol) {
+                forEachHeardEnd(symbol, last, free, t0, [&](int t1, double value) {
                     if (backward[size_t(t1)] <= Impossible)
                         return;
-                    const double v = value + symbolPrior[free][size_t(s)] + backward[size_t(t1)];
+                    const double v = value + heardPrior[free] + backward[size_t(t1)];
                     acc.add(v);
-                    sums[size_t(s)].add(forward[size_t(k)][size_t(t0)] + v);
+                    sums[size_t(symbol)].add(f + v);
                 });
+            }
+            for (const auto &[p, value] : silentEnds[last][free]) {
+                if (t0 + p > n)
+                    break;
+                if (backward[size_t(t0 + p)] <= Impossible)
+                    continue;
+                const double v = value + backward[size_t(t0 + p)];
+                acc.add(v);
+                lost.add(f + v);
             }
             before[size_t(t0)] = acc.value();
         }
         std::swap(backward, before);
-        std::vector<double> posterior(static_cast<size_t>(symbols));
-        for (int s = 0; s < symbols; ++s)
-            posterior[size_t(s)] = sums[size_t(s)].value();
-        const int bestSymbol =
-            int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
-        result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
-        double lost = Impossible;
-        for (int s = real; s < symbols; ++s)
-            lost = logAdd(lost, posterior[size_t(s)]);
-        result.lost[size_t(k)] = std::exp(lost - total);
+        int bestSymbol = 0;
+        for (int symbol = 1; symbol < real; ++symbol)
+            if (sums[size_t(symbol)].value() > sums[size_t(bestSymbol)].value())
+                bestSymbol = symbol;
+        result.probability[size_t(k)] = std::exp(sums[size_t(bestSymbol)].value() - total);
+        result.lost[size_t(k)] = std::exp(lost.value() - total);
         if (result.probability[size_t(k)] >= confidence)
             result.symbols[k] = slotCharacters()[bestSymbol];
         else

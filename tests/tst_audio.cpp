@@ -153,31 +153,26 @@ void TestAudio::copies_data() {
     QTest::addColumn<QString>("symbols");
     QTest::addColumn<QString>("front"); // keyed in front of the frame, without a pause
     QTest::addColumn<QString>("back");  // keyed after it, without a pause
-    QTest::newRow("WAV, 8 kHz, 20 WPM, 800 Hz")
-        << "wav" << 8000.0 << "mono" << 20.0 << 800.0 << Symbols << QString() << QString();
+    // Most rows: a mono WAV of 8 kHz, 20 WPM, 800 Hz.
+    auto wav = [](const char *name, const QString &symbols, const QString &front, const QString &back,
+                  const char *channels = "mono") {
+        QTest::newRow(name) << "wav" << 8000.0 << channels << 20.0 << 800.0 << symbols << front << back;
+    };
+    wav("WAV, 8 kHz, 20 WPM, 800 Hz", Symbols, QString(), QString());
     QTest::newRow("FLAC, 48 kHz stereo, 30 WPM, 1,400 Hz")
         << "flac" << 48000.0 << "both of two" << 30.0 << 1400.0 << Symbols << QString() << QString();
-    QTest::newRow("WAV stereo, the receiver on the right channel only")
-        << "wav" << 8000.0 << "right of two" << 20.0 << 800.0 << Symbols << QString() << QString();
+    wav("WAV stereo, the receiver on the right channel only", Symbols, QString(), QString(), "right of two");
     QTest::newRow("OGG, 22,050 Hz, 12 WPM, 600 Hz")
         << "ogg" << 22050.0 << "mono" << 12.0 << 600.0 << Symbols << QString() << QString();
     // Symbols 10 to 12 are not decoded and may be any letter or digit.
-    QTest::newRow("WAV, digits and letters outside the alphabet in symbols 10 to 12")
-        << "wav" << 8000.0 << "mono" << 20.0 << 800.0 << QStringLiteral("4JJCCDDCA1X38DC24FFF")
-        << QString() << QString();
+    wav("WAV, digits and letters outside the alphabet in symbols 10 to 12", QStringLiteral("4JJCCDDCA1X38DC24FFF"),
+        QString(), QString());
     // The call is a line of its own; the frame's line has the time of its S.
-    QTest::newRow("WAV, the station's call in front")
-        << "wav" << 8000.0 << "mono" << 20.0 << 800.0 << Symbols << QStringLiteral("QX0ZZ DE QX0ZZ")
-        << QString();
-    QTest::newRow("WAV, the station's call after")
-        << "wav" << 8000.0 << "mono" << 20.0 << 800.0 << Symbols << QString() << QStringLiteral("DE QX0ZZ");
+    wav("WAV, the station's call in front", Symbols, QStringLiteral("QX0ZZ DE QX0ZZ"), QString());
+    wav("WAV, the station's call after", Symbols, QString(), QStringLiteral("DE QX0ZZ"));
     // Letters of the alphabet right after the frame are no symbols of it.
-    QTest::newRow("WAV, symbols' letters after")
-        << "wav" << 8000.0 << "mono" << 20.0 << 800.0 << QStringLiteral("QPF4CCGPG2FCAD6CZA4P") << QString()
-        << QStringLiteral("2A4");
-    QTest::newRow("WAV, a second frame right after")
-        << "wav" << 8000.0 << "mono" << 20.0 << 800.0 << Symbols << QString()
-        << QStringLiteral("S KADRIN 7DQ84P27JZYPDY7646J2");
+    wav("WAV, symbols' letters after", QStringLiteral("QPF4CCGPG2FCAD6CZA4P"), QString(), QStringLiteral("2A4"));
+    wav("WAV, a second frame right after", Symbols, QString(), QStringLiteral("S KADRIN 7DQ84P27JZYPDY7646J2"));
 }
 
 void TestAudio::copies() {
@@ -507,29 +502,33 @@ void TestAudio::anotherStation() {
 // Audio that ends inside the last character, or before a letter gap after
 // it could show it complete, gives '#' for it, never the letter its first
 // elements spell; a line that ended before the audio is copied whole. The
-// cut is this many dots from the end of the last character ('7', 13 dots).
+// cut is this many dots from the end of the last character ('7' of the
+// frame, 13 dots long; 'Z' of the call).
 void TestAudio::cutOff_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("dots");
-    const QString frame = QStringLiteral("S KADRIN ") + Symbols;
-    QTest::newRow("frame, inside the first element") << frame << -11.5;
-    QTest::newRow("frame, key up inside the character") << frame << -5.5;
-    QTest::newRow("frame, inside the last element") << frame << -0.5;
-    QTest::newRow("frame, a dot after the last element") << frame << 1.0;
-    QTest::newRow("frame, 16 dots after the last element") << frame << 16.0;
-    QTest::newRow("call, inside the last element") << QStringLiteral("DE QX0ZZ") << -0.5;
+    QTest::addColumn<QStringList>("lines");
+    const QString frame = QStringLiteral("S KADRIN ") + Symbols, call = QStringLiteral("DE QX0ZZ");
+    const QStringList cut{frame.chopped(1) + QStringLiteral("# (frame)")}, whole{frame + QStringLiteral(" (frame)")};
+    QTest::newRow("frame, inside the first element") << frame << -11.5 << cut;
+    QTest::newRow("frame, key up inside the character") << frame << -5.5 << cut;
+    QTest::newRow("frame, inside the last element") << frame << -0.5 << cut;
+    QTest::newRow("frame, 1.5 dots after the last element") << frame << 1.5 << cut;
+    QTest::newRow("frame, 16 dots after the last element") << frame << 16.0 << whole;
+    QTest::newRow("call, inside the last element") << call << -0.5 << QStringList{QStringLiteral("DE QX0Z#")};
+    QTest::newRow("frame and the call after it, inside the call's last element")
+        << frame + ' ' + call << -0.5 << whole + QStringList{QStringLiteral("DE QX0Z#")};
 }
 
 void TestAudio::cutOff() {
     QFETCH(QString, text);
     QFETCH(double, dots);
+    QFETCH(QStringList, lines);
     cwgen::Generator generator;
     QVERIFY(generator.plan(clean(), {text}));
     std::vector<float> samples = generator.samples();
     samples.resize(size_t((generator.transmissions()[0].end + dots * generator.dotSeconds()) * 8000));
-    const bool frame = text.startsWith(QStringLiteral("S KADRIN"));
-    QCOMPARE(copied(samples), QStringList{(dots < 3 ? text.chopped(1) + '#' : text) +
-                                          (frame ? QStringLiteral(" (frame)") : QString())});
+    QCOMPARE(copied(samples), lines);
 }
 
 QTEST_GUILESS_MAIN(TestAudio)

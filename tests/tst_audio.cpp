@@ -239,29 +239,34 @@ void TestAudio::weakSymbolAndDamagedName() {
 // The frames found. Where the letters do not spell the name, its Morse
 // pattern must fit the signal nearly as well as the letters read: a frame
 // at -12 dB whose name reads as other letters is found, read right; calls
-// at -10 dB are no frame. Audio without any noise is copied too.
+// at -10 dB are no frame. Audio without any noise is copied too, and a tone
+// drifting 10 Hz/s (200 Hz over the frame) is followed.
 void TestAudio::framesFound_data() {
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<double>("snrDb");
     QTest::addColumn<int>("seed");
+    QTest::addColumn<double>("drift"); // Hz/s
     QTest::addColumn<QStringList>("frames");
     const QString frame = QStringLiteral("S KADRIN YQPY86742JJZP674ZGAC");
-    QTest::newRow("name too weak to spell, -12 dB") << QStringList{frame} << -12.0 << 2 << QStringList{frame};
+    QTest::newRow("name too weak to spell, -12 dB") << QStringList{frame} << -12.0 << 2 << 0.0 << QStringList{frame};
     QTest::newRow("calls at -10 dB")
         << QStringList{QStringLiteral("CQ CQ CQ DE QX0ZZ QX0ZZ QX0ZZ PSE K"),
                        QStringLiteral("TEST DE QX0ZZ QX0ZZ QX0ZZ 5NN 73 TU")}
-        << -10.0 << 2 << QStringList{};
+        << -10.0 << 2 << 0.0 << QStringList{};
     QTest::newRow("no noise at all")
-        << QStringList{frame} << std::numeric_limits<double>::infinity() << 1 << QStringList{frame};
+        << QStringList{frame} << std::numeric_limits<double>::infinity() << 1 << 0.0 << QStringList{frame};
+    QTest::newRow("drifting 10 Hz/s, -6 dB") << QStringList{frame} << -6.0 << 1 << 10.0 << QStringList{frame};
 }
 
 void TestAudio::framesFound() {
     QFETCH(QStringList, texts);
     QFETCH(double, snrDb);
     QFETCH(int, seed);
+    QFETCH(double, drift);
     QFETCH(QStringList, frames);
     cwgen::Settings settings = clean();
     settings.snrDb = snrDb;
+    settings.driftHzPerSecond = drift;
     settings.gapSeconds = 2;
     settings.seed = quint64(seed);
     cwgen::Generator generator;

@@ -586,14 +586,6 @@ void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cu
         next[size_t(p)] = sums[size_t(p)].value();
 }
 
-void endsOf(const std::vector<double> &sums, int lo, int hi, int t0, std::vector<std::pair<int, double>> &out) {
-    out.clear();
-    out.reserve(size_t(std::max(0, hi - lo + 1)));
-    for (int p = lo; p <= hi; ++p)
-        if (sums[size_t(p)] > Impossible)
-            out.push_back({t0 + p, sums[size_t(p)]});
-}
-
 // Sums over every timing of the elements from t0 the evidence of its marks
 // and its prior, for each tick the template may end at.
 void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulative, int t0,
@@ -606,7 +598,10 @@ void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulati
         timeElement(e, i, cumulative, t0, evidence, current, next, lo, hi, sums);
         std::swap(current, next);
     }
-    endsOf(current, lo, hi, t0, out);
+    out.clear();
+    for (int p = lo; p <= hi; ++p)
+        if (current[size_t(p)] > Impossible)
+            out.push_back({t0 + p, current[size_t(p)]});
 }
 
 // The ticks a slot may end at, from `first` on, with the log-sum of each
@@ -817,8 +812,9 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             for (int symbol = 0; symbol < choices[free]; ++symbol) {
                 ends.clear();
                 if (hand) {
+                    // Without evidence the ticks only bound how far it reaches.
                     const ElementTiming &timing = timings[last][size_t(symbol)];
-                    elementOutcomes(timing, std::vector<double>(size_t(timing.longest) + 1, 0.0), 0, false, ends);
+                    elementOutcomes(timing, std::vector<double>(size_t(timing.longest) + 1), 0, false, ends);
                 } else {
                     for (const Stretch &st : stretches[last][size_t(symbol)])
                         ends.push_back({st.length, st.prior});
@@ -989,11 +985,11 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             before[size_t(t0)] = acc.value();
         }
         std::swap(backward, before);
-        int bestSymbol = 0;
-        for (int symbol = 1; symbol < real; ++symbol)
-            if (sums[size_t(symbol)].value() > sums[size_t(bestSymbol)].value())
-                bestSymbol = symbol;
-        result.probability[size_t(k)] = std::exp(sums[size_t(bestSymbol)].value() - total);
+        std::vector<double> posterior(static_cast<size_t>(real));
+        for (int symbol = 0; symbol < real; ++symbol)
+            posterior[size_t(symbol)] = sums[size_t(symbol)].value();
+        const int bestSymbol = int(std::max_element(posterior.begin(), posterior.end()) - posterior.begin());
+        result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
         result.lost[size_t(k)] = std::exp(lost.value() - total);
         if (result.probability[size_t(k)] >= confidence)
             result.symbols[k] = slotCharacters()[bestSymbol];
@@ -1318,7 +1314,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // moved by one and the empty slot at the other end. Where the amplitude
     // follows fading (a fade takes a symbol whole) such a line is no frame;
     // a symbol lost between others is held in place by both sides.
-    if (fading && found.ok && found.lost.front() + (cutOff ? 0 : found.lost.back()) > 0.5)
+    if (fading && found.ok && found.lost.front() + found.lost.back() > 0.5)
         return copy;
     // So is one with this many unsure symbols or more: the slots of such a line
     // have most likely slipped, and the symbols left would be misplaced.

@@ -165,8 +165,8 @@ void TestAudio::copies_data() {
     QTest::newRow("OGG, 22,050 Hz, 12 WPM, 600 Hz")
         << "ogg" << 22050.0 << "mono" << 12.0 << 600.0 << Symbols << QString() << QString();
     // Symbols 10 to 12 are not decoded and may be any letter or digit.
-    wav("WAV, digits and letters outside the alphabet in symbols 10 to 12", QStringLiteral("4JJCCDDCA1X38DC24FFF"),
-        QString(), QString());
+    wav("WAV, digits and letters outside the alphabet in symbols 10 to 12",
+        QStringLiteral("4JJCCDDCA1X38DC24FFF"), QString(), QString());
     // The call is a line of its own; the frame's line has the time of its S.
     wav("WAV, the station's call in front", Symbols, QStringLiteral("QX0ZZ DE QX0ZZ"), QString());
     wav("WAV, the station's call after", Symbols, QString(), QStringLiteral("DE QX0ZZ"));
@@ -353,8 +353,8 @@ void TestAudio::noiseGivesNoFrame() {
 // Weak frames at each rate the copier takes are found, at the signal to
 // noise ratio recorded: within 1 dB for a rate's two frames, 0.5 dB on
 // average over all ten. A noise estimate too strong makes every symbol seem
-// less sure than it is; noise let through the low-pass before decimation
-// folds into the band and makes it so.
+// less sure than it is; noise from above the band that the low-pass before
+// decimation lets through folds into the band and does the same.
 void TestAudio::weakSignalLevel_data() {
     QTest::addColumn<QList<double>>("rates");
     QTest::addColumn<double>("toleranceDb");
@@ -514,7 +514,7 @@ void TestAudio::cutOff_data() {
     QTest::addColumn<double>("dots");
     QTest::addColumn<QStringList>("lines");
     const QString frame = QStringLiteral("S KADRIN ") + Symbols, call = QStringLiteral("DE QX0ZZ");
-    const QStringList cut{frame.chopped(1) + QStringLiteral("# (frame)")}, whole{frame + QStringLiteral(" (frame)")};
+    const QStringList cut{frame.chopped(1) + "# (frame)"}, whole{frame + " (frame)"};
     QTest::newRow("frame, inside the first element") << frame << -11.5 << cut;
     QTest::newRow("frame, key up inside the character") << frame << -5.5 << cut;
     QTest::newRow("frame, inside the last element") << frame << -0.5 << cut;

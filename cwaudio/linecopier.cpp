@@ -524,6 +524,7 @@ struct ElementTiming {
     std::vector<bool> mark;
     std::vector<int> low;
     std::vector<std::vector<double>> prior; // log, durations from low on
+    std::vector<std::vector<double>> chance; // the same, not log
     int longest = 0;
 };
 
@@ -553,6 +554,9 @@ ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter)
         e.mark.push_back(isMark);
         e.low.push_back(low);
         e.longest += nominal + reach;
+        e.chance.emplace_back();
+        for (double v : prior)
+            e.chance.back().push_back(std::exp(v));
         e.prior.push_back(std::move(prior));
     }
     return e;
@@ -561,29 +565,51 @@ ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter)
 // Element i of a template after those before it: from the log-sums over
 // their timings of ending p ticks after t0 (current, p from lo to hi), those
 // of ending element i there (next), with the evidence of its marks. lo and
-// hi move on to the new range.
+// hi move on to the new range. Summed as chances scaled to the largest
+// start (one exp a start, not one a start and a duration); an end whose
+// terms all fall out of a double's range that way is summed as logs.
 void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cumulative, int t0,
                  bool evidence, const std::vector<double> &current, std::vector<double> &next, int &lo,
-                 int &hi, std::vector<LogSum> &sums) {
+                 int &hi, std::vector<double> &scaled) {
     const int n = int(cumulative.size()) - 1;
     const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
-    const int newHi = std::min(e.longest, hi + high);
-    std::fill(sums.begin() + lo + low, sums.begin() + newHi + 1, LogSum());
-    const bool marked = evidence && e.mark[i];
-    const double *prior = e.prior[i].data();
-    for (int p = lo; p <= hi; ++p) {
-        const double from = current[size_t(p)];
-        if (from <= Impossible)
-            continue;
-        const double *after = cumulative.data() + t0 + p;
-        LogSum *to = sums.data() + p;
-        for (int d = low, dMax = std::min(high, n - t0 - p); d <= dMax; ++d)
-            to[d].add(marked ? from + prior[d - low] + (after[d] - after[0]) : from + prior[d - low]);
-    }
-    lo += low;
-    hi = newHi;
+    const int newLo = lo + low, newHi = std::min(e.longest, hi + high);
+    // A mark's evidence from a start to an end: taken out at the start,
+    // put back at the end.
+    const double *at = cumulative.data() + t0;
+    auto start = [&](int p) { return evidence && e.mark[i] ? current[size_t(p)] - at[p] : current[size_t(p)]; };
+    double top = Impossible;
     for (int p = lo; p <= hi; ++p)
-        next[size_t(p)] = sums[size_t(p)].value();
+        if (current[size_t(p)] > Impossible)
+            top = std::max(top, start(p));
+    for (int p = lo; p <= hi; ++p)
+        scaled[size_t(p)] = current[size_t(p)] > Impossible && start(p) - top > -700 ? std::exp(start(p) - top) : 0;
+    const double *prior = e.prior[i].data(), *chance = e.chance[i].data();
+    for (int q = newLo; q <= newHi; ++q) {
+        const int from = std::max(lo, q - high), to = std::min(hi, q - low);
+        double sum = 0;
+        bool reached = false;
+        for (int p = from; p <= to && t0 + q <= n; ++p) {
+            reached = reached || current[size_t(p)] > Impossible;
+            sum += scaled[size_t(p)] * chance[q - p - low];
+        }
+        if (!reached) {
+            next[size_t(q)] = Impossible;
+            continue;
+        }
+        const double end = evidence && e.mark[i] ? at[q] : 0;
+        if (sum > 1e-290) {
+            next[size_t(q)] = top + std::log(sum) + end;
+        } else {
+            LogSum terms;
+            for (int p = from; p <= to; ++p)
+                if (current[size_t(p)] > Impossible)
+                    terms.add(start(p) + prior[q - p - low]);
+            next[size_t(q)] = terms.value() + end;
+        }
+    }
+    lo = newLo;
+    hi = newHi;
 }
 
 // Sums over every timing of the elements from t0 the evidence of its marks
@@ -591,11 +617,11 @@ void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cu
 void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulative, int t0,
                      bool evidence, std::vector<std::pair<int, double>> &out) {
     std::vector<double> current(static_cast<size_t>(e.longest) + 1, Impossible), next = current;
-    std::vector<LogSum> sums(current.size());
+    std::vector<double> scaled(current.size());
     current[0] = 0;
     int lo = 0, hi = 0;
     for (size_t i = 0; i < e.mark.size(); ++i) {
-        timeElement(e, i, cumulative, t0, evidence, current, next, lo, hi, sums);
+        timeElement(e, i, cumulative, t0, evidence, current, next, lo, hi, scaled);
         std::swap(current, next);
     }
     out.clear();
@@ -650,7 +676,7 @@ public:
     void outcomes(const std::vector<double> &cumulative, int t0, quint64 wanted, const Found &found) {
         if (sums_.empty()) {
             sums_.assign(depth_ + 1, std::vector<double>(size_t(longest_) + 1, Impossible));
-            scratch_.resize(size_t(longest_) + 1);
+            scaled_.resize(size_t(longest_) + 1);
         }
         sums_[0][0] = 0;
         walk(0, 0, 0, 0, cumulative, t0, wanted, found);
@@ -673,7 +699,7 @@ private:
                 continue;
             int l = lo, h = hi;
             timeElement(timings_[size_t(c.timing)], c.element, cumulative, t0, true, sums_[level],
-                        sums_[level + 1], l, h, scratch_);
+                        sums_[level + 1], l, h, scaled_);
             for (int s : c.ending) {
                 if (wanted & (quint64(1) << s)) {
                     Ends &ends = found(s);
@@ -689,7 +715,7 @@ private:
     int longest_ = 0;
     size_t depth_ = 0;
     std::vector<std::vector<double>> sums_; // one for each level of the tree
-    std::vector<LogSum> scratch_;
+    std::vector<double> scaled_;
 };
 
 constexpr int SymbolSlots = 20;

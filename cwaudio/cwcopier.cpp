@@ -160,7 +160,7 @@ struct CwCopier::State {
     void mixTo(qint64 end, bool all);
     void basebandSample(std::complex<float> z, double hz);
     std::vector<std::complex<float>> steadied() const;
-    void endLine(qint64 lastSample);
+    void endLine(qint64 lastSample, bool audioEnds = false);
     void handOut(const CopiedLine &out);
     double workingSeconds(double index) const { return index / rate - delaySeconds; }
 };
@@ -515,14 +515,14 @@ std::vector<std::complex<float>> CwCopier::State::steadied() const {
     return z;
 }
 
-void CwCopier::State::endLine(qint64 lastSample) {
+void CwCopier::State::endLine(qint64 lastSample, bool audioEnds) {
     inLine = false;
     const qint64 keep = std::clamp<qint64>(lastSample + 1 - lineFirst, 0, qint64(line.size()));
     std::vector<Sample> rest(line.begin() + keep, line.end());
     line.resize(size_t(keep));
     const double firstSeconds = workingSeconds((lineFirst + 0.5) * basebandFactor - 0.5);
     std::vector<std::complex<float>> z = steadied();
-    LineCopy copy = copyLine(z, basebandRate, lineSettings);
+    LineCopy copy = copyLine(z, basebandRate, lineSettings, audioEnds);
     line.clear();
     line.shrink_to_fit();
     preRoll.assign(rest.begin(), rest.end());
@@ -575,7 +575,7 @@ void CwCopier::State::endLine(qint64 lastSample) {
         LineCopy next;
         if (from < z.size()) {
             z.erase(z.begin(), z.begin() + qint64(from));
-            next = copyLine(z, basebandRate, lineSettings);
+            next = copyLine(z, basebandRate, lineSettings, audioEnds);
         }
         if (next.text.isEmpty()) {
             CopiedLine back;
@@ -619,7 +619,7 @@ void CwCopier::finish() {
     if (s.tone)
         s.mixTo(s.workBase + qint64(s.work.size()), true);
     if (s.inLine)
-        s.endLine(s.basebandAt - 1);
+        s.endLine(s.basebandAt - 1, true);
 }
 
 CopyFigures CwCopier::figures() const {

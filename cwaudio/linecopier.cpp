@@ -7,8 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <optional>
 #include <type_traits>
-#include <unordered_map>
 
 // A transmission is copied on a lattice of ticks, a sixth of a dot each
 // (with a quarter, the key edges falling between ticks cost about 1 dB).
@@ -42,13 +43,36 @@ constexpr double FadingVariation = 0.15;
 constexpr double FirstPhaseReachSeconds = 0.1;
 constexpr double PhaseReachSeconds = 0.3;
 
+// log(e^a + e^b). A term 37.5 or more under the other adds less than
+// e^-37.5 < 2^-54 to the larger: to one of magnitude 1 or more, less than
+// half its last bit, so the sum is the larger term exactly, without the
+// exp and the log.
 double logAdd(double a, double b) {
     if (a < b)
         std::swap(a, b);
-    if (b <= Impossible)
+    if (b <= Impossible || (b - a < -37.5 && std::abs(a) >= 1))
         return a;
     return a + std::log1p(std::exp(b - a));
 }
+
+// A log-sum of many terms: the largest term so far and the sum of e to the
+// others' distance under it, 1 for itself. A term costs one exp, or none
+// where it is 40 or more under the largest (it adds less than half the
+// last bit of a sum of 1 or more), against an exp and a log for logAdd.
+struct LogSum {
+    double top = Impossible;
+    double sum = 0;
+    void add(double v) {
+        if (v <= top) {
+            if (v - top > -40)
+                sum += std::exp(v - top);
+        } else if (v > Impossible) {
+            sum = (v - top < 40 ? sum * std::exp(top - v) : 0) + 1;
+            top = v;
+        }
+    }
+    double value() const { return top > Impossible ? top + std::log(sum) : Impossible; }
+};
 
 double gauss(double x, double mean, double sd) {
     const double u = (x - mean) / sd;
@@ -500,6 +524,7 @@ struct ElementTiming {
     std::vector<bool> mark;
     std::vector<int> low;
     std::vector<std::vector<double>> prior; // log, durations from low on
+    std::vector<std::vector<double>> chance; // the same, not log
     int longest = 0;
 };
 
@@ -529,34 +554,74 @@ ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter)
         e.mark.push_back(isMark);
         e.low.push_back(low);
         e.longest += nominal + reach;
+        e.chance.emplace_back();
+        for (double v : prior)
+            e.chance.back().push_back(std::exp(v));
         e.prior.push_back(std::move(prior));
     }
     return e;
+}
+
+// Element i of a template after those before it: from the log-sums over
+// their timings of ending p ticks after t0 (current, p from lo to hi), those
+// of ending element i there (next), with the evidence of its marks. lo and
+// hi move on to the new range. Summed as chances scaled to the largest
+// start (one exp a start, not one a start and a duration); an end whose
+// terms all fall out of a double's range that way is summed as logs.
+void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cumulative, int t0,
+                 bool evidence, const std::vector<double> &current, std::vector<double> &next, int &lo,
+                 int &hi, std::vector<double> &scaled) {
+    const int n = int(cumulative.size()) - 1;
+    const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
+    const int newLo = lo + low, newHi = std::min(e.longest, hi + high);
+    // A mark's evidence from a start to an end: taken out at the start,
+    // put back at the end.
+    const double *at = cumulative.data() + t0;
+    auto start = [&](int p) { return evidence && e.mark[i] ? current[size_t(p)] - at[p] : current[size_t(p)]; };
+    double top = Impossible;
+    for (int p = lo; p <= hi; ++p)
+        if (current[size_t(p)] > Impossible)
+            top = std::max(top, start(p));
+    for (int p = lo; p <= hi; ++p)
+        scaled[size_t(p)] = current[size_t(p)] > Impossible && start(p) - top > -700 ? std::exp(start(p) - top) : 0;
+    const double *prior = e.prior[i].data(), *chance = e.chance[i].data();
+    for (int q = newLo; q <= newHi; ++q) {
+        const int from = std::max(lo, q - high), to = std::min(hi, q - low);
+        double sum = 0;
+        bool reached = false;
+        for (int p = from; p <= to && t0 + q <= n; ++p) {
+            reached = reached || current[size_t(p)] > Impossible;
+            sum += scaled[size_t(p)] * chance[q - p - low];
+        }
+        if (!reached) {
+            next[size_t(q)] = Impossible;
+            continue;
+        }
+        const double end = evidence && e.mark[i] ? at[q] : 0;
+        if (sum > 1e-290) {
+            next[size_t(q)] = top + std::log(sum) + end;
+        } else {
+            LogSum terms;
+            for (int p = from; p <= to; ++p)
+                if (current[size_t(p)] > Impossible)
+                    terms.add(start(p) + prior[q - p - low]);
+            next[size_t(q)] = terms.value() + end;
+        }
+    }
+    lo = newLo;
+    hi = newHi;
 }
 
 // Sums over every timing of the elements from t0 the evidence of its marks
 // and its prior, for each tick the template may end at.
 void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulative, int t0,
                      bool evidence, std::vector<std::pair<int, double>> &out) {
-    const int n = int(cumulative.size()) - 1;
     std::vector<double> current(static_cast<size_t>(e.longest) + 1, Impossible), next = current;
+    std::vector<double> scaled(current.size());
     current[0] = 0;
     int lo = 0, hi = 0;
     for (size_t i = 0; i < e.mark.size(); ++i) {
-        const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
-        std::fill(next.begin() + lo + low, next.begin() + std::min(e.longest, hi + high) + 1, Impossible);
-        for (int p = lo; p <= hi; ++p) {
-            if (current[size_t(p)] <= Impossible)
-                continue;
-            for (int d = low; d <= high && t0 + p + d <= n; ++d) {
-                double v = current[size_t(p)] + e.prior[i][size_t(d - low)];
-                if (evidence && e.mark[i])
-                    v += cumulative[size_t(t0 + p + d)] - cumulative[size_t(t0 + p)];
-                next[size_t(p + d)] = logAdd(next[size_t(p + d)], v);
-            }
-        }
-        lo += low;
-        hi = std::min(e.longest, hi + high);
+        timeElement(e, i, cumulative, t0, evidence, current, next, lo, hi, scaled);
         std::swap(current, next);
     }
     out.clear();
@@ -564,6 +629,94 @@ void elementOutcomes(const ElementTiming &e, const std::vector<double> &cumulati
         if (current[size_t(p)] > Impossible)
             out.push_back({t0 + p, current[size_t(p)]});
 }
+
+// The ticks a slot may end at, from `first` on, with the log-sum of each
+// (Impossible where it cannot end).
+struct Ends {
+    int first = -1; // -1: not made yet
+    std::vector<double> value;
+};
+
+// The same for many templates at once: those whose first elements are
+// timed alike (the same marks and gaps, "-.-" and "-.." and "-" share "-")
+// share the work of timing those. A tree of the templates' elements.
+class TimingTree {
+public:
+    explicit TimingTree(const std::vector<ElementTiming> &timings) : timings_(timings) {
+        nodes_.push_back({});
+        for (size_t s = 0; s < timings.size(); ++s) {
+            const ElementTiming &e = timings[s];
+            int at = 0;
+            longest_ = std::max(longest_, e.longest);
+            depth_ = std::max(depth_, e.mark.size());
+            for (size_t i = 0; i < e.mark.size(); ++i) {
+                nodes_[size_t(at)].below |= quint64(1) << s;
+                int next = -1;
+                for (int child : nodes_[size_t(at)].children) {
+                    const Node &c = nodes_[size_t(child)];
+                    const ElementTiming &o = timings[size_t(c.timing)];
+                    if (o.mark[c.element] == e.mark[i] && o.low[c.element] == e.low[i] &&
+                        o.prior[c.element] == e.prior[i])
+                        next = child;
+                }
+                if (next < 0) {
+                    next = int(nodes_.size());
+                    nodes_[size_t(at)].children.push_back(next);
+                    nodes_.push_back({int(s), i, {}, {}, 0});
+                }
+                at = next;
+            }
+            nodes_[size_t(at)].below |= quint64(1) << s;
+            nodes_[size_t(at)].ending.push_back(int(s));
+        }
+    }
+    // The ends from t0 of the templates in `wanted` (a bit each), put into
+    // the Ends found(template) gives.
+    template <typename Found>
+    void outcomes(const std::vector<double> &cumulative, int t0, quint64 wanted, const Found &found) {
+        if (sums_.empty()) {
+            sums_.assign(depth_ + 1, std::vector<double>(size_t(longest_) + 1, Impossible));
+            scaled_.resize(size_t(longest_) + 1);
+        }
+        sums_[0][0] = 0;
+        walk(0, 0, 0, 0, cumulative, t0, wanted, found);
+    }
+
+private:
+    struct Node {
+        int timing = -1;  // the template whose element this is
+        size_t element = 0;
+        std::vector<int> children;
+        std::vector<int> ending; // templates whose last element this is
+        quint64 below = 0;       // templates through this node
+    };
+    template <typename Found>
+    void walk(int at, size_t level, int lo, int hi, const std::vector<double> &cumulative, int t0,
+              quint64 wanted, const Found &found) {
+        for (int child : nodes_[size_t(at)].children) {
+            const Node &c = nodes_[size_t(child)];
+            if (!(c.below & wanted))
+                continue;
+            int l = lo, h = hi;
+            timeElement(timings_[size_t(c.timing)], c.element, cumulative, t0, true, sums_[level],
+                        sums_[level + 1], l, h, scaled_);
+            for (int s : c.ending) {
+                if (wanted & (quint64(1) << s)) {
+                    Ends &ends = found(s);
+                    ends.first = t0 + l;
+                    ends.value.assign(sums_[level + 1].begin() + l, sums_[level + 1].begin() + h + 1);
+                }
+            }
+            walk(child, level + 1, l, h, cumulative, t0, wanted, found);
+        }
+    }
+    const std::vector<ElementTiming> &timings_;
+    std::vector<Node> nodes_;
+    int longest_ = 0;
+    size_t depth_ = 0;
+    std::vector<std::vector<double>> sums_; // one for each level of the tree
+    std::vector<double> scaled_;
+};
 
 constexpr int SymbolSlots = 20;
 // Slots 10 to 12 of a frame are not decoded and carry any letter or digit.
@@ -638,25 +791,14 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     const auto &templates = symbolTemplates();
     // Each slot holds one of the 16 symbols or, rarely, nothing heard for
     // the length of one (a symbol lost in a fade or a burst of noise): that
-    // keeps a lost symbol from being read as the noise's best guess.
-    // Index s < real: the character s heard; real + s: lost.
+    // keeps a lost symbol from being read as the noise's best guess. The
+    // slots 10 to 12 hold any of the `real` characters, the others one of
+    // the first `restricted` (the 16 symbols come first).
     const int real = int(templates.size());
-    const int symbols = 2 * real;
     constexpr double Lost = 1e-4;
     const int restricted = int(SymbolAlphabet.size());
-    std::vector<int> slotSymbols[2]; // the indexes a slot may take: restricted, free
-    for (int s = 0; s < symbols; ++s) {
-        slotSymbols[1].push_back(s);
-        if (s % real < restricted)
-            slotSymbols[0].push_back(s);
-    }
-    std::vector<double> symbolPrior[2];
-    for (int free = 0; free < 2; ++free) {
-        const double choices = free ? real : restricted;
-        symbolPrior[free].resize(size_t(symbols));
-        for (int s = 0; s < symbols; ++s)
-            symbolPrior[free][size_t(s)] = std::log((s < real ? 1 - Lost : Lost) / choices);
-    }
+    const int choices[2] = {restricted, real};
+    const double heardPrior[2] = {std::log((1 - Lost) / restricted), std::log((1 - Lost) / real)};
     auto isFree = [](int k) { return k >= FreeSlotsFrom && k <= FreeSlotsTo; };
 
     // What a slot (with or without its letter gap) holding a symbol starting
@@ -678,23 +820,66 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             sum += cumulative[size_t(t0 + b)] - cumulative[size_t(t0 + a)];
         return sum;
     };
-    std::unordered_map<qint64, std::vector<std::pair<int, double>>> cache;
-    auto ends = [&](int s, bool last, int t0) -> const std::vector<std::pair<int, double>> & {
-        auto &out = cache[(qint64(t0) * 2 + last) * symbols + s];
-        if (!out.empty())
-            return out;
-        const int symbol = s % real;
-        const bool heard = s < real;
-        if (hand) {
-            elementOutcomes(timings[last][size_t(symbol)], cumulative, t0, heard, out);
-        } else {
-            for (const Stretch &st : stretches[last][size_t(symbol)])
-                if (t0 + st.length <= n)
-                    out.push_back({t0 + st.length, st.prior + (heard ? evidence(st, t0) : 0.0)});
+    // A symbol heard: its ends from each start it is asked for, kept for the
+    // backward pass. Nothing heard: the ends depend on the start only by
+    // where the line ends, and only the chance that the slot was lost is
+    // asked for, not which symbol was, so the ends of all the symbols lost
+    // are summed once from tick 0 (with their priors) and shifted.
+    std::vector<std::unique_ptr<Ends[]>> heardEnds(size_t(n) + 1); // made for a start when first asked
+    std::vector<quint64> timed(size_t(n + 1) * 2, 0); // hand keying: the symbols timed from each start
+    std::vector<std::pair<int, double>> silentEnds[2][2]; // [last][free]: ticks from the start, log-sum
+    std::optional<TimingTree> trees[2];
+    for (int last = 0; last < 2; ++last) {
+        if (hand)
+            trees[last].emplace(timings[last]);
+        for (int free = 0; free < 2; ++free) {
+            std::vector<LogSum> sums;
+            std::vector<std::pair<int, double>> ends;
+            for (int symbol = 0; symbol < choices[free]; ++symbol) {
+                ends.clear();
+                if (hand) {
+                    // Without evidence the ticks only bound how far it reaches.
+                    const ElementTiming &timing = timings[last][size_t(symbol)];
+                    elementOutcomes(timing, std::vector<double>(size_t(timing.longest) + 1), 0, false, ends);
+                } else {
+                    for (const Stretch &st : stretches[last][size_t(symbol)])
+                        ends.push_back({st.length, st.prior});
+                }
+                for (const auto &[p, v] : ends) {
+                    sums.resize(std::max(sums.size(), size_t(p) + 1));
+                    sums[size_t(p)].add(v + std::log(Lost / choices[free]));
+                }
+            }
+            for (size_t p = 0; p < sums.size(); ++p)
+                if (sums[p].top > Impossible)
+                    silentEnds[last][free].push_back({int(p), sums[p].value()});
         }
-        if (out.empty())
-            out.push_back({-1, Impossible});
-        return out;
+    }
+    const quint64 slotMask[2] = {(quint64(1) << restricted) - 1, (quint64(1) << real) - 1};
+    auto forEachHeardEnd = [&](int symbol, bool last, bool free, int t0, const auto &visit) {
+        auto &fromT0 = heardEnds[size_t(t0)];
+        if (!fromT0)
+            fromT0 = std::make_unique<Ends[]>(2 * size_t(real));
+        Ends *const list = fromT0.get() + (last ? real : 0);
+        if (hand) {
+            quint64 &done = timed[size_t(t0) * 2 + last];
+            if (!(done & (quint64(1) << symbol))) {
+                trees[last]->outcomes(cumulative, t0, slotMask[free] & ~done, [&](int timedSymbol) -> Ends & {
+                    return list[timedSymbol];
+                });
+                done |= slotMask[free];
+            }
+        } else if (list[symbol].first < 0) {
+            const auto &lengths = stretches[last][size_t(symbol)];
+            list[symbol].first = t0 + lengths.front().length; // the lengths follow one another
+            for (const Stretch &st : lengths)
+                if (t0 + st.length <= n)
+                    list[symbol].value.push_back(st.prior + evidence(st, t0));
+        }
+        const Ends &ends = list[symbol];
+        for (size_t i = 0; i < ends.value.size(); ++i)
+            if (ends.value[i] > Impossible)
+                visit(ends.first + int(i), ends.value[i]);
     };
 
     // Slot starts are pruned by how far they fall behind the best; paths
@@ -753,6 +938,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // a whole symbol, the right path falls behind by many dots' worth until
     // the symbols after it pull it back.
     const double Beam = 40 + 6 * dotEvidence;
+    std::vector<LogSum> into(size_t(n) + 1);
     for (int k = 0; k < SymbolSlots; ++k) {
         const auto &from = forward[size_t(k)];
         double best = Impossible;
@@ -767,14 +953,20 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
                 continue;
             active[size_t(k)].push_back(t0);
             const int free = isFree(k);
-            for (int s : slotSymbols[free]) {
-                for (const auto &[t1, v] : ends(s, last, t0)) {
-                    if (t1 < 0)
-                        continue;
-                    double &to = forward[size_t(k) + 1][size_t(t1)];
-                    to = logAdd(to, from[size_t(t0)] + v + symbolPrior[free][size_t(s)]);
-                }
+            for (int symbol = 0; symbol < choices[free]; ++symbol) {
+                forEachHeardEnd(symbol, last, free, t0, [&](int t1, double v) {
+                    into[size_t(t1)].add(from[size_t(t0)] + v + heardPrior[free]);
+                });
             }
+            for (const auto &[p, v] : silentEnds[last][free]) {
+                if (t0 + p > n)
+                    break;
+                into[size_t(t0 + p)].add(from[size_t(t0)] + v);
+            }
+        }
+        for (int t = 0; t <= n; ++t) {
+            forward[size_t(k) + 1][size_t(t)] = into[size_t(t)].value();
+            into[size_t(t)] = LogSum();
         }
     }
     double total = Impossible;
@@ -792,29 +984,39 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     for (int k = SymbolSlots - 1; k >= 0; --k) {
         const bool last = k == SymbolSlots - 1;
         std::fill(before.begin(), before.end(), Impossible);
-        std::vector<double> posterior(size_t(symbols), Impossible);
+        std::vector<LogSum> sums(static_cast<size_t>(real));
+        LogSum lost;
         const int free = isFree(k);
         for (int t0 : active[size_t(k)]) {
-            double acc = Impossible;
-            for (int s : slotSymbols[free]) {
-                for (const auto &[t1, value] : ends(s, last, t0)) {
-                    if (t1 < 0 || backward[size_t(t1)] <= Impossible)
-                        continue;
-                    const double v = value + symbolPrior[free][size_t(s)] + backward[size_t(t1)];
-                    acc = logAdd(acc, v);
-                    posterior[size_t(s)] = logAdd(posterior[size_t(s)], forward[size_t(k)][size_t(t0)] + v);
-                }
+            LogSum acc;
+            const double f = forward[size_t(k)][size_t(t0)];
+            for (int symbol = 0; symbol < choices[free]; ++symbol) {
+                forEachHeardEnd(symbol, last, free, t0, [&](int t1, double value) {
+                    if (backward[size_t(t1)] <= Impossible)
+                        return;
+                    const double v = value + heardPrior[free] + backward[size_t(t1)];
+                    acc.add(v);
+                    sums[size_t(symbol)].add(f + v);
+                });
             }
-            before[size_t(t0)] = acc;
+            for (const auto &[p, value] : silentEnds[last][free]) {
+                if (t0 + p > n)
+                    break;
+                if (backward[size_t(t0 + p)] <= Impossible)
+                    continue;
+                const double v = value + backward[size_t(t0 + p)];
+                acc.add(v);
+                lost.add(f + v);
+            }
+            before[size_t(t0)] = acc.value();
         }
         std::swap(backward, before);
-        const int bestSymbol =
-            int(std::max_element(posterior.begin(), posterior.begin() + real) - posterior.begin());
+        std::vector<double> posterior(static_cast<size_t>(real));
+        for (int symbol = 0; symbol < real; ++symbol)
+            posterior[size_t(symbol)] = sums[size_t(symbol)].value();
+        const int bestSymbol = int(std::max_element(posterior.begin(), posterior.end()) - posterior.begin());
         result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
-        double lost = Impossible;
-        for (int s = real; s < symbols; ++s)
-            lost = logAdd(lost, posterior[size_t(s)]);
-        result.lost[size_t(k)] = std::exp(lost - total);
+        result.lost[size_t(k)] = std::exp(lost.value() - total);
         if (result.probability[size_t(k)] >= confidence)
             result.symbols[k] = slotCharacters()[bestSymbol];
         else
@@ -905,7 +1107,7 @@ double speedFromDurations(const std::vector<std::complex<float>> &z, double rate
 } // namespace
 
 LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
-                  const LineCopierSettings &settings) {
+                  const LineCopierSettings &settings, bool audioEnds) {
     LineCopy copy;
     if (z.size() < size_t(rate))
         return copy;
@@ -988,7 +1190,13 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     copy.snrDb = snrDb;
     copy.firstElement = ticks.first[size_t(best.segmentation.marks.front().start)] / rate;
 
-    const std::vector<Letter> all = letters(best.segmentation);
+    std::vector<Letter> all = letters(best.segmentation);
+    // The audio ending before a letter gap after the last element could show
+    // the character complete (the key down, or up for less than two dots):
+    // what was keyed of that character is no letter.
+    const bool cutOff = audioEnds && n - best.segmentation.marks.back().end < 2 * TicksPerDot;
+    if (cutOff)
+        all.back().text = QStringLiteral("#");
     std::vector<bool> keyDown(static_cast<size_t>(n), false);
     for (const Mark &m : best.segmentation.marks)
         std::fill(keyDown.begin() + m.start, keyDown.begin() + m.end, true);
@@ -1075,8 +1283,17 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
                 return false;
         return r.ok;
     };
+    // A character cut off: the symbols are read as if ticks of no evidence
+    // followed for the longest symbol, so that the last slot is placed
+    // without a guess at what was not heard. It is written '#' below.
+    if (cutOff) {
+        const int unheard = 24 * TicksPerDot;
+        ticks.cumulative.resize(size_t(n + unheard) + 1, ticks.cumulative.back());
+        ticks.cumulativeWeak.resize(size_t(n + unheard) + 1, ticks.cumulativeWeak.back());
+        keyDown.resize(size_t(n + unheard), false);
+    }
     // The symbols are read from the ticks up to `limit`.
-    int limit = n;
+    int limit = int(keyDown.size());
     auto upTo = [&limit](const auto &v, int extra) {
         return std::decay_t<decltype(v)>(v.begin(), v.begin() + limit + extra);
     };
@@ -1093,7 +1310,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         if (agrees(cut))
             found = cut;
         else
-            limit = n;
+            limit = int(keyDown.size());
     }
     // Where the amplitude follows fading, a symbol is written only when the
     // signal being weaker than assumed (a fade the estimate lags: the end of
@@ -1151,6 +1368,11 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     if (wordsAfter && agrees(found)) {
         copy.after = wordsOf(all, rest, count);
         copy.afterElement = ticks.first[size_t(all[size_t(rest)].start)] / rate;
+    }
+    // The last symbol cut off by the end of the audio (no words followed it).
+    if (cutOff && !wordsAfter && found.symbols.back() != '#') {
+        found.symbols.back() = '#';
+        ++found.unsure;
     }
     copy.text = QStringLiteral("S KADRIN ") + found.symbols;
     copy.beacon = true;

@@ -28,6 +28,8 @@ QString settingsError(const Settings &s) {
         return QStringLiteral("the sample rate must be 4000 to 384000 Hz");
     if (s.channels < 1 || s.channels > 16)
         return QStringLiteral("the channel count must be 1 to 16");
+    if (s.onlyChannel < -1 || s.onlyChannel >= s.channels)
+        return QStringLiteral("the channel the recording is on must be one of the channels");
     if (!(s.wpm >= 1 && s.wpm <= 100))
         return QStringLiteral("the speed must be 1 to 100 WPM");
     if (!(s.toneHz > 0 && s.toneHz < s.sampleRate / 2))
@@ -293,7 +295,7 @@ bool writeFile(Generator &generator, const QString &path, QString *error, std::i
         *error = QStringLiteral("%1: the name must end in .wav, .flac or .ogg").arg(path);
         return false;
     }
-    const int channels = generator.settings().channels;
+    const int channels = generator.settings().channels, only = generator.settings().onlyChannel;
     SF_INFO info{};
     info.samplerate = int(std::lround(generator.settings().sampleRate));
     info.channels = channels;
@@ -318,7 +320,8 @@ bool writeFile(Generator &generator, const QString &path, QString *error, std::i
             break;
         for (std::int64_t i = 0; i < got; ++i) {
             beyond += std::abs(mono[std::size_t(i)]) > 1;
-            std::fill_n(interleaved.begin() + i * channels, channels, mono[std::size_t(i)]);
+            for (int c = 0; c < channels; ++c)
+                interleaved[std::size_t(i * channels + c)] = only < 0 || c == only ? mono[std::size_t(i)] : 0.0f;
         }
         if (sf_writef_float(file, interleaved.data(), got) != got) {
             failure = QString::fromLocal8Bit(sf_strerror(file));

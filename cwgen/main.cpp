@@ -34,9 +34,9 @@ bool number(const QCommandLineParser &parser, const QString &name, double *value
 
 
 // The recording as 16-bit little-endian samples on standard output, every
-// channel the same.
+// channel the same, or on one channel with the others silent.
 bool writeRaw(cwgen::Generator &generator, std::int64_t *clipped) {
-    const int channels = generator.settings().channels;
+    const int channels = generator.settings().channels, only = generator.settings().onlyChannel;
     std::vector<float> mono(4096);
     std::vector<unsigned char> bytes;
     for (;;) {
@@ -49,8 +49,9 @@ bool writeRaw(cwgen::Generator &generator, std::int64_t *clipped) {
             *clipped += std::abs(v) > 1;
             const auto s = std::int16_t(std::lround(std::clamp(v, -1.0f, 32767.0f / 32768) * 32768));
             for (int c = 0; c < channels; ++c) {
-                bytes.push_back(static_cast<unsigned char>(s & 0xff));
-                bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xff));
+                const std::int16_t out = only < 0 || c == only ? s : 0;
+                bytes.push_back(static_cast<unsigned char>(out & 0xff));
+                bytes.push_back(static_cast<unsigned char>((out >> 8) & 0xff));
             }
         }
         if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
@@ -87,6 +88,7 @@ int main(int argc, char *argv[]) {
         {QStringLiteral("snr"), QStringLiteral("Signal to noise ratio in 2,500 Hz, dB (none: no noise)."), QStringLiteral("DB")},
         {QStringLiteral("rate"), QStringLiteral("Sample rate, Hz (8000)."), QStringLiteral("HZ")},
         {QStringLiteral("channels"), QStringLiteral("Channels, all the same (1)."), QStringLiteral("N")},
+        {QStringLiteral("only-channel"), QStringLiteral("The recording on channel N only (from 0), the others silent."), QStringLiteral("N")},
         {QStringLiteral("drift"), QStringLiteral("Tone drift from each transmission's start, Hz/s (0)."), QStringLiteral("HZS")},
         {QStringLiteral("fading"), QStringLiteral("Period of slow Rayleigh fading, s (0: none)."), QStringLiteral("S")},
         {QStringLiteral("jitter"), QStringLiteral("Timing jitter of hand keying, fraction of each length (0)."), QStringLiteral("F")},
@@ -106,7 +108,7 @@ int main(int argc, char *argv[]) {
 
     cwgen::Settings settings;
     QString error;
-    double channels = settings.channels;
+    double channels = settings.channels, onlyChannel = settings.onlyChannel;
     double seed = double(settings.seed);
     double frames = 0;
     if (!number(parser, QStringLiteral("wpm"), &settings.wpm, &error)
@@ -114,6 +116,7 @@ int main(int argc, char *argv[]) {
         || !number(parser, QStringLiteral("snr"), &settings.snrDb, &error)
         || !number(parser, QStringLiteral("rate"), &settings.sampleRate, &error)
         || !number(parser, QStringLiteral("channels"), &channels, &error)
+        || !number(parser, QStringLiteral("only-channel"), &onlyChannel, &error)
         || !number(parser, QStringLiteral("drift"), &settings.driftHzPerSecond, &error)
         || !number(parser, QStringLiteral("fading"), &settings.fadingSeconds, &error)
         || !number(parser, QStringLiteral("jitter"), &settings.jitter, &error)
@@ -122,10 +125,11 @@ int main(int argc, char *argv[]) {
         || !number(parser, QStringLiteral("amplitude"), &settings.amplitude, &error)
         || !number(parser, QStringLiteral("frames"), &frames, &error))
         return usageError(error);
-    if (channels != int(channels) || seed < 0 || seed != double(std::uint64_t(seed)) || frames < 0
-        || frames > 1e6 || frames != int(frames))
-        return usageError(QStringLiteral("--channels, --seed and --frames take whole numbers"));
+    if (channels != int(channels) || onlyChannel != int(onlyChannel) || seed < 0
+        || seed != double(std::uint64_t(seed)) || frames < 0 || frames > 1e6 || frames != int(frames))
+        return usageError(QStringLiteral("--channels, --only-channel, --seed and --frames take whole numbers"));
     settings.channels = int(channels);
+    settings.onlyChannel = int(onlyChannel);
     settings.seed = std::uint64_t(seed);
 
     QStringList texts = parser.values(QStringLiteral("text"));

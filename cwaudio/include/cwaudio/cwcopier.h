@@ -43,7 +43,9 @@ public:
     // Called for each copied line, in order, as soon as it is complete.
     void setLineHandler(std::function<void(const CopiedLine &)> handler);
     void feed(const float *samples, qsizetype count);
-    // The end of the audio: the last transmission is complete.
+    // The end of the audio (a recording's, or listening stopped): the last
+    // transmission is handed on as far as it was keyed, a character the end
+    // cuts off written '#'.
     void finish();
     CopyFigures figures() const;
 

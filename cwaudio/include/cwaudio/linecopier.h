@@ -28,5 +28,8 @@ struct LineCopierSettings {
 // Copies one transmission from its complex baseband: the tone mixed to 0 Hz
 // and summed to `rate` samples a second (a few hundred). Finds the speed,
 // the key's timing and the signal amplitude from the samples themselves.
+// audioEnds: the audio ends with the baseband, so a character it ends in
+// (the key down, or not up long enough to show the character complete) is
+// '#', never the letter its first elements spell.
 LineCopy copyLine(const std::vector<std::complex<float>> &baseband, double rate,
-                  const LineCopierSettings &settings = {});
+                  const LineCopierSettings &settings = {}, bool audioEnds = false);

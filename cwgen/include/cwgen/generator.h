@@ -16,7 +16,10 @@ namespace cwgen {
 // characters 3 and between words 7.
 struct Settings {
     double sampleRate = 8000;
-    int channels = 1; // every channel carries the same samples
+    int channels = 1;
+    // The one channel (from 0) the recording is on, the others silent; -1:
+    // every channel carries the same samples.
+    int onlyChannel = -1;
     double wpm = 20;
     double toneHz = 800;
     // Signal power while the key is down over the noise power in 2,500 Hz,

@@ -119,10 +119,12 @@ bool DecodeRun::run() {
     if (options_.follow) {
         ok = follow(options_.files.value(0));
     } else {
+        // A signal before a file is opened must not be missed: opening a
+        // FIFO waits for its writer, and only a signal during the wait ends it.
         for (const QByteArray &name : options_.files) {
-            ok = readSource(name) && ok;
             if (outputFailed_ || stopRequested)
                 break;
+            ok = readSource(name) && ok;
         }
     }
     return flushOutput(0) && ok;

@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -84,14 +85,17 @@ QByteArray floatWav(const std::vector<float> &samples) {
     return wav;
 }
 
-// Waits until the process has its own handler for the signal.
-bool catches(qint64 pid, int signal) {
+// Waits until the process catches the signal and is in the system call
+// that opens a file (a FIFO without a writer: it stays there).
+bool opening(qint64 pid, int signal) {
     return QTest::qWaitFor(
         [&] {
             const QByteArray status = contentOf(QStringLiteral("/proc/%1/status").arg(pid));
             const qsizetype at = status.indexOf("SigCgt:");
-            const quint64 mask = status.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16);
-            return at >= 0 && (mask >> (signal - 1) & 1);
+            const quint64 caught = status.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16);
+            return at >= 0 && (caught >> (signal - 1) & 1) &&
+                   contentOf(QStringLiteral("/proc/%1/syscall").arg(pid))
+                       .startsWith(QByteArray::number(SYS_openat) + ' ');
         },
         5000);
 }
@@ -392,7 +396,7 @@ void TestKadrinDecode::stopsWhenAsked() {
     QVERIFY(process.waitForStarted());
     if (signal) {
         // The first frame's line comes as soon as it is copied.
-        QVERIFY(input == "fifo" ? catches(process.processId(), signal)
+        QVERIFY(input == "fifo" ? opening(process.processId(), signal)
                                 : process.waitForReadyRead(5000));
         ::kill(pid_t(process.processId()), signal);
     }

@@ -385,7 +385,7 @@ void TestKadrinDecode::stopsWhenAsked() {
     if (input == "fifo") {
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     } else {
-        cwgen::Generator generator = recording(5, 2.5); // copied in about half a second
+        cwgen::Generator generator = recording(10, 2.5); // copied in about half a second, or longer
         QString error;
         QVERIFY2(cwgen::writeFile(generator, path, &error), qPrintable(error));
     }

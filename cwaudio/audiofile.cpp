@@ -183,7 +183,7 @@ qsizetype AudioFile::read(float *mono, qsizetype count) {
     }
     // A file of unknown length that is no stream lost its end.
     if (got == 0 && count > 0 && frames_ < 0 && regular_) {
-        error_ = QStringLiteral("truncated after %1 s").arg(framesRead_ / qint64(sampleRate_));
+        error_ = QStringLiteral("truncated after %1 s").arg(std::llround(double(framesRead_) / sampleRate_));
         return -1;
     }
     for (sf_count_t i = 0; i < got; ++i) {

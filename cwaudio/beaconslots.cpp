@@ -19,14 +19,15 @@ constexpr int FreeSlotsFrom = 9, FreeSlotsTo = 11;
 constexpr double SlipPenaltyDots = 3;
 
 const SymbolTemplate &nameTemplate() {
-    static const SymbolTemplate name = templateOf({QStringLiteral("-.-"), QStringLiteral(".-"),
-                                                   QStringLiteral("-.."), QStringLiteral(".-."),
-                                                   QStringLiteral(".."), QStringLiteral("-.")});
+    static const SymbolTemplate name =
+        templateOf({QStringLiteral("-.-"), QStringLiteral(".-"), QStringLiteral("-.."),
+                    QStringLiteral(".-."), QStringLiteral(".."), QStringLiteral("-.")});
     return name;
 }
 } // namespace
 
-NameFit fitName(const std::vector<double> &cumulative, const std::vector<double> &bound, double spread) {
+NameFit fitName(const std::vector<double> &cumulative, const std::vector<double> &bound,
+                double spread) {
     const int n = int(cumulative.size()) - 1;
     const std::vector<Stretch> stretches = stretchesOf(nameTemplate(), 0, spread);
     NameFit best;
@@ -89,9 +90,12 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // where the line ends, and only the chance that the slot was lost is
     // asked for, not which symbol was, so the ends of all the symbols lost
     // are summed once from tick 0 (with their priors) and shifted.
-    std::vector<std::unique_ptr<Ends[]>> heardEnds(size_t(n) + 1); // made for a start when first asked
-    std::vector<quint64> timed(size_t(n + 1) * 2, 0); // hand keying: the symbols timed from each start
-    std::vector<std::pair<int, double>> silentEnds[2][2]; // [last][free]: ticks from the start, log-sum
+    // Made for a start when first asked.
+    std::vector<std::unique_ptr<Ends[]>> heardEnds(size_t(n) + 1);
+    // Hand keying: the symbols timed from each start.
+    std::vector<quint64> timed(size_t(n + 1) * 2, 0);
+    // [last][free]: ticks from the start, log-sum.
+    std::vector<std::pair<int, double>> silentEnds[2][2];
     std::optional<TimingTree> trees[2];
     for (int last = 0; last < 2; ++last) {
         if (hand)
@@ -104,7 +108,8 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
                 if (hand) {
                     // Without evidence the ticks only bound how far it reaches.
                     const ElementTiming &timing = timings[last][size_t(symbol)];
-                    elementOutcomes(timing, std::vector<double>(size_t(timing.longest) + 1), 0, false, ends);
+                    elementOutcomes(timing, std::vector<double>(size_t(timing.longest) + 1), 0,
+                                    false, ends);
                 } else {
                     for (const Stretch &st : stretches[last][size_t(symbol)])
                         ends.push_back({st.length, st.prior});
@@ -128,9 +133,8 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         if (hand) {
             quint64 &done = timed[size_t(t0) * 2 + last];
             if (!(done & (quint64(1) << symbol))) {
-                trees[last]->outcomes(cumulative, t0, slotMask[free] & ~done, [&](int timedSymbol) -> Ends & {
-                    return list[timedSymbol];
-                });
+                trees[last]->outcomes(cumulative, t0, slotMask[free] & ~done,
+                                      [&](int timedSymbol) -> Ends & { return list[timedSymbol]; });
                 done |= slotMask[free];
             }
         } else if (list[symbol].first < 0) {
@@ -151,8 +155,9 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // what the free segmentation claimed up to its end.
     std::vector<double> bound(static_cast<size_t>(n) + 1, 0);
     for (int t = 0; t < n; ++t)
-        bound[size_t(t) + 1] = bound[size_t(t)] +
-                               (keyDown[size_t(t)] ? cumulative[size_t(t) + 1] - cumulative[size_t(t)] : 0);
+        bound[size_t(t) + 1] =
+            bound[size_t(t)] +
+            (keyDown[size_t(t)] ? cumulative[size_t(t) + 1] - cumulative[size_t(t)] : 0);
     double dotEvidence = 0;
     int downTicks = 0;
     for (int t = 0; t < n; ++t) {
@@ -170,8 +175,8 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // symbol's start spread over six dots.
     const SymbolTemplate &name = nameTemplate();
     const int window = 10 * TicksPerDot;
-    std::vector<std::vector<double>> forward(SymbolSlots + 1,
-                                             std::vector<double>(static_cast<size_t>(n) + 1, Impossible));
+    std::vector<std::vector<double>> forward(
+        SymbolSlots + 1, std::vector<double>(static_cast<size_t>(n) + 1, Impossible));
     const std::vector<Stretch> nameStretches = stretchesOf(name, 7, spread);
     const ElementTiming nameTiming = timingOf(name, 7, spread);
     std::vector<std::pair<int, double>> nameEnds;
@@ -194,9 +199,10 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // or shorter) shifts the symbols against the template.
     const int near = 3 * TicksPerDot;
     for (int t = std::max(0, symbolTick - near); t <= std::min(n, symbolTick + near); ++t)
-        forward[0][size_t(t)] = logAdd(forward[0][size_t(t)],
-                                       bound[size_t(std::min(t, nameEnd))] - SlipPenaltyDots * dotEvidence -
-                                           std::log(2.0 * near + 1) - std::log(2.0));
+        forward[0][size_t(t)] =
+            logAdd(forward[0][size_t(t)], bound[size_t(std::min(t, nameEnd))] -
+                                              SlipPenaltyDots * dotEvidence -
+                                              std::log(2.0 * near + 1) - std::log(2.0));
     std::vector<std::vector<int>> active(SymbolSlots);
     // The beam grows with the evidence of a dot: where the key seems up for
     // a whole symbol, the right path falls behind by many dots' worth until
@@ -213,7 +219,8 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             return {};
         const bool last = k == SymbolSlots - 1;
         for (int t0 = 0; t0 <= n; ++t0) {
-            if (from[size_t(t0)] <= Impossible || from[size_t(t0)] - bound[size_t(t0)] < best - Beam)
+            if (from[size_t(t0)] <= Impossible ||
+                from[size_t(t0)] - bound[size_t(t0)] < best - Beam)
                 continue;
             active[size_t(k)].push_back(t0);
             const int free = isFree(k);
@@ -278,7 +285,8 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         std::vector<double> posterior(static_cast<size_t>(real));
         for (int symbol = 0; symbol < real; ++symbol)
             posterior[size_t(symbol)] = sums[size_t(symbol)].value();
-        const int bestSymbol = int(std::max_element(posterior.begin(), posterior.end()) - posterior.begin());
+        const int bestSymbol =
+            int(std::max_element(posterior.begin(), posterior.end()) - posterior.begin());
         result.probability[size_t(k)] = std::exp(posterior[size_t(bestSymbol)] - total);
         result.lost[size_t(k)] = std::exp(lost.value() - total);
         if (result.probability[size_t(k)] >= confidence)

@@ -25,13 +25,14 @@ struct SlotResult {
 // segmentation claimed over the same stretch (nats).
 struct NameFit {
     int at = -1;
-    int end = -1;  // its last key up
+    int end = -1; // its last key up
     double deficit = 1e300;
 };
 
 // `bound`: the running sum of the evidence the free segmentation claimed
 // (that of its key-down ticks).
-NameFit fitName(const std::vector<double> &cumulative, const std::vector<double> &bound, double spread);
+NameFit fitName(const std::vector<double> &cumulative, const std::vector<double> &bound,
+                double spread);
 
 // The symbols after the name, the name's template placed near nameTick or
 // the first symbol near symbolTick (where the letters after the name begin,

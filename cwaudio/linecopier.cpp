@@ -114,7 +114,8 @@ double speedFromDurations(const std::vector<std::complex<float>> &z, double rate
     for (double dot = 1.2 / 42; dot <= 1.2 / 7.5; dot *= 1.01) {
         double cost = 0;
         for (const auto &[seconds, isMark] : sure) {
-            double e = std::min(std::abs(std::log(seconds / dot)), std::abs(std::log(seconds / (3 * dot))));
+            double e = std::min(std::abs(std::log(seconds / dot)),
+                                std::abs(std::log(seconds / (3 * dot))));
             if (!isMark)
                 e = std::min(e, std::abs(std::log(seconds / (7 * dot))));
             cost += std::min(e * e, 0.3);
@@ -184,8 +185,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // the estimate follow a fade down (a tick at half the assumed amplitude
     // still counts half as key down), where one from the decided key-down
     // stretches keeps the amplitude before the fade and loses its marks.
-    const std::vector<double> local =
-        trackAmplitude(ticks, std::max(3, int(std::lround(AmplitudeSpanSeconds * rate / best.tick))));
+    const std::vector<double> local = trackAmplitude(
+        ticks, std::max(3, int(std::lround(AmplitudeSpanSeconds * rate / best.tick))));
     // Below 0 dB the local estimate is too noisy to help (and fading is not
     // what limits copy there); above, it is used where it varies through
     // the transmission clearly more than the noise alone makes it (a steady
@@ -193,7 +194,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
     bool fading = false;
     if (snrDb > 0 && !best.segmentation.marks.empty()) {
-        const int from = best.segmentation.marks.front().start, to = best.segmentation.marks.back().end;
+        const int from = best.segmentation.marks.front().start,
+                  to = best.segmentation.marks.back().end;
         double sum = 0, squares = 0;
         for (int t = from; t < to; ++t) {
             sum += local[size_t(t)];
@@ -203,7 +205,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         const double variance = std::max(0.0, squares / std::max(1, to - from) - mean * mean);
         fading = mean > 0 && std::sqrt(variance) > FadingVariation * mean;
     }
-    likelihoods(ticks, fading ? &local : nullptr, std::max(2, int(std::lround(0.08 * rate / best.tick))));
+    likelihoods(ticks, fading ? &local : nullptr,
+                std::max(2, int(std::lround(0.08 * rate / best.tick))));
     best.segmentation = segment(ticks.cumulative);
     if (best.segmentation.marks.empty())
         return copy;
@@ -236,8 +239,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             if (length < 4)
                 continue;
             const int d = editDistance(joined, QStringLiteral("KADRIN"));
-            if (d < nameDistance ||
-                (d == nameDistance && i == nameAt && std::abs(length - 6) < std::abs(nameLength - 6))) {
+            if (d < nameDistance || (d == nameDistance && i == nameAt &&
+                                     std::abs(length - 6) < std::abs(nameLength - 6))) {
                 nameAt = i;
                 nameLength = length;
                 nameDistance = d;
@@ -257,8 +260,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             }
         }
         dotEvidence = downTicks > 0 ? std::max(1e-9, dotEvidence / downTicks) * TicksPerDot : 1e-9;
-        spread = std::sqrt(std::max(LatticeSpread * LatticeSpread,
-                                    spread * spread - SpreadNoise / dotEvidence));
+        spread = std::sqrt(
+            std::max(LatticeSpread * LatticeSpread, spread * spread - SpreadNoise / dotEvidence));
     }
     int nameTick = -1, nameEnd = -1, symbolTick = -1;
     if (nameAt >= 0) {
@@ -271,7 +274,10 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         // (noise and other text fall ten dots' evidence or more behind).
         std::vector<double> bound(static_cast<size_t>(n) + 1, 0);
         for (int t = 0; t < n; ++t)
-            bound[size_t(t) + 1] = bound[size_t(t)] + (keyDown[size_t(t)] ? ticks.cumulative[size_t(t) + 1] - ticks.cumulative[size_t(t)] : 0);
+            bound[size_t(t) + 1] =
+                bound[size_t(t)] +
+                (keyDown[size_t(t)] ? ticks.cumulative[size_t(t) + 1] - ticks.cumulative[size_t(t)]
+                                    : 0);
         const NameFit fit = fitName(ticks.cumulative, bound, spread);
         if (fit.at < 0 || fit.deficit > NameDeficitDots * dotEvidence)
             return copy;
@@ -320,16 +326,17 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     auto upTo = [&limit](const auto &v, int extra) {
         return std::decay_t<decltype(v)>(v.begin(), v.begin() + limit + extra);
     };
-    SlotResult found = beaconSymbols(ticks.cumulative, keyDown, nameTick, nameEnd, symbolTick, spread,
-                                     settings.symbolConfidence);
+    SlotResult found = beaconSymbols(ticks.cumulative, keyDown, nameTick, nameEnd, symbolTick,
+                                     spread, settings.symbolConfidence);
     // Words right after the symbols pull the last symbols over their first
     // letters (key-down there reads better than key up). Read again with
     // the line ending before them, and kept where that reading agrees with
     // the letters: in a clear signal those are right.
     if (wordsAfter && !agrees(found)) {
         limit = all[size_t(rest)].start - TicksPerDot;
-        const SlotResult cut = beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick,
-                                             nameEnd, symbolTick, spread, settings.symbolConfidence);
+        const SlotResult cut =
+            beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick, nameEnd,
+                          symbolTick, spread, settings.symbolConfidence);
         if (agrees(cut))
             found = cut;
         else

@@ -24,15 +24,19 @@ struct TimingPriors {
     TimingPriors() {
         constexpr double u = TicksPerDot;
         for (int d = MarkMin; d <= MarkMax; ++d)
-            mark[d] = std::log(u * (0.55 * gauss(d, u, u / 4) + 0.45 * gauss(d, 3 * u, u / 2)) + 1e-4);
+            mark[d] =
+                std::log(u * (0.55 * gauss(d, u, u / 4) + 0.45 * gauss(d, 3 * u, u / 2)) + 1e-4);
         for (int d = GapMin; d <= GapMax; ++d)
             gap[d] = std::log(u * (0.5 * gauss(d, u, u / 4) + 0.3 * gauss(d, 3 * u, u / 2) +
-                                   0.15 * gauss(d, 7 * u, u)) + 1e-4);
+                                   0.15 * gauss(d, 7 * u, u)) +
+                              1e-4);
         longGap = std::log(0.05 / 100);
     }
 };
 
-bool isDash(const Mark &mark) { return mark.end - mark.start >= 2 * TicksPerDot; }
+bool isDash(const Mark &mark) {
+    return mark.end - mark.start >= 2 * TicksPerDot;
+}
 
 // Nominal dots of a gap in ticks: 1, 3 or 7; 0 for a longer pause.
 int gapDots(int ticks) {
@@ -150,7 +154,8 @@ std::vector<Letter> letters(const Segmentation &segmentation) {
         const int gap = i + 1 < marks.size() ? marks[i + 1].start - marks[i].end : 1 << 30;
         if (gap >= 2 * TicksPerDot) {
             const QString text = morseText(pattern);
-            result.push_back({text.isEmpty() ? QStringLiteral("#") : text, start, marks[i].end, word});
+            result.push_back(
+                {text.isEmpty() ? QStringLiteral("#") : text, start, marks[i].end, word});
             pattern.clear();
             if (gap >= 5 * TicksPerDot)
                 ++word;
@@ -178,8 +183,8 @@ int editDistance(const QString &a, const QString &b) {
         row[0] = i;
         for (int j = 1; j <= b.size(); ++j) {
             const int up = row[size_t(j)];
-            row[size_t(j)] = std::min({up + 1, row[size_t(j) - 1] + 1,
-                                       diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            row[size_t(j)] = std::min(
+                {up + 1, row[size_t(j) - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
             diagonal = up;
         }
     }

@@ -103,21 +103,24 @@ ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter)
 }
 
 void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cumulative, int t0,
-                 bool evidence, const std::vector<double> &current, std::vector<double> &next, int &lo,
-                 int &hi, std::vector<double> &scaled) {
+                 bool evidence, const std::vector<double> &current, std::vector<double> &next,
+                 int &lo, int &hi, std::vector<double> &scaled) {
     const int n = int(cumulative.size()) - 1;
     const int low = e.low[i], high = low + int(e.prior[i].size()) - 1;
     const int newLo = lo + low, newHi = std::min(e.longest, hi + high);
     // A mark's evidence from a start to an end: taken out at the start,
     // put back at the end.
     const double *at = cumulative.data() + t0;
-    auto start = [&](int p) { return evidence && e.mark[i] ? current[size_t(p)] - at[p] : current[size_t(p)]; };
+    auto start = [&](int p) {
+        return evidence && e.mark[i] ? current[size_t(p)] - at[p] : current[size_t(p)];
+    };
     double top = Impossible;
     for (int p = lo; p <= hi; ++p)
         if (current[size_t(p)] > Impossible)
             top = std::max(top, start(p));
     for (int p = lo; p <= hi; ++p)
-        scaled[size_t(p)] = current[size_t(p)] > Impossible && start(p) - top > -700 ? std::exp(start(p) - top) : 0;
+        scaled[size_t(p)] =
+            current[size_t(p)] > Impossible && start(p) - top > -700 ? std::exp(start(p) - top) : 0;
     const double *prior = e.prior[i].data(), *chance = e.chance[i].data();
     for (int q = newLo; q <= newHi; ++q) {
         const int from = std::max(lo, q - high), to = std::min(hi, q - low);

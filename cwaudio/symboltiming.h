@@ -45,7 +45,7 @@ std::vector<Stretch> stretchesOf(const SymbolTemplate &t, int trailingDots, doub
 struct ElementTiming {
     std::vector<bool> mark;
     std::vector<int> low;
-    std::vector<std::vector<double>> prior; // log, durations from low on
+    std::vector<std::vector<double>> prior;  // log, durations from low on
     std::vector<std::vector<double>> chance; // the same, not log
     int longest = 0;
 };
@@ -61,8 +61,8 @@ ElementTiming timingOf(const SymbolTemplate &t, int trailingDots, double jitter)
 // start (one exp a start, not one a start and a duration); an end whose
 // terms all fall out of a double's range that way is summed as logs.
 void timeElement(const ElementTiming &e, size_t i, const std::vector<double> &cumulative, int t0,
-                 bool evidence, const std::vector<double> &current, std::vector<double> &next, int &lo,
-                 int &hi, std::vector<double> &scaled);
+                 bool evidence, const std::vector<double> &current, std::vector<double> &next,
+                 int &lo, int &hi, std::vector<double> &scaled);
 
 // Sums over every timing of the elements from t0 the evidence of its marks
 // and its prior, for each tick the template may end at.
@@ -112,7 +112,8 @@ public:
     // The ends from t0 of the templates in `wanted` (a bit each), put into
     // the Ends found(template) gives.
     template <typename Found>
-    void outcomes(const std::vector<double> &cumulative, int t0, quint64 wanted, const Found &found) {
+    void outcomes(const std::vector<double> &cumulative, int t0, quint64 wanted,
+                  const Found &found) {
         if (sums_.empty()) {
             sums_.assign(depth_ + 1, std::vector<double>(size_t(longest_) + 1, Impossible));
             scaled_.resize(size_t(longest_) + 1);
@@ -123,7 +124,7 @@ public:
 
 private:
     struct Node {
-        int timing = -1;  // the template whose element this is
+        int timing = -1; // the template whose element this is
         size_t element = 0;
         std::vector<int> children;
         std::vector<int> ending; // templates whose last element this is
@@ -143,7 +144,8 @@ private:
                 if (wanted & (quint64(1) << s)) {
                     Ends &ends = found(s);
                     ends.first = t0 + l;
-                    ends.value.assign(sums_[level + 1].begin() + l, sums_[level + 1].begin() + h + 1);
+                    ends.value.assign(sums_[level + 1].begin() + l,
+                                      sums_[level + 1].begin() + h + 1);
                 }
             }
             walk(child, level + 1, l, h, cumulative, t0, wanted, found);

@@ -66,7 +66,8 @@ void estimateLevels(Ticks &ticks, double knownNoise) {
     } else {
         std::vector<double> q(static_cast<size_t>(n));
         for (int t = 0; t < n; ++t)
-            q[size_t(t)] = std::abs(ticks.quadrature[size_t(t)]) / std::sqrt(ticks.samples[size_t(t)]);
+            q[size_t(t)] =
+                std::abs(ticks.quadrature[size_t(t)]) / std::sqrt(ticks.samples[size_t(t)]);
         std::nth_element(q.begin(), q.begin() + n / 2, q.end());
         const double sd = q[size_t(n / 2)] / 0.6745;
         ticks.noise = std::max(sd * sd, noiseFloor(ticks));
@@ -85,8 +86,8 @@ void estimateLevels(Ticks &ticks, double knownNoise) {
             const double c = ticks.inPhase[size_t(t)];
             const double m = ticks.samples[size_t(t)];
             const double variance = ticks.noise * m;
-            const double on = share * std::exp(-(c - amplitude * m) * (c - amplitude * m) /
-                                               (2 * variance));
+            const double on =
+                share * std::exp(-(c - amplitude * m) * (c - amplitude * m) / (2 * variance));
             const double off = (1 - share) * std::exp(-c * c / (2 * variance));
             const double r = on + off > 0 ? on / (on + off) : (c > amplitude * m / 2 ? 1 : 0);
             weighted += r * c;

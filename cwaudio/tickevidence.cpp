@@ -1,0 +1,160 @@
+#include "tickevidence.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace linecopier {
+
+namespace {
+// The amplitude through fading: the rounds of its soft key-down weights.
+constexpr int AmplitudeRounds = 6;
+} // namespace
+
+Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick) {
+    Ticks ticks;
+    const int count = int(double(z.size()) / tick);
+    ticks.sum.resize(size_t(count));
+    ticks.samples.resize(size_t(count));
+    ticks.first.resize(size_t(count));
+    for (int t = 0; t < count; ++t) {
+        const int begin = int(std::lround(t * tick));
+        const int end = std::min(int(z.size()), int(std::lround((t + 1) * tick)));
+        Complex s;
+        for (int i = begin; i < end; ++i)
+            s += Complex(z[size_t(i)]);
+        ticks.sum[size_t(t)] = s;
+        ticks.samples[size_t(t)] = std::max(1, end - begin);
+        ticks.first[size_t(t)] = begin;
+    }
+    return ticks;
+}
+
+void project(Ticks &ticks, int reach, const std::vector<double> *weight) {
+    const int n = ticks.size();
+    std::vector<Complex> running(static_cast<size_t>(n) + 1);
+    for (int t = 0; t < n; ++t)
+        running[size_t(t) + 1] =
+            running[size_t(t)] + ticks.sum[size_t(t)] * (weight ? (*weight)[size_t(t)] : 1.0);
+    ticks.inPhase.assign(size_t(n), 0);
+    ticks.quadrature.assign(size_t(n), 0);
+    for (int t = 0; t < n; ++t) {
+        const int lo = std::max(0, t - reach), hi = std::min(n, t + reach + 1);
+        const Complex own = ticks.sum[size_t(t)] * (weight ? (*weight)[size_t(t)] : 1.0);
+        const Complex reference = running[size_t(hi)] - running[size_t(lo)] - own;
+        const double magnitude = std::abs(reference);
+        if (magnitude <= 0)
+            continue;
+        const Complex projected = ticks.sum[size_t(t)] * std::conj(reference) / magnitude;
+        ticks.inPhase[size_t(t)] = projected.real();
+        ticks.quadrature[size_t(t)] = projected.imag();
+    }
+}
+
+double noiseFloor(const Ticks &ticks) {
+    double power = 0;
+    for (int t = 0; t < ticks.size(); ++t)
+        power += std::norm(ticks.sum[size_t(t)]) / ticks.samples[size_t(t)];
+    return std::max(1e-6 * power / std::max(1, ticks.size()), 1e-30);
+}
+
+void estimateLevels(Ticks &ticks, double knownNoise) {
+    const int n = ticks.size();
+    if (n == 0)
+        return;
+    if (knownNoise > 0) {
+        ticks.noise = knownNoise;
+    } else {
+        std::vector<double> q(static_cast<size_t>(n));
+        for (int t = 0; t < n; ++t)
+            q[size_t(t)] =
+                std::abs(ticks.quadrature[size_t(t)]) / std::sqrt(ticks.samples[size_t(t)]);
+        std::nth_element(q.begin(), q.begin() + n / 2, q.end());
+        const double sd = q[size_t(n / 2)] / 0.6745;
+        ticks.noise = std::max(sd * sd, noiseFloor(ticks));
+    }
+
+    std::vector<double> normalized(static_cast<size_t>(n));
+    for (int t = 0; t < n; ++t)
+        normalized[size_t(t)] = ticks.inPhase[size_t(t)] / ticks.samples[size_t(t)];
+    std::vector<double> sorted = normalized;
+    std::nth_element(sorted.begin(), sorted.begin() + n * 9 / 10, sorted.end());
+    double amplitude = std::max(sorted[size_t(n * 9 / 10)], 1e-12);
+    double share = 0.4;
+    for (int round = 0; round < 12; ++round) {
+        double weighted = 0, weights = 0, total = 0;
+        for (int t = 0; t < n; ++t) {
+            const double c = ticks.inPhase[size_t(t)];
+            const double m = ticks.samples[size_t(t)];
+            const double variance = ticks.noise * m;
+            const double on =
+                share * std::exp(-(c - amplitude * m) * (c - amplitude * m) / (2 * variance));
+            const double off = (1 - share) * std::exp(-c * c / (2 * variance));
+            const double r = on + off > 0 ? on / (on + off) : (c > amplitude * m / 2 ? 1 : 0);
+            weighted += r * c;
+            weights += r * m;
+            total += r;
+        }
+        if (weights <= 0)
+            break;
+        amplitude = std::max(weighted / weights, 1e-12);
+        share = std::clamp(total / n, 0.02, 0.98);
+    }
+    ticks.amplitude = amplitude;
+}
+
+void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int span) {
+    const int n = ticks.size();
+    ticks.cumulative.assign(size_t(n) + 1, 0);
+    ticks.cumulativeWeak.assign(size_t(n) + 1, 0);
+    std::vector<double> quadrature(static_cast<size_t>(n) + 1), weight(static_cast<size_t>(n) + 1);
+    for (int t = 0; t < n; ++t) {
+        const double q = ticks.quadrature[size_t(t)];
+        quadrature[size_t(t) + 1] = quadrature[size_t(t)] + q * q;
+        weight[size_t(t) + 1] = weight[size_t(t)] + (q != 0 ? ticks.samples[size_t(t)] : 0);
+    }
+    auto ratio = [&](double a, int t, double noise) {
+        const double m = ticks.samples[size_t(t)];
+        return (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * noise);
+    };
+    for (int t = 0; t < n; ++t) {
+        const double a = localAmplitude ? (*localAmplitude)[size_t(t)] : ticks.amplitude;
+        const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
+        const double w = weight[size_t(hi)] - weight[size_t(lo)];
+        const double near = w > 0 ? (quadrature[size_t(hi)] - quadrature[size_t(lo)]) / w : 0.0;
+        const double noise = near > 2.5 * ticks.noise ? near : ticks.noise;
+        ticks.cumulative[size_t(t) + 1] = ticks.cumulative[size_t(t)] + ratio(a, t, noise);
+        ticks.cumulativeWeak[size_t(t) + 1] =
+            ticks.cumulativeWeak[size_t(t)] + ratio(WeakerSignal * a, t, noise);
+    }
+}
+
+std::vector<double> trackAmplitude(const Ticks &ticks, int span) {
+    const int n = ticks.size();
+    std::vector<double> local(static_cast<size_t>(n), ticks.amplitude);
+    std::vector<double> sumC(static_cast<size_t>(n) + 1), sumM(static_cast<size_t>(n) + 1);
+    const double prior = std::log(0.45 / 0.55); // the share of time the key is down
+    const double floor = 0.02 * ticks.amplitude;
+    for (int round = 0; round < AmplitudeRounds; ++round) {
+        for (int t = 0; t < n; ++t) {
+            const double a = local[size_t(t)];
+            const double c = ticks.inPhase[size_t(t)];
+            const double m = ticks.samples[size_t(t)];
+            const double llr = (2 * a * c - a * a * m) / (2 * ticks.noise) + prior;
+            const double r = 1 / (1 + std::exp(-std::clamp(llr, -50.0, 50.0)));
+            sumC[size_t(t) + 1] = sumC[size_t(t)] + r * c;
+            sumM[size_t(t) + 1] = sumM[size_t(t)] + r * m;
+        }
+        // A little of the line's amplitude keeps a stretch without key down
+        // from dividing by nothing.
+        const double weight = 0.5 * ticks.samples[0];
+        for (int t = 0; t < n; ++t) {
+            const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
+            const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
+            const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
+            local[size_t(t)] = std::max((c + ticks.amplitude * weight) / (m + weight), floor);
+        }
+    }
+    return local;
+}
+
+} // namespace linecopier

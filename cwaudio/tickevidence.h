@@ -1,0 +1,56 @@
+#pragma once
+
+#include <complex>
+#include <vector>
+
+// The key-down evidence of each tick of a line: its baseband sum projected
+// on the carrier phase, the noise and the amplitude, and the log-likelihood
+// ratio of key down against key up.
+
+namespace linecopier {
+
+using Complex = std::complex<double>;
+// The share of the assumed amplitude a slot's reading must also hold at.
+constexpr double WeakerSignal = 0.4;
+
+struct Ticks {
+    std::vector<Complex> sum; // baseband summed over each tick
+    std::vector<int> samples; // samples in each tick
+    std::vector<int> first;   // first sample of each tick
+    std::vector<double> inPhase, quadrature;
+    std::vector<double> cumulative; // running sum of the log-likelihood ratios, size + 1
+    // The running sum of the ratios were the signal WeakerSignal times the
+    // amplitude assumed, size + 1.
+    std::vector<double> cumulativeWeak;
+    double amplitude = 0; // key-down amplitude of one baseband sample
+    double noise = 0;     // variance of one sample's real part
+    int size() const { return int(sum.size()); }
+};
+
+// The baseband summed over ticks of `tick` samples (each tick's edges
+// rounded to a sample).
+Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick);
+
+// Projects each tick on the carrier phase of the ticks around it (itself
+// left out, so its noise does not bias the reference), weighted by how
+// likely each neighbour is key down.
+void project(Ticks &ticks, int reach, const std::vector<double> *weight);
+
+// At least 60 dB under the line's mean power: audio with no noise at all
+// (made, not received) must not make every tick infinitely sure.
+double noiseFloor(const Ticks &ticks);
+
+// Noise from the quadrature part (no signal there) unless it is known,
+// amplitude from a two-component mixture of the in-phase part.
+void estimateLevels(Ticks &ticks, double knownNoise = 0);
+
+// Log-likelihood ratios of key down, with the amplitude at each tick when
+// given (fading), else the line's; the noise is the line's, or more where
+// the quadrature part says a burst of noise came (span ticks either side).
+void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int span);
+
+// The key-down amplitude near each tick (span ticks either side), from
+// soft key-down weights found again with each round's estimate.
+std::vector<double> trackAmplitude(const Ticks &ticks, int span);
+
+} // namespace linecopier

@@ -46,8 +46,13 @@ void whenShown(Answer answer, int waitedMs = 0, int generation = answersGenerati
     QTimer::singleShot(20, [answer, waitedMs, generation] {
         if (generation != answersGeneration)
             return;
-        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget()))
+        // A dialog is answered once: two answers queued for two dialogs in
+        // turn must not both take the first while it closes.
+        auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (dialog && !dialog->property("answered").toBool()) {
+            dialog->setProperty("answered", true);
             return answer(dialog);
+        }
         if (waitedMs < DialogWaitMs)
             return whenShown<T>(answer, waitedMs + 20, generation);
         if (auto *other = qobject_cast<QDialog *>(QApplication::activeModalWidget()))

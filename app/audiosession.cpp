@@ -107,7 +107,8 @@ void AudioSession::fitWindow(QMainWindow *window) {
 }
 
 QString AudioSession::audioFilter() {
-    return QStringLiteral("Recordings (*.wav *.flac *.ogg *.oga *.opus);;All files (*)");
+    return QStringLiteral("Recordings (*.%1);;All files (*)")
+        .arg(AudioFile::audioSuffixes().join(QStringLiteral(" *.")));
 }
 
 std::unique_ptr<AudioSource> AudioSession::chooseInput() {

@@ -81,9 +81,7 @@ void SourceSwitch::showRecording(const QString &path, const QStringList &lines,
     // the copy waits until the recording is opened again.
     if (!document_->keepOrSave())
         return audio_->keepCopy(path, lines, status);
-    if (audio_->listening())
-        audio_->stopListening();
-    following_->stop();
+    stopOthers();
     LoadedLog log;
     log.lines.assign(lines.begin(), lines.end());
     document_->show(path, log, status);

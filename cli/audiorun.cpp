@@ -85,10 +85,8 @@ bool AudioRun::readFile(const QByteArray &name) {
         printError(name + ": cannot read: it holds only silence (" + clockDuration(f.seconds) + ")");
         return false;
     }
-    if (audio.unreadableSamples() > 0)
-        printError(name + ": " + QByteArray::number(audio.unreadableSamples()) +
-                   (audio.unreadableSamples() == 1 ? " sample was" : " samples were") +
-                   " no number (NaN or infinite) and read as silence");
+    if (!audio.unreadableNote().isEmpty())
+        printError(name + ": " + audio.unreadableNote().toLocal8Bit());
     printError(summary(name, f,
                        !copied.stopped       ? ""
                        : run_.outputFailed() ? " (stopped: the output cannot be written)"

@@ -81,11 +81,23 @@ AudioFile::~AudioFile() {
         sf_close(file_);
 }
 
-bool AudioFile::isAudioName(const QString &path) {
+const QStringList &AudioFile::audioSuffixes() {
     static const QStringList suffixes = {QStringLiteral("wav"), QStringLiteral("flac"),
                                          QStringLiteral("ogg"), QStringLiteral("oga"),
                                          QStringLiteral("opus")};
-    return suffixes.contains(QFileInfo(path).suffix().toLower());
+    return suffixes;
+}
+
+bool AudioFile::isAudioName(const QString &path) {
+    return audioSuffixes().contains(QFileInfo(path).suffix().toLower());
+}
+
+QString AudioFile::unreadableNote() const {
+    if (unreadable_ == 0)
+        return QString();
+    return QStringLiteral("%1 %2 no number (NaN or infinite) and read as silence")
+        .arg(unreadable_)
+        .arg(unreadable_ == 1 ? QStringLiteral("sample was") : QStringLiteral("samples were"));
 }
 
 bool AudioFile::open(const QByteArray &path) {

@@ -116,11 +116,8 @@ void RecordingCopy::run(const QString &path, std::optional<double> start, int ge
     if (copied.silent)
         result.error = QStringLiteral("%1: cannot read: it holds only silence").arg(path);
     result.note = audio.note();
-    if (const qint64 unreadable = audio.unreadableSamples())
-        result.note += QStringLiteral("%1%2 %3 no number (NaN or infinite) and read as silence")
-                           .arg(result.note.isEmpty() ? QString() : QStringLiteral("; "))
-                           .arg(unreadable)
-                           .arg(unreadable == 1 ? QStringLiteral("sample was") : QStringLiteral("samples were"));
+    if (!audio.unreadableNote().isEmpty())
+        result.note += (result.note.isEmpty() ? QString() : QStringLiteral("; ")) + audio.unreadableNote();
     result.figures = copier.figures();
     deliver();
 }

@@ -7,7 +7,6 @@
 
 #include <optional>
 
-class AudioFile;
 struct CopyFigures;
 
 // kadrin-decode --audio: copies the CW of each audio FILE and hands every

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -22,7 +23,9 @@ public:
     AudioFile(const AudioFile &) = delete;
     AudioFile &operator=(const AudioFile &) = delete;
 
-    // Whether a file's name says it is a recording this class reads.
+    // The suffixes of the recordings this class reads ("wav", ...), and
+    // whether a file's name has one of them.
+    static const QStringList &audioSuffixes();
     static bool isAudioName(const QString &path);
 
     // Opens the file named by these bytes; false with error() when it is no
@@ -40,8 +43,10 @@ public:
     // that gives no length, as a recorder that was killed leaves it; empty
     // for a sound file.
     QString note() const { return note_; }
-    // Samples that were no number (NaN) or infinite, read as silence.
+    // Samples that were no number (NaN) or infinite, read as silence, and
+    // what to say of them ("1 sample was no number ..."); empty for none.
     qint64 unreadableSamples() const { return unreadable_; }
+    QString unreadableNote() const;
 
     // Reads up to count mono samples; 0 at the end, -1 on a read error or
     // when the file ends before the samples its header promised (a

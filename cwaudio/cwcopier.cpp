@@ -555,6 +555,7 @@ void CwCopier::State::endLine(qint64 lastSample, bool audioEnds) {
         CopiedLine out;
         out.start = offset + std::max(0.0, copy.firstElement);
         out.snrDb = copy.snrDb;
+        out.toneHz = figures.toneHz;
         if (copy.beacon && copy.before.size() >= 2) {
             CopiedLine front = out;
             front.text = copy.before;
@@ -581,6 +582,7 @@ void CwCopier::State::endLine(qint64 lastSample, bool audioEnds) {
             CopiedLine back;
             back.start = offset + copy.afterElement;
             back.snrDb = copy.snrDb;
+            back.toneHz = figures.toneHz;
             back.text = copy.after;
             handOut(back);
             return;

@@ -14,6 +14,7 @@ struct CopiedLine {
     QString text;
     bool beacon = false; // read as a beacon frame
     double snrDb = 0;    // of this transmission, in 2,500 Hz
+    double toneHz = 0;   // the carrier it was keyed on, its mean over the transmission
     int unsure = 0;      // beacon symbols written '#'
 };
 

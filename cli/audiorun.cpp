@@ -7,18 +7,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
-#include <cmath>
 #include <cstdio>
 #include <unistd.h>
-
-namespace {
-
-// One decimal, never "-0.0".
-QByteArray tenths(double value) {
-    return QByteArray::number(std::round(value * 10) / 10 + 0.0, 'f', 1);
-}
-
-} // namespace
 
 AudioRun::AudioRun(const Options &options, DecodeRun &run) : options_(options), run_(run) {}
 
@@ -56,7 +46,7 @@ bool AudioRun::readFile(const QByteArray &name) {
             run_.output().append('\n');
         }
         run_.text(text);
-        run_.lineEnd();
+        run_.lineEnd({line.toneHz, line.snrDb});
         run_.flushNow(); // each line as soon as it is copied
     });
 

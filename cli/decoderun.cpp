@@ -53,6 +53,7 @@ int DecodeRun::stopSignal() {
 
 DecodeRun::DecodeRun(const Options &options, CheckedOutput &output)
     : options_(options), output_(output), writer_(options.format) {
+    writer_.setSignalColumns(options.audio);
     reader_.setInterrupted([] { return stopRequested != 0; });
 }
 
@@ -63,7 +64,7 @@ QString DecodeRun::summary() const {
         plural(otherLines_, "other line", "other lines"));
 }
 
-void DecodeRun::lineEnd() {
+void DecodeRun::endLine(const LineSignal *signal) {
     const LineVerdict verdict = scanner_.finish();
     ++line_;
     switch (verdict.kind) {
@@ -80,7 +81,7 @@ void DecodeRun::lineEnd() {
         ++otherLines_;
         break;
     }
-    writer_.write(output_.buffer(), verdict, frames_, line_);
+    writer_.write(output_.buffer(), verdict, frames_, line_, signal);
     if (verdict.isFrame() && frameHook_)
         frameHook_(verdict, frames_);
     flushOutput(FlushThreshold);

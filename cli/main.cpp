@@ -34,7 +34,8 @@ constexpr char Usage[] =
     "  --follow   with one FILE: keep reading it as it grows, like tail -f,\n"
     "             until interrupted (SIGINT or SIGTERM)\n"
     "  --audio    each FILE is a recording (WAV, FLAC, OGG, Opus; 8 to 48 kHz):\n"
-    "             copy its CW and decode the lines copied, each with its UTC time\n"
+    "             copy its CW and decode the lines copied, each with its UTC time;\n"
+    "             --csv and --json end each row with its tone_hz and snr_db\n"
     "  --start TIME  with --audio: the UTC time of the first sample\n"
     "             (2026-12-05T21:07:53Z); else a name ..._YYYY-MM-DDTHH-MM-SS.ogg\n"
     "             gives it\n"
@@ -148,6 +149,7 @@ int main(int argc, char *argv[]) {
     if (formats.size() > 1)
         return usageError(formats.join(" and ") + " cannot be used together");
     options.follow = parser.isSet(follow);
+    options.audio = parser.isSet(audio);
     options.files = fileArguments(argc, argv);
     if (options.files.size() != parser.positionalArguments().size())
         return usageError("cannot tell the FILE arguments apart");

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,10 @@ QByteArray shortestDecimal(double value) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     return QByteArray(buffer, int(result.ptr - buffer));
+}
+
+QByteArray tenths(double value) {
+    return QByteArray::number(std::round(value * 10) / 10 + 0.0, 'f', 1);
 }
 
 QByteArray csvField(const QByteArray &text) {
@@ -168,7 +173,7 @@ void FrameWriter::begin(OutputBuffer &out) const {
         out += ',';
         out += csvField(field.prefix);
     }
-    out += ",time,file,line\r\n";
+    out += signalColumns_ ? ",time,file,line,tone_hz,snr_db\r\n" : ",time,file,line\r\n";
 }
 
 void FrameWriter::setSource(const QByteArray &name) {
@@ -177,8 +182,8 @@ void FrameWriter::setSource(const QByteArray &name) {
     sourceJson_ = jsonString(QString::fromUtf8(name));
 }
 
-void FrameWriter::write(OutputBuffer &out, const LineVerdict &verdict, qint64 record,
-                        qint64 line) const {
+void FrameWriter::write(OutputBuffer &out, const LineVerdict &verdict, qint64 record, qint64 line,
+                        const LineSignal *signal) const {
     if (format_ == OutputFormat::Status) {
         out += sourceName_;
         out += ':';
@@ -197,10 +202,10 @@ void FrameWriter::write(OutputBuffer &out, const LineVerdict &verdict, qint64 re
         writeReport(out, *verdict.frame, record);
         break;
     case OutputFormat::Csv:
-        writeCsv(out, verdict, record, line);
+        writeCsv(out, verdict, record, line, signal);
         break;
     case OutputFormat::Json:
-        writeJson(out, verdict, record, line);
+        writeJson(out, verdict, record, line, signal);
         break;
     case OutputFormat::Status:
         break;
@@ -217,7 +222,7 @@ void FrameWriter::writeReport(OutputBuffer &out, const BeaconFrame &frame, qint6
 }
 
 void FrameWriter::writeCsv(OutputBuffer &out, const LineVerdict &verdict, qint64 record,
-                           qint64 line) const {
+                           qint64 line, const LineSignal *signal) const {
     const auto &texts = fieldTexts();
     const BeaconFrame &frame = *verdict.frame;
     out.appendNumber(record);
@@ -248,11 +253,14 @@ void FrameWriter::writeCsv(OutputBuffer &out, const LineVerdict &verdict, qint64
     out += sourceCsv_;
     out += ',';
     out.appendNumber(line);
+    if (signalColumns_)
+        out +=
+            signal ? ',' + tenths(signal->toneHz) + ',' + tenths(signal->snrDb) : QByteArray(",,");
     out += "\r\n";
 }
 
 void FrameWriter::writeJson(OutputBuffer &out, const LineVerdict &verdict, qint64 record,
-                            qint64 line) const {
+                            qint64 line, const LineSignal *signal) const {
     const auto &texts = fieldTexts();
     const BeaconFrame &frame = *verdict.frame;
     out += "{\"record\":";
@@ -315,5 +323,11 @@ void FrameWriter::writeJson(OutputBuffer &out, const LineVerdict &verdict, qint6
     out += sourceJson_;
     out += ",\"line\":";
     out.appendNumber(line);
+    if (signalColumns_) {
+        out += ",\"tone_hz\":";
+        out += signal ? tenths(signal->toneHz) : QByteArray("null");
+        out += ",\"snr_db\":";
+        out += signal ? tenths(signal->snrDb) : QByteArray("null");
+    }
     out += "}\n";
 }

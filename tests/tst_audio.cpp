@@ -275,7 +275,8 @@ void TestAudio::framesFound() {
 }
 
 // --start gives the first sample's time; the lines --copy writes are a log
-// that kadrin-decode reads back as frames.
+// that kadrin-decode reads back as frames. CSV and JSON end a frame's row
+// with its line's tone and SNR, in tenths.
 void TestAudio::startOptionAndCopyReadBack() {
     cwgen::Generator generator;
     QVERIFY(generator.plan(clean(), {QStringLiteral("S KADRIN ") + Symbols,
@@ -298,6 +299,16 @@ void TestAudio::startOptionAndCopyReadBack() {
     const Run untimed = decode({QStringLiteral("--audio"), QStringLiteral("--copy"), path});
     QCOMPARE(untimed.out, QStringLiteral("S KADRIN ") + Symbols + QStringLiteral("\nCQ DE QX0ZZ <SK>\n"));
     QVERIFY2(untimed.err.contains(path + QStringLiteral(": no start time")), qPrintable(untimed.err));
+
+    const QRegularExpression csv(R"(,line,tone_hz,snr_db\r\n.*,1,([0-9]+\.[0-9]),([0-9]+\.[0-9])\r\n$)");
+    const QRegularExpression json(R"("line":1,"tone_hz":([0-9]+\.[0-9]),"snr_db":([0-9]+\.[0-9])\}\n$)");
+    for (const auto &[format, row] : {std::pair{"--csv", csv}, std::pair{"--json", json}}) {
+        const Run rows = decode({QStringLiteral("--audio"), format, path});
+        const QRegularExpressionMatch signal = row.match(rows.out);
+        QVERIFY2(signal.hasMatch() && std::abs(signal.captured(1).toDouble() - 800) <= 2 &&
+                     std::abs(signal.captured(2).toDouble() - 10) <= 2,
+                 qPrintable(rows.out));
+    }
 }
 
 // Files that hold no CW to copy are named with the reason; the good file

@@ -20,6 +20,7 @@ public:
     struct Options {
         OutputFormat format = OutputFormat::Report;
         bool follow = false;
+        bool audio = false;      // lines copied from audio: CSV and JSON give their signal
         QList<QByteArray> files; // as given: bytes, "-" for standard input
     };
     // Called for every frame after its output is written (the frame's
@@ -57,7 +58,9 @@ public:
 
     // What the log reader and the log tail hand on.
     void text(QStringView piece) override { scanner_.add(piece); }
-    void lineEnd() override;
+    void lineEnd() override { endLine(nullptr); }
+    // The end of a line copied from audio, and what the audio said of it.
+    void lineEnd(const LineSignal &signal) { endLine(&signal); }
     void restarted(LogReader::Restart why) override;
     void waiting(const QString &why) override;
 
@@ -66,6 +69,7 @@ signals:
     void caughtUp();
 
 private:
+    void endLine(const LineSignal *signal);
     bool readSource(const QByteArray &name);
     bool follow(const QByteArray &name);
     bool flushOutput(qsizetype threshold);

@@ -234,14 +234,16 @@ void AudioSession::copied(const RecordingResult &result) {
 }
 
 void AudioSession::remember(const CopiedLogLine &line) {
-    snr_.insert(line.line, line.snrDb);
+    signal_.insert(line.line, {line.toneHz, line.snrDb});
 }
 
 QString AudioSession::noteOf(const QString &line) const {
-    const auto found = snr_.constFind(line);
-    if (found == snr_.constEnd())
+    const auto found = signal_.constFind(line);
+    if (found == signal_.constEnd())
         return QString();
-    return QStringLiteral("SNR %1 dB").arg(*found, 0, 'f', 1);
+    return QStringLiteral("SNR %1 dB, tone %2 Hz")
+        .arg(found->snrDb, 0, 'f', 1)
+        .arg(found->toneHz, 0, 'f', 0);
 }
 
 double AudioSession::shownTone(const CopyFigures &f) {

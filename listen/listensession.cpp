@@ -11,7 +11,7 @@
 #include <utility>
 
 CopiedLogLine CopiedLogLine::of(const CopiedLine &copy, std::optional<double> seconds) {
-    return {timedLogLine(seconds, copy.text), copy.snrDb};
+    return {timedLogLine(seconds, copy.text), copy.snrDb, copy.toneHz};
 }
 
 ListenSession::ListenSession(QObject *parent)

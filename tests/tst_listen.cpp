@@ -166,6 +166,7 @@ void TestListen::listensLineByLine() {
     const QString tooltip =
         tooltipAt(text2()->viewport(), {40, text2()->fontMetrics().lineSpacing() / 2});
     QVERIFY2(tooltip.startsWith("frame 1, 2026-12-05 23:59:52 UTC\nSNR "), qPrintable(tooltip));
+    QVERIFY2(tooltip.endsWith(" dB, tone 800 Hz"), qPrintable(tooltip));
 }
 
 // A source that cannot start is named with the reason; the typed text stays.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decoder/frameoutput.h"
 #include "listen/audiosource.h"
 #include "listen/listensession.h"
 #include "listen/recordingcopy.h"
@@ -22,7 +23,7 @@ class WaterfallView;
 
 // The window's audio: Listen (a live source copied line by line) and Open
 // Recording (a file copied in the background with progress and Cancel).
-// Remembers each copied line's SNR for its tooltip.
+// Remembers each copied line's SNR and tone for its tooltip.
 class AudioSession : public QObject {
     Q_OBJECT
 public:
@@ -48,7 +49,7 @@ public:
     // recording is opened again; the status line says so.
     void keepCopy(const QString &path, const QStringList &lines, const QString &status);
 
-    // "SNR -7.9 dB" for a line copied from audio; empty for any other.
+    // "SNR -7.9 dB, tone 801 Hz" for a line copied from audio; empty for any other.
     QString noteOf(const QString &line) const;
 
     // The picture of the signal: a panel docked under the window's own
@@ -88,7 +89,7 @@ private:
     ListenSession listen_;
     RecordingCopy recording_;
     QPointer<QProgressDialog> progress_;
-    QHash<QString, double> snr_; // copied line: its SNR
+    QHash<QString, LineSignal> signal_; // copied line: its tone and SNR
     struct KeptCopy {
         QString path;
         QDateTime modified; // of the recording when it was copied

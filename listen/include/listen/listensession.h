@@ -18,6 +18,7 @@
 struct CopiedLogLine {
     QString line; // "2026-12-05 21:07:53  S KADRIN 28CAA22221238CC22FFF"
     double snrDb = 0;
+    double toneHz = 0;
 
     // The copied line with its time (UTC seconds of its first element), if known.
     static CopiedLogLine of(const CopiedLine &copy, std::optional<double> seconds);

@@ -43,6 +43,12 @@ constexpr int TooManyUnsure = 8;
 // How far the name's template may fall behind the free segmentation, in
 // the evidence of a dot, where the letters do not spell the name.
 constexpr double NameDeficitDots = 5;
+// The evidence of a dot (nats) from which the letters read freely are
+// trusted to count the symbols (about -4 dB), and the evidence, in dots,
+// of a letter that makes a 21st symbol at any strength (a dash's worth).
+constexpr double ClearDotEvidence = 60;
+constexpr double ExtraLetterDots = 3;
+constexpr double LostSlotDotEvidence = 15;
 // The spread of the dashes the lattice's rounding alone gives, and what
 // the noise adds to the measured spread, over the evidence of a dot.
 constexpr double LatticeSpread = 0.04;
@@ -342,6 +348,35 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         else
             limit = int(keyDown.size());
     }
+    // A transmission with more or fewer symbols after the name than a frame
+    // has is copied as the text it is, never squeezed or stretched into
+    // the frame's 20 slots. More: where the signal is clear and steady, the letters
+    // read freely in the symbols' word are counted; at any strength, a sure
+    // letter keyed a letter gap after 20 that agree with the slots is one
+    // too many. Fewer leave the first or the last slot empty (below).
+    {
+        int wordEnd = std::min(first + 1, count);
+        while (wordEnd < count && all[size_t(wordEnd)].start - all[size_t(wordEnd) - 1].end < 5 * TicksPerDot)
+            ++wordEnd;
+        const int symbolLetters = wordEnd - first;
+        auto letterEvidence = [&](const Letter &l) {
+            double sum = 0;
+            for (int t = l.start; t < std::min(l.end, n); ++t)
+                if (keyDown[size_t(t)])
+                    sum += ticks.cumulative[size_t(t) + 1] - ticks.cumulative[size_t(t)];
+            return sum;
+        };
+        if (!fading && dotEvidence >= ClearDotEvidence && symbolLetters > SymbolSlots)
+            return copy;
+        bool aligned = found.ok;
+        for (int k = 0; aligned && k < SymbolSlots && first + k < count; ++k) {
+            const QString &free = all[size_t(first + k)].text;
+            aligned = found.symbols[k] == '#' || free == QLatin1String("#") || free == QString(found.symbols[k]);
+        }
+        if (symbolLetters > SymbolSlots && aligned &&
+            letterEvidence(all[size_t(rest)]) >= ExtraLetterDots * dotEvidence)
+            return copy;
+    }
     // Where the amplitude follows fading, a symbol is written only when the
     // signal being weaker than assumed (a fade the estimate lags: the end of
     // a dash fading out reads as key up) gives the same reading.
@@ -367,10 +402,13 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     }
     // Nothing heard in the first or the last slot leaves it open where the
     // symbols stand: the same audio reads nearly as well with every symbol
-    // moved by one and the empty slot at the other end. Where the amplitude
-    // follows fading (a fade takes a symbol whole) such a line is no frame;
-    // a symbol lost between others is held in place by both sides.
-    if (fading && found.ok && found.lost.front() + found.lost.back() > 0.5)
+    // moved by one and the empty slot at the other end, or 19 symbols were
+    // keyed. Such a line is no frame; a symbol lost between others is held
+    // in place by both sides. Where the signal is weaker than about -10 dB
+    // and steady, a symbol drowned in the noise is more likely than one
+    // not keyed, and the slot is written '#'.
+    if (found.ok && (fading || dotEvidence >= LostSlotDotEvidence) &&
+        found.lost.front() + found.lost.back() > 0.5)
         return copy;
     // So is one with this many unsure symbols or more: the slots of such a line
     // have most likely slipped, and the symbols left would be misplaced.

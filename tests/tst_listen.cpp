@@ -291,9 +291,11 @@ void TestListen::cutRecordingKeepsItsLines() {
 void TestListen::listensWhileAMessageIsOpen() {
     const QString folder = dir.filePath("blocked");
     QVERIFY(QDir().mkpath(folder + "/listen-2026-12-05.log")); // a folder in its place
-    QProcess writer; // the input stays open after the calls, as a sound card's does
+    // The input stays open after the calls, as a sound card's does. The call
+    // is keyed 4.5 s in: a key edge on a whole second is dated either side.
+    QProcess writer;
     writer.start("sh", {"-c",
-                        QStringLiteral("\"$0\" --text '%1' --snr 10 --gap 4 - && sleep 0.3 && "
+                        QStringLiteral("\"$0\" --text '%1' --snr 10 --gap 4.5 - && sleep 0.3 && "
                                        "\"$0\" --text TEST --snr 10 --gap 4 - && sleep 60")
                             .arg(Call),
                         KADRIN_CWGEN_PATH});

@@ -1,0 +1,90 @@
+#include "blanker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace cwcopier {
+
+namespace {
+
+constexpr double BlockSeconds = 0.002;
+// The blocks either side of one its level is taken from (50 ms), and the
+// share of them at most as strong as that level.
+constexpr size_t Reach = 25;
+constexpr double LevelShare = 0.75;
+// A block this many times that level's power (10 dB) is a crash.
+constexpr double CrashRatio = 10;
+// Blocks blanked before and after a crash's own: its rise and its tail.
+constexpr int Before = 1, After = 2;
+// Below this the audio is digital silence, with nothing to blank against.
+constexpr double SilencePower = 1e-11;
+
+} // namespace
+
+Blanker::Blanker(double rate) {
+    blockSize_ = std::max<size_t>(4, size_t(std::lround(BlockSeconds * rate)));
+}
+
+void Blanker::process(const float *samples, size_t count, std::vector<float> &out) {
+    for (size_t i = 0; i < count; ++i) {
+        filling_.push_back(samples[i]);
+        if (filling_.size() == blockSize_) {
+            block(out);
+            filling_.clear();
+        }
+    }
+}
+
+void Blanker::block(std::vector<float> &out) {
+    double power = 0;
+    for (float v : filling_)
+        power += double(v) * v;
+    powers_.push_back(power / double(filling_.size()));
+    held_.push_back(filling_);
+    // The middle block of the last Reach * 2 + 1 against the level the
+    // blocks around it keep to: most of a key-down element's blocks are
+    // as strong as it, a crash's few are far stronger than the others.
+    const size_t span = 2 * Reach + 1;
+    if (powers_.size() == span) {
+        std::vector<double> sorted(powers_.begin(), powers_.end());
+        const auto at = sorted.begin() + std::ptrdiff_t(double(span - 1) * LevelShare);
+        std::nth_element(sorted.begin(), at, sorted.end());
+        const double middle = powers_[Reach];
+        crash_.push_back(*at > SilencePower && middle > CrashRatio * *at);
+        powers_.pop_front();
+    } else if (powers_.size() > Reach) {
+        crash_.push_back(false); // the first blocks of the audio
+    }
+    while (crash_.size() > size_t(Before))
+        handOn(out);
+}
+
+void Blanker::handOn(std::vector<float> &out) {
+    bool blank = crash_.front();
+    if (blank)
+        tail_ = After;
+    else if (tail_ > 0)
+        --tail_, blank = true;
+    for (size_t k = 1; k < crash_.size() && k <= size_t(Before); ++k)
+        blank = blank || crash_[k];
+    std::vector<float> &b = held_.front();
+    if (blank) {
+        std::fill(b.begin(), b.end(), 0.0f);
+        blanked_ += (long long)b.size();
+    }
+    out.insert(out.end(), b.begin(), b.end());
+    held_.pop_front();
+    crash_.pop_front();
+}
+
+void Blanker::flush(std::vector<float> &out) {
+    while (crash_.size() < held_.size())
+        crash_.push_back(false);
+    while (!held_.empty())
+        handOn(out);
+    out.insert(out.end(), filling_.begin(), filling_.end());
+    filling_.clear();
+}
+
+} // namespace cwcopier

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <vector>
+
+// Static crashes blanked: the audio in blocks of about 2 ms; a block far
+// stronger than most of those within 50 ms around it (a key-down element
+// keeps its level for its whole length, a crash is over in a few blocks)
+// is a crash, and it and its neighbours become silence, so that a crash
+// never makes an element nor pulls the tone's or the noise's estimate.
+
+namespace cwcopier {
+
+class Blanker {
+public:
+    explicit Blanker(double rate);
+    // Blanks `samples` and appends them to `out`, a few blocks late.
+    void process(const float *samples, std::size_t count, std::vector<float> &out);
+    // Appends what is held back.
+    void flush(std::vector<float> &out);
+    long long blanked() const { return blanked_; } // samples made silent
+
+private:
+    void block(std::vector<float> &out);
+    void handOn(std::vector<float> &out);
+
+    std::size_t blockSize_ = 16;
+    std::vector<float> filling_;
+    std::deque<std::vector<float>> held_; // blocks not yet handed on
+    std::deque<bool> crash_;
+    std::deque<double> powers_;           // of the blocks around the one decided
+    int tail_ = 0; // blocks still to blank after a crash
+    long long blanked_ = 0;
+};
+
+} // namespace cwcopier

@@ -1,0 +1,295 @@
+#include "carrierfinder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace cwcopier {
+
+namespace {
+
+constexpr double ToneLowHz = 200, ToneHighHz = 3000;
+constexpr int SpectraSummed = 8;
+constexpr double AcquireRatio = 3.0, KeepRatio = 2.2;
+constexpr double DriftStep = 10; // Hz/s between the tracks the spectra are summed along
+constexpr int MaxCarriers = 8;
+constexpr double LostSeconds = 8;   // a carrier not heard this long is dropped
+constexpr double MergeHz = 8;       // two carriers this near are one
+constexpr double RecentSeconds = 3; // the estimates its drift is fitted to
+constexpr double HoldSeconds = 2;   // a carrier not heard is moved by its drift this long
+constexpr double MaxReachHz = 30;   // how far from there it is looked for
+// The variance of one sample under which audio is digital silence: the
+// quantisation noise of 16-bit samples is 2^-30 / 12, about 8e-11.
+constexpr double SilenceVariance = 1e-11;
+// A steady carrier: its power in each spectrum of the last SteadySeconds
+// stays within this share of its highest (keying goes to nothing between
+// words; a dash is 0.45 s at most).
+constexpr double SteadySeconds = 3;
+constexpr double SteadyShare = 0.35;
+
+// How far under a stronger carrier Hz away a new one must be before it is
+// taken for that carrier's keying sidebands (and the splatter of its first
+// and last elements in a spectrum): -7 dB within 100 Hz, further falling
+// with the square of the distance, as the keying's spectrum does.
+double sidebandShare(double hz) {
+    return 0.2 * std::min(1.0, (100 / hz) * (100 / hz));
+}
+
+double correlation(const std::vector<double> &a, const std::vector<double> &b) {
+    const size_t n = a.size();
+    double ma = 0, mb = 0;
+    for (size_t i = 0; i < n; ++i)
+        ma += a[i], mb += b[i];
+    ma /= double(n), mb /= double(n);
+    double sab = 0, saa = 0, sbb = 0;
+    for (size_t i = 0; i < n; ++i) {
+        sab += (a[i] - ma) * (b[i] - mb);
+        saa += (a[i] - ma) * (a[i] - ma);
+        sbb += (b[i] - mb) * (b[i] - mb);
+    }
+    return saa > 0 && sbb > 0 ? sab / std::sqrt(saa * sbb) : 0;
+}
+
+} // namespace
+
+CarrierFinder::CarrierFinder(double rate) : rate_(rate) {
+    fftSize_ = 1;
+    while (fftSize_ < rate / 4)
+        fftSize_ *= 2;
+    hop_ = fftSize_ / 2;
+    lowBin_ = int(std::floor(ToneLowHz * fftSize_ / rate));
+    highBin_ = int(std::ceil(ToneHighHz * fftSize_ / rate));
+    window_.resize(size_t(fftSize_));
+    for (int i = 0; i < fftSize_; ++i) {
+        window_[size_t(i)] = float(0.5 - 0.5 * std::cos(2 * M_PI * i / fftSize_));
+        windowPower_ += double(window_[size_t(i)]) * window_[size_t(i)];
+    }
+    in_ = fftwf_alloc_real(size_t(fftSize_));
+    out_ = fftwf_alloc_complex(size_t(fftSize_ / 2 + 1));
+    plan_ = fftwf_plan_dft_r2c_1d(fftSize_, in_, out_, FFTW_ESTIMATE);
+}
+
+CarrierFinder::~CarrierFinder() {
+    fftwf_destroy_plan(plan_);
+    fftwf_free(in_);
+    fftwf_free(out_);
+}
+
+// The refined frequency of a peak at `bin`: a parabola through the log
+// power of it and its neighbours.
+double CarrierFinder::refine(const std::vector<double> &sum, int b) const {
+    const int bins = int(sum.size());
+    for (int d = -1; d <= 1; d += 2)
+        if (b + d > 0 && b + d < bins - 1 && sum[size_t(b + d)] > sum[size_t(b)])
+            b += d;
+    b = std::clamp(b, 1, bins - 2);
+    const double l = std::log(sum[size_t(b - 1)] + 1e-30), c = std::log(sum[size_t(b)] + 1e-30),
+                 r = std::log(sum[size_t(b + 1)] + 1e-30);
+    const double curvature = l - 2 * c + r;
+    const double offset = curvature < 0 ? std::clamp(0.5 * (l - r) / curvature, -0.5, 0.5) : 0;
+    return (lowBin_ + b + offset) * rate_ / fftSize_;
+}
+
+void CarrierFinder::add(const float *samples, qint64 at) {
+    dropped_.clear();
+    for (int i = 0; i < fftSize_; ++i)
+        in_[i] = samples[i] * window_[size_t(i)];
+    fftwf_execute(plan_);
+    const int bins = highBin_ - lowBin_ + 1;
+    std::vector<float> power(static_cast<size_t>(bins));
+    for (int b = lowBin_; b <= highBin_; ++b)
+        power[size_t(b - lowBin_)] = out_[b][0] * out_[b][0] + out_[b][1] * out_[b][1];
+    // The noise floor: the median bin of this spectrum (a bin of white noise
+    // is exponential, its median ln 2 of its mean).
+    std::vector<float> sorted = power;
+    std::nth_element(sorted.begin(), sorted.begin() + qsizetype(sorted.size() / 2), sorted.end());
+    const double variance = sorted[sorted.size() / 2] / (std::log(2.0) * windowPower_);
+    silent_ = variance < SilenceVariance;
+    // The lowest floor of the last second or so that was not silence: a
+    // burst of noise does not raise it for long.
+    if (!silent_) {
+        floors_.push_back(variance);
+        if (int(floors_.size()) > SpectraSummed)
+            floors_.pop_front();
+        noiseVariance_ = *std::min_element(floors_.begin(), floors_.end());
+    }
+    spectra_.push_back(std::move(power));
+    if (int(spectra_.size()) > SpectraSummed)
+        spectra_.pop_front();
+    const int n = int(spectra_.size());
+    centre_ = at - qint64(n - 1) * hop_ / 2 + fftSize_ / 2;
+    const double now = double(centre_) / rate_;
+    const double binHz = rate_ / fftSize_;
+    const double hopSeconds = hop_ / rate_;
+
+    // The spectra summed along each drift, smoothed over three bins.
+    const int drifts = 2 * int(MaxDriftHzPerSecond / DriftStep) + 1;
+    std::vector<std::vector<double>> sums(size_t(drifts), std::vector<double>(size_t(bins), 0));
+    std::vector<std::vector<double>> smooth = sums;
+    for (int d = 0; d < drifts; ++d) {
+        const double drift = (d - drifts / 2) * DriftStep;
+        std::vector<double> &sum = sums[size_t(d)];
+        for (int k = 0; k < n; ++k) {
+            const int shift = int(std::lround(drift * (k - (n - 1) / 2.0) * hopSeconds / binHz));
+            const std::vector<float> &s = spectra_[size_t(k)];
+            for (int b = std::max(0, -shift); b < std::min(bins, bins - shift); ++b)
+                sum[size_t(b)] += s[size_t(b + shift)];
+        }
+        for (int b = 0; b < bins; ++b)
+            smooth[size_t(d)][size_t(b)] = (sum[size_t(std::max(0, b - 1))] + sum[size_t(b)] +
+                                            sum[size_t(std::min(bins - 1, b + 1))]) / 3;
+    }
+    std::vector<double> middle = smooth[size_t(drifts / 2)];
+    std::nth_element(middle.begin(), middle.begin() + bins / 2, middle.end());
+    const double floor = std::max(middle[size_t(bins / 2)], 1e-30);
+    auto binOf = [&](double hz) { return int(std::lround(hz / binHz)) - lowBin_; };
+    auto driftIndex = [&](double drift) {
+        return std::clamp(int(std::lround(drift / DriftStep)) + drifts / 2, 0, drifts - 1);
+    };
+
+    // The carriers followed: each its peak near where its drift takes it.
+    for (Carrier &c : carriers_) {
+        // Where its drift takes it, for a few seconds after it was last
+        // heard; no further than a few tens of hertz from there (a tone
+        // that turns up further off is a carrier of its own).
+        const double predicted =
+            c.hz + (now - c.lastSure < HoldSeconds ? c.driftHzPerSecond * hopSeconds : 0);
+        const double reach = std::min(MaxReachHz, 6 + 10 * (now - c.lastSure));
+        const int lo = std::max(1, binOf(predicted - reach)), hi = std::min(bins - 2, binOf(predicted + reach));
+        const int centreDrift = driftIndex(c.driftHzPerSecond);
+        int peak = -1, peakDrift = centreDrift;
+        // The neighbouring drifts too once it moves: a drift that changes
+        // (the middle of a pass) is followed.
+        const int spread = c.driftHzPerSecond == 0 ? 0 : 1;
+        for (int d = std::max(0, centreDrift - spread); d <= std::min(drifts - 1, centreDrift + spread); ++d)
+            for (int b = lo; b <= hi; ++b)
+                if (peak < 0 || smooth[size_t(d)][size_t(b)] > smooth[size_t(peakDrift)][size_t(peak)])
+                    peak = b, peakDrift = d;
+        c.sure = !silent_ && peak >= 0 && smooth[size_t(peakDrift)][size_t(peak)] >= KeepRatio * floor;
+        if (!c.sure) {
+            c.hz = std::clamp(predicted, ToneLowHz, ToneHighHz);
+            continue;
+        }
+        c.hz = refine(sums[size_t(peakDrift)], peak);
+        c.lastSure = now;
+        ++c.sureCount;
+        c.recent.push_back({now, c.hz});
+        while (c.recent.front().first < now - RecentSeconds)
+            c.recent.pop_front();
+        // The drift: a straight line through the recent estimates once they
+        // span a second, before that the track the spectra summed best along.
+        c.driftHzPerSecond = (peakDrift - drifts / 2) * DriftStep;
+        if (c.recent.size() >= 8 && c.recent.back().first - c.recent.front().first >= 1) {
+            double mt = 0, mf = 0;
+            for (const auto &[t, f] : c.recent)
+                mt += t, mf += f;
+            mt /= double(c.recent.size()), mf /= double(c.recent.size());
+            double stt = 0, stf = 0;
+            for (const auto &[t, f] : c.recent)
+                stt += (t - mt) * (t - mt), stf += (t - mt) * (f - mf);
+            // Kept only where it stands out of the estimates' own scatter:
+            // a drift read into the noise of a weak tone carries the
+            // carrier away in the pauses.
+            const double slope = stt > 0 ? stf / stt : 0.0;
+            double squares = 0;
+            for (const auto &[t, f] : c.recent)
+                squares += std::pow(f - mf - slope * (t - mt), 2);
+            const double error = std::sqrt(squares / double(c.recent.size() - 2) / stt);
+            c.driftHzPerSecond = std::abs(slope) > 3 * error
+                                     ? std::clamp(slope, -MaxDriftHzPerSecond, MaxDriftHzPerSecond)
+                                     : 0.0;
+        }
+    }
+    for (Carrier &c : carriers_) {
+        const int b = std::clamp(binOf(c.hz), 0, bins - 1);
+        c.levels.push_back(spectra_.back()[size_t(b)]);
+        if (c.levels.size() > size_t(SteadySeconds / hopSeconds))
+            c.levels.pop_front();
+        const auto [lo, hi] = std::minmax_element(c.levels.begin(), c.levels.end());
+        c.steady = c.levels.size() == size_t(SteadySeconds / hopSeconds) && *lo > SteadyShare * *hi &&
+                   *hi > AcquireRatio * floor / n;
+    }
+    // Two carriers that met are one: the one heard last, or longest, stays.
+    // One not heard for long is gone.
+    std::sort(carriers_.begin(), carriers_.end(), [](const Carrier &a, const Carrier &b) {
+        return a.lastSure != b.lastSure ? a.lastSure > b.lastSure : a.sureCount > b.sureCount;
+    });
+    for (size_t i = 0; i < carriers_.size(); ++i) {
+        bool gone = now - carriers_[i].lastSure > LostSeconds;
+        for (size_t j = 0; j < i && !gone; ++j)
+            gone = std::abs(carriers_[j].hz - carriers_[i].hz) < MergeHz;
+        if (gone) {
+            dropped_.push_back(carriers_[i].id);
+            carriers_.erase(carriers_.begin() + qsizetype(i--));
+        }
+    }
+    if (silent_ || n < SpectraSummed)
+        return;
+
+    // New carriers: peaks standing clear of the floor, strongest first, not
+    // near one followed, nor one's keying sidebands (a weaker peak whose
+    // power rises and falls with the stronger one's).
+    // Only the sums along slow drifts: where a keyed tone stands in few of
+    // the spectra (its first or last second), the sums along fast drifts
+    // spread it over tens of hertz. A carrier found is then followed along
+    // its own drift.
+    std::vector<double> best(size_t(bins), 0);
+    std::vector<int> bestDrift(size_t(bins), drifts / 2);
+    for (int d = drifts / 2 - 1; d <= drifts / 2 + 1; ++d)
+        for (int b = 0; b < bins; ++b)
+            if (smooth[size_t(d)][size_t(b)] > best[size_t(b)])
+                best[size_t(b)] = smooth[size_t(d)][size_t(b)], bestDrift[size_t(b)] = d;
+    std::vector<int> peaks;
+    const int apart = std::max(1, int(std::lround(MergeHz / binHz)));
+    for (int b = 1; b < bins - 1; ++b) {
+        if (best[size_t(b)] < AcquireRatio * floor)
+            continue;
+        bool top = true;
+        for (int o = std::max(0, b - apart); o <= std::min(bins - 1, b + apart) && top; ++o)
+            top = o == b || best[size_t(o)] < best[size_t(b)] || (best[size_t(o)] == best[size_t(b)] && o > b);
+        if (top)
+            peaks.push_back(b);
+    }
+    std::sort(peaks.begin(), peaks.end(),
+              [&](int a, int b) { return best[size_t(a)] > best[size_t(b)]; });
+    auto levelsAt = [&](int b) {
+        std::vector<double> v;
+        for (const auto &s : spectra_)
+            v.push_back(s[size_t(std::clamp(b, 0, bins - 1))]);
+        return v;
+    };
+    for (int b : peaks) {
+        if (int(carriers_.size()) >= MaxCarriers)
+            break;
+        const double hz = refine(sums[size_t(bestDrift[size_t(b)])], b);
+        bool taken = false;
+        for (const Carrier &c : carriers_) {
+            const double apartHz = std::abs(c.hz - hz);
+            if (apartHz < 2 * MergeHz)
+                taken = true;
+            else if (apartHz < 150) {
+                // Its strongest where it has been over the spectra summed.
+                const double span = 10 + std::abs(c.driftHzPerSecond) * n * hopSeconds;
+                int cb = std::clamp(binOf(c.hz), 0, bins - 1);
+                for (int o = std::max(0, binOf(c.hz - span)); o <= std::min(bins - 1, binOf(c.hz + span)); ++o)
+                    if (best[size_t(o)] > best[size_t(cb)])
+                        cb = o;
+                const double strong = best[size_t(cb)];
+                taken = taken || best[size_t(b)] < sidebandShare(apartHz) * strong ||
+                        (best[size_t(b)] < strong && correlation(levelsAt(b), levelsAt(cb)) > 0.8);
+            }
+        }
+        if (taken)
+            continue;
+        Carrier c;
+        c.id = nextId_++;
+        c.hz = hz;
+        c.driftHzPerSecond = (bestDrift[size_t(b)] - drifts / 2) * DriftStep;
+        c.lastSure = now;
+        c.sure = true;
+        c.sureCount = 1;
+        c.recent.push_back({now, hz});
+        carriers_.push_back(std::move(c));
+    }
+}
+
+} // namespace cwcopier

@@ -1,12 +1,17 @@
 // Copying beacon frames from audio: the share of frames copied fully
 // correct by our copier, by the ideal decoder (idealdecoder.h) and by
 // multimon-ng, for recordings made by kadrin_cwgen; then wrong symbols,
-// speed, memory and frames made from noise.
+// speed, memory and frames made from noise. A second table does the same
+// for conditions through a receiver (Doppler, spin fading, other stations,
+// crashes, passband, AGC, clipping, digital silence) and then listens to
+// each interference alone, without a beacon.
 //
-// KADRIN_BENCH_FRAMES sets the frames per case (150). KADRIN_BENCH_CASES,
-// comma-separated parts of case names, runs only the cases named and skips
-// the long recording and the noise; KADRIN_BENCH_DEBUG writes each frame
-// not copied as sent to stderr. Each frame is its own
+// KADRIN_BENCH_FRAMES sets the frames per case (150 in the first table, 40
+// in the second). KADRIN_BENCH_CASES, comma-separated parts of case names,
+// runs only the cases named and skips the long recording and the noise; the
+// second table's cases also answer to "receiver". KADRIN_BENCH_MINUTES sets
+// the minutes of each interference alone (10). KADRIN_BENCH_DEBUG writes
+// each frame not copied as sent to stderr. Each frame is its own
 // transmission with 3 s of noise around it; all frames of a case are one
 // recording, fed to each decoder as it is made.
 
@@ -263,6 +268,296 @@ int longRecording(double seconds) {
     return 0;
 }
 
+// --- Conditions through a receiver -----------------------------------------
+
+enum class Layout {
+    Frames,
+    LongTransmission, // after each frame a transmission of 21 symbols after the name
+    Silence,          // 3 s of digital silence at both ends
+};
+
+struct Condition {
+    const char *name;
+    void (*set)(cwgen::Settings &);
+    double target;       // share our copier must copy at -6 dB (fading: +6 dB average)
+    bool fading = false; // at +6 dB average only
+    Layout layout = Layout::Frames;
+    bool interference = false; // also listened to alone, without a beacon
+};
+
+struct ReceiverScore {
+    int frames = 0;
+    int ours = 0;
+    int multimon = -1;
+    std::int64_t wrongSymbols = 0; // a frame symbol copied where another was sent
+    int neverSent = 0; // beacon lines whose symbols ('#' matching any) are no frame sent then
+    int junkLines = 0; // lines of any kind at no transmission's time
+    double audioSeconds = 0;
+    double copierSeconds = 0;
+};
+
+const char *const OtherText = "CQ CQ DE QX0ZZ QX0ZZ K";
+
+const Condition conditions[] = {
+    {"another station 6 dB stronger, 80 Hz away",
+     [](cwgen::Settings &s) {
+         s.otherText = QLatin1String(OtherText);
+         s.otherWpm = 25;
+         s.otherOffsetHz = 80;
+         s.otherDb = 6;
+     },
+     0.95, false, Layout::Frames, true},
+    {"another station as strong, 50 Hz away",
+     [](cwgen::Settings &s) {
+         s.otherText = QLatin1String(OtherText);
+         s.otherWpm = 16;
+         s.otherOffsetHz = -50;
+     },
+     0.95, false, Layout::Frames, true},
+    {"a steady carrier as strong, 30 Hz away",
+     [](cwgen::Settings &s) {
+         s.carrier = true;
+         s.carrierOffsetHz = 30;
+     },
+     0.95, false, Layout::Frames, true},
+    {"drift 20 Hz/s over the recording",
+     [](cwgen::Settings &s) { s.passDriftHzPerSecond = 20; }, 0.90},
+    {"drift 50 Hz/s over the recording",
+     [](cwgen::Settings &s) { s.passDriftHzPerSecond = 50; }, 0.90},
+    {"Doppler S-curve +-300 Hz over each frame",
+     [](cwgen::Settings &s) {
+         s.dopplerHz = 300;
+         s.dopplerPerTransmission = true;
+     },
+     0.90},
+    {"passband 300-2,700 Hz + AGC 10/500 ms",
+     [](cwgen::Settings &s) {
+         s.passbandLowHz = 300;
+         s.passbandHighHz = 2700;
+         s.agcAttackSeconds = 0.01;
+         s.agcDecaySeconds = 0.5;
+     },
+     0.95, false, Layout::Frames, true},
+    {"static crashes, 1 a second, 30 dB",
+     [](cwgen::Settings &s) {
+         s.crashesPerSecond = 1;
+         s.crashDb = 30;
+     },
+     0.95, false, Layout::Frames, true},
+    {"static crashes through passband + AGC",
+     [](cwgen::Settings &s) {
+         s.crashesPerSecond = 1;
+         s.crashDb = 30;
+         s.passbandLowHz = 300;
+         s.passbandHighHz = 2700;
+         s.agcAttackSeconds = 0.01;
+         s.agcDecaySeconds = 0.5;
+     },
+     0.95, false, Layout::Frames, true},
+    {"clipped at half the tone's peak", [](cwgen::Settings &) {}, 0.95},
+    {"spin fading 0.3 null/s, 20 dB",
+     [](cwgen::Settings &s) {
+         s.spinNullsPerSecond = 0.3;
+         s.spinDepthDb = 20;
+     },
+     0.70, true},
+    {"spin fading 1 null/s, 20 dB",
+     [](cwgen::Settings &s) {
+         s.spinNullsPerSecond = 1;
+         s.spinDepthDb = 20;
+     },
+     0.70, true},
+    {"Rayleigh fading 3 s", [](cwgen::Settings &s) { s.fadingSeconds = 3; }, 0.80, true},
+    {"21 symbols after the name after each frame", [](cwgen::Settings &) {}, 0.95, false,
+     Layout::LongTransmission},
+    {"3 s of digital silence at both ends", [](cwgen::Settings &) {}, 0.95, false,
+     Layout::Silence},
+};
+
+bool isClipping(const Condition &c) { return std::strncmp(c.name, "clipped", 7) == 0; }
+
+// The settings of a condition; clipping cuts at half the tone's peak.
+cwgen::Settings conditionSettings(const Condition &c, double snrDb, std::uint64_t seed,
+                                  const QStringList &texts) {
+    cwgen::Settings settings;
+    settings.snrDb = snrDb;
+    settings.seed = seed;
+    c.set(settings);
+    if (c.layout == Layout::Silence)
+        settings.silenceSeconds = 3;
+    if (isClipping(c)) {
+        cwgen::Generator unclipped;
+        if (!unclipped.plan(settings, texts))
+            qFatal("%s", qPrintable(unclipped.error()));
+        settings.clipLevel = unclipped.amplitude() / 2;
+    }
+    return settings;
+}
+
+ReceiverScore runCondition(const Condition &c, double snrDb, int frames, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    QStringList texts;
+    QStringList symbols; // of the frames only
+    for (int i = 0; i < frames; ++i) {
+        texts.append(cwgen::randomFrame(random));
+        symbols.append(texts.back().mid(9));
+        if (c.layout == Layout::LongTransmission)
+            texts.append(cwgen::randomFrame(random)
+                         + QLatin1Char(cwgen::FrameSymbols[random() % 16]));
+    }
+    const cwgen::Settings settings = conditionSettings(c, snrDb, seed, texts);
+    cwgen::Generator generator;
+    if (!generator.plan(settings, texts))
+        qFatal("%s", qPrintable(generator.error()));
+
+    ReceiverScore score;
+    score.frames = frames;
+    score.audioSeconds = generator.seconds();
+    std::vector<CopiedLine> lines;
+    CwCopier copier(settings.sampleRate);
+    copier.setLineHandler([&lines](const CopiedLine &line) { lines.push_back(line); });
+    Multimon multimon(settings.sampleRate);
+    std::vector<float> block(16384);
+    while (const std::int64_t got = generator.render(block.data(), std::int64_t(block.size()))) {
+        const double before = threadSeconds();
+        copier.feed(block.data(), got);
+        score.copierSeconds += threadSeconds() - before;
+        multimon.write(block.data(), got);
+    }
+    const double before = threadSeconds();
+    copier.finish();
+    score.copierSeconds += threadSeconds() - before;
+
+    const auto &sent = generator.transmissions();
+    std::vector<bool> copied(sent.size(), false);
+    const bool debug = qEnvironmentVariableIsSet("KADRIN_BENCH_DEBUG");
+    for (const CopiedLine &line : lines) {
+        const auto tx =
+            std::find_if(sent.begin(), sent.end(), [&line](const cwgen::Transmission &x) {
+                return line.start >= x.start - 1.5 && line.start <= x.end;
+            });
+        if (tx == sent.end()) {
+            ++score.junkLines;
+            score.neverSent += line.beacon;
+            if (debug)
+                std::fprintf(stderr, "at no transmission's time, %.1f s: %s\n", line.start,
+                             qPrintable(line.text));
+            continue;
+        }
+        if (!line.beacon)
+            continue;
+        const std::size_t index = std::size_t(tx - sent.begin());
+        const bool frame = c.layout != Layout::LongTransmission || index % 2 == 0;
+        const QString got = line.text.mid(9);
+        if (!frame || !line.text.startsWith(QLatin1String("S KADRIN ")) || got.size() != 20) {
+            ++score.neverSent;
+            if (debug)
+                std::fprintf(stderr, "never sent, %.1f s: %s\n", line.start, qPrintable(line.text));
+            continue;
+        }
+        const QString &want = tx->text.mid(9);
+        copied[index] = copied[index] || got == want;
+        bool sentThen = true;
+        for (int k = 0; k < 20; ++k) {
+            const QChar g = got.at(k);
+            const bool wrong = g != want.at(k) && g.unicode() < 128 && g != QChar()
+                               && std::strchr(cwgen::FrameSymbols, g.toLatin1());
+            score.wrongSymbols += wrong;
+            sentThen = sentThen && (g == want.at(k) || g == QLatin1Char('#'));
+        }
+        score.neverSent += !sentThen;
+        if (debug && got != want)
+            std::fprintf(stderr, "want %s got %s\n", qPrintable(want), qPrintable(got));
+    }
+    score.ours = int(std::count(copied.begin(), copied.end(), true));
+    if (const std::optional<QString> output = multimon.finish())
+        score.multimon = multimonFrames(*output, symbols);
+    return score;
+}
+
+// Beacon lines our copier makes out of an interference alone: noise at
+// the level of a +10 dB beacon and the interference as with that beacon.
+int framesFromInterference(const Condition &c, double seconds, std::uint64_t seed) {
+    cwgen::Settings settings = conditionSettings(c, 10, seed, {});
+    settings.gapSeconds = seconds;
+    cwgen::Generator generator;
+    if (!generator.plan(settings, {}))
+        qFatal("%s", qPrintable(generator.error()));
+    CwCopier copier(settings.sampleRate);
+    int frames = 0;
+    copier.setLineHandler([&frames](const CopiedLine &line) { frames += line.beacon; });
+    std::vector<float> block(65536);
+    while (const std::int64_t got = generator.render(block.data(), std::int64_t(block.size())))
+        copier.feed(block.data(), got);
+    copier.finish();
+    return frames;
+}
+
+bool selected(const QStringList &only, const QString &name) {
+    return only.isEmpty() || std::any_of(only.begin(), only.end(), [&name](const QString &part) {
+               return name.contains(part);
+           });
+}
+
+void receiverTable(const QStringList &only, int frames) {
+    QElapsedTimer wall;
+    wall.start();
+    std::printf(
+        "\nConditions through a receiver: copying %d frames per case; 20 WPM, 800 Hz, 8 kHz\n\n",
+        frames);
+    std::printf("| %-43s | %-7s | %7s | %5s | %10s | %4s | %11s | %7s | %-22s |\n", "condition",
+                "SNR", "ours", "wrong", "never sent", "junk", "multimon-ng", "speed", "target");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---|\n");
+    std::fflush(stdout);
+    std::uint64_t seed = 2000;
+    for (const Condition &c : conditions) {
+        const std::vector<double> snrs =
+            c.fading ? std::vector<double>{6} : std::vector<double>{-6, 10};
+        for (const double snr : snrs) {
+            ++seed;
+            const QString snrText =
+                QLatin1String(c.fading ? "+6 avg" : snr > 0 ? "+10 dB" : "-6 dB");
+            if (!selected(only, QStringLiteral("receiver: %1, %2")
+                                    .arg(QLatin1String(c.name), snrText)))
+                continue;
+            const ReceiverScore s = runCondition(c, snr, frames, seed);
+            QString target =
+                QStringLiteral(">= %1 %").arg(snr > 0 && !c.fading ? 100 : c.target * 100);
+            if (c.fading && c.name[0] == 's')
+                target += QStringLiteral(", 0 wrong");
+            if (c.layout == Layout::LongTransmission)
+                target += QStringLiteral(", 0 never sent");
+            if (c.layout == Layout::Silence)
+                target += QStringLiteral(", 0 junk");
+            std::printf("| %-43s | %-7s | %7s | %5lld | %10d | %4d | %11s | %5.0f x | %-22s |\n",
+                        c.name, qPrintable(snrText), qPrintable(share(s.ours, s.frames)),
+                        (long long)s.wrongSymbols, s.neverSent, s.junkLines,
+                        qPrintable(share(s.multimon, s.frames)),
+                        s.audioSeconds / std::max(s.copierSeconds, 1e-9), qPrintable(target));
+            std::fflush(stdout);
+        }
+    }
+
+    const double minutes = qEnvironmentVariableIsSet("KADRIN_BENCH_MINUTES")
+                               ? qEnvironmentVariable("KADRIN_BENCH_MINUTES").toDouble()
+                               : 10;
+    bool header = false;
+    for (const Condition &c : conditions) {
+        const QString name = QStringLiteral("%1, no beacon").arg(QLatin1String(c.name));
+        if (!c.interference || minutes <= 0 || !selected(only, QStringLiteral("receiver: ") + name))
+            continue;
+        if (!header) {
+            std::printf("\n| %.0f min of each interference alone | frames found | target |\n"
+                        "|---|---:|---:|\n", minutes);
+            header = true;
+        }
+        std::printf("| %s | %d | 0 |\n", qPrintable(name),
+                    framesFromInterference(c, minutes * 60, ++seed));
+        std::fflush(stdout);
+    }
+    std::printf("\nConditions through a receiver: %.0f s\n", wall.elapsed() / 1000.0);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -291,21 +586,24 @@ int main(int argc, char *argv[]) {
         {"-8 dB, drifting 5 Hz/s", -8, 0.80, 20, 800, 8000, 0, 5},
         {"+6 dB average, fading 3 s", 6, 0.50, 20, 800, 8000, 0, 0, 3},
     };
-    std::printf("Copying %d frames per case; 20 WPM, 800 Hz, 8 kHz unless said\n\n", frames);
-    std::printf("| %-33s | %7s | %7s | %11s | %6s |\n", "case", "ours", "ideal", "multimon-ng",
-                "target");
-    std::printf("|---|---:|---:|---:|---:|\n");
-    std::fflush(stdout);
+    const QStringList only = qEnvironmentVariable("KADRIN_BENCH_CASES").split(QLatin1Char(','),
+                                                                             Qt::SkipEmptyParts);
+    const bool plain = std::any_of(std::begin(cases), std::end(cases), [&only](const Case &c) {
+        return selected(only, QString::fromLatin1(c.name));
+    });
+    if (plain) {
+        std::printf("Copying %d frames per case; 20 WPM, 800 Hz, 8 kHz unless said\n\n", frames);
+        std::printf("| %-33s | %7s | %7s | %11s | %6s |\n", "case", "ours", "ideal", "multimon-ng",
+                    "target");
+        std::printf("|---|---:|---:|---:|---:|\n");
+        std::fflush(stdout);
+    }
     Score all;
     double speed48 = 0;
     std::uint64_t seed = 1000;
-    const QStringList only = qEnvironmentVariable("KADRIN_BENCH_CASES").split(QLatin1Char(','),
-                                                                             Qt::SkipEmptyParts);
     for (const Case &c : cases) {
         ++seed;
-        if (!only.isEmpty() && std::none_of(only.begin(), only.end(), [&c](const QString &part) {
-                return QString::fromLatin1(c.name).contains(part);
-            }))
+        if (!selected(only, QString::fromLatin1(c.name)))
             continue;
         const Score s = runCase(c, frames, seed);
         std::printf("| %-33s | %7s | %7s | %11s | %6s | wrong %lld, '#' %lld |\n", c.name,
@@ -322,6 +620,13 @@ int main(int argc, char *argv[]) {
             speed48 = s.audioSeconds / std::max(s.copierSeconds, 1e-9);
     }
 
+    const int receiverFrames = qEnvironmentVariableIntValue("KADRIN_BENCH_FRAMES") > 0
+                                   ? qEnvironmentVariableIntValue("KADRIN_BENCH_FRAMES")
+                                   : 40;
+    if (!plain) {
+        receiverTable(only, receiverFrames);
+        return 0;
+    }
     std::printf("\n| measurement | ours | target |\n|---|---:|---:|\n");
     std::printf("| wrong symbols, all cases | %lld of %lld (%.2f in 1,000) | <= 1 in 1,000 |\n",
                 (long long)all.wrongSymbols, (long long)all.symbols,
@@ -332,8 +637,10 @@ int main(int argc, char *argv[]) {
     std::printf("| beacon lines at no frame's time, all cases | %d | 0 |\n", all.strayFrames);
     std::printf("| copier speed, 48 kHz audio, one core | %.0f x real time | >= 100 x |\n", speed48);
     std::fflush(stdout);
-    if (!only.isEmpty())
+    if (!only.isEmpty()) {
+        receiverTable(only, receiverFrames);
         return 0;
+    }
 
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(),
@@ -364,6 +671,8 @@ int main(int argc, char *argv[]) {
         copier.feed(block.data(), got);
     copier.finish();
     std::printf("| frames out of 10 min of noise | %d | 0 |\n", noiseFrames);
+    std::fflush(stdout);
+    receiverTable(only, receiverFrames);
     std::printf("\nBenchmark run time: %.0f s\n", wall.elapsed() / 1000.0);
     return 0;
 }

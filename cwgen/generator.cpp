@@ -48,6 +48,39 @@ QString settingsError(const Settings &s) {
         return QStringLiteral("the key edges must be 0 to 0.1 seconds");
     if (!(s.amplitude >= 0 && s.amplitude <= 1))
         return QStringLiteral("the amplitude must be 0 (automatic) to 1");
+    if (!(std::abs(s.dopplerHz) <= 3000 && s.dopplerSeconds >= 0 && s.dopplerSeconds <= 36000))
+        return QStringLiteral("the Doppler must be at most 3000 Hz, over 0 to 36000 seconds");
+    if (!(std::abs(s.passDriftHzPerSecond) <= 1000))
+        return QStringLiteral("the drift over the recording must be at most 1000 Hz/s");
+    if (!(s.spinNullsPerSecond >= 0 && s.spinNullsPerSecond <= 50 && s.spinDepthDb > 0
+          && s.spinDepthDb <= 60))
+        return QStringLiteral("spin fading takes 0 to 50 nulls a second, 0 to 60 dB deep");
+    if (!(s.crashesPerSecond >= 0 && s.crashesPerSecond <= 1000 && std::abs(s.crashDb) <= 80))
+        return QStringLiteral("static crashes take 0 to 1000 a second, -80 to 80 dB");
+    if (s.crashesPerSecond > 0 && !std::isfinite(s.snrDb))
+        return QStringLiteral("static crashes are set against the noise: give an SNR");
+    auto inAudio = [&s](double hz) { return hz > 0 && hz < s.sampleRate / 2; };
+    if (!s.otherText.trimmed().isEmpty()
+        && !(s.otherWpm >= 1 && s.otherWpm <= 100 && inAudio(s.toneHz + s.otherOffsetHz)
+             && std::abs(s.otherDb) <= 60))
+        return QStringLiteral("the other station needs 1 to 100 WPM, a tone between 0 Hz and "
+                              "half the sample rate and -60 to 60 dB");
+    if (s.carrier && !(inAudio(s.toneHz + s.carrierOffsetHz) && std::abs(s.carrierDb) <= 60))
+        return QStringLiteral("the carrier needs a tone between 0 Hz and half the sample rate "
+                              "and -60 to 60 dB");
+    if ((s.passbandLowHz != 0 || s.passbandHighHz != 0)
+        && !(s.passbandLowHz >= 0 && s.passbandLowHz < s.passbandHighHz
+             && s.passbandHighHz <= 0.49 * s.sampleRate))
+        return QStringLiteral("the passband must run from 0 Hz or more up to 0.49 times the "
+                              "sample rate");
+    if (!(s.agcAttackSeconds >= 0 && s.agcAttackSeconds <= 1 && s.agcDecaySeconds > 0
+          && s.agcDecaySeconds <= 60))
+        return QStringLiteral(
+            "the AGC takes 0 (none) to 1 s to charge and up to 60 s to discharge");
+    if (!(s.clipLevel >= 0 && s.clipLevel <= 1))
+        return QStringLiteral("the clipping level must be 0 (none) to 1");
+    if (!(s.silenceSeconds >= 0 && s.silenceSeconds <= 3600))
+        return QStringLiteral("the digital silence must be 0 to 3600 seconds");
     return QString();
 }
 
@@ -72,7 +105,83 @@ bool splitWord(const QString &word, QStringList *units, QString *error) {
 double raisedCosine(double x) { // 0 at x = 0, 1 at x = 1
     return 0.5 - 0.5 * std::cos(Pi * x);
 }
+
+// A key-down stretch from start to end at a time: 0 to 1 with raised-cosine
+// edges lasting `edge`, centred on start and end.
+double keyShape(double t, double start, double end, double edge) {
+    const double half = edge / 2;
+    if (t <= start - half)
+        return 0;
+    if (half > 0 && t < start + half)
+        return raisedCosine((t - start + half) / edge);
+    if (half > 0 && t > end - half)
+        return raisedCosine((end + half - t) / edge);
+    return 1;
+}
+
+// One round of a station sending a text over and over: a word gap, then the
+// text at its PARIS lengths. Its key-down stretches and the round's length.
+bool keyRound(const QString &text, double dot, std::vector<Element> *on, double *length,
+              QString *error) {
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QStringList words = text.toUpper().split(blanks, Qt::SkipEmptyParts);
+    double t = 0;
+    for (const QString &word : words) {
+        t += 7 * dot;
+        QStringList units;
+        if (!splitWord(word, &units, error))
+            return false;
+        for (qsizetype u = 0; u < units.size(); ++u) {
+            const QString code = morseCodeOf(units.at(u));
+            if (code.isEmpty()) {
+                *error = QStringLiteral("no Morse code for \"%1\" in the other station's text")
+                             .arg(units.at(u));
+                return false;
+            }
+            if (u > 0)
+                t += 3 * dot;
+            for (qsizetype e = 0; e < code.size(); ++e) {
+                if (e > 0)
+                    t += dot;
+                const double down = code.at(e) == QLatin1Char('-') ? 3 * dot : dot;
+                on->push_back({t, t + down, true});
+                t += down;
+            }
+        }
+    }
+    *length = t;
+    return true;
+}
+
+// 4-pole Butterworth high-pass or low-pass sections at hz.
+template <typename Biquad>
+void addButterworth(std::vector<Biquad> *sections, double hz, double fs, bool highPass) {
+    const double w = 2 * Pi * hz / fs;
+    for (int k : {1, 3}) {
+        const double q = 1 / (2 * std::cos(k * Pi / 8));
+        const double alpha = std::sin(w) / (2 * q), a0 = 1 + alpha;
+        const double gain = (highPass ? 1 + std::cos(w) : 1 - std::cos(w)) / 2 / a0;
+        Biquad b;
+        b.b0 = gain;
+        b.b1 = highPass ? -2 * gain : 2 * gain;
+        b.b2 = gain;
+        b.a1 = -2 * std::cos(w) / a0;
+        b.a2 = (1 - alpha) / a0;
+        sections->push_back(b);
+    }
+}
+
+constexpr double MaxAgcGain = 1e5; // 100 dB
 } // namespace
+
+double Generator::Biquad::filter(double x) {
+    const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return y;
+}
 
 bool Generator::plan(const Settings &settings, const QStringList &texts) {
     error_ = settingsError(settings);
@@ -95,7 +204,7 @@ bool Generator::plan(const Settings &settings, const QStringList &texts) {
     };
 
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    double t = settings.gapSeconds;
+    double t = settings.silenceSeconds + settings.gapSeconds;
     double shortest = std::numeric_limits<double>::infinity();
     for (qsizetype textIndex = 0; textIndex < texts.size(); ++textIndex) {
         const QStringList words = texts.at(textIndex).toUpper().split(blanks, Qt::SkipEmptyParts);
@@ -151,9 +260,44 @@ bool Generator::plan(const Settings &settings, const QStringList &texts) {
         transmissions_.push_back(std::move(tx));
         t += settings.gapSeconds;
     }
-    frameCount_ = std::int64_t(std::ceil(t * settings.sampleRate));
+    contentStart_ = settings.silenceSeconds;
+    contentEnd_ = t;
+    firstFrame_ = std::llround(settings.silenceSeconds * settings.sampleRate);
+    endFrame_ = std::int64_t(std::ceil(t * settings.sampleRate));
+    frameCount_ = endFrame_ + firstFrame_;
     // The edges never overlap: each takes at most half the shortest stretch.
     edge_ = std::min(settings.edgeSeconds, shortest / 2);
+
+    otherOn_.clear();
+    if (!settings.otherText.trimmed().isEmpty()) {
+        const double dot = 1.2 / settings.otherWpm;
+        if (!keyRound(settings.otherText, dot, &otherOn_, &otherPeriod_, &error_))
+            return false;
+        otherEdge_ = std::min(settings.edgeSeconds, dot / 2);
+    }
+    passband_.clear();
+    if (settings.passbandLowHz > 0)
+        addButterworth(&passband_, settings.passbandLowHz, settings.sampleRate, true);
+    if (settings.passbandHighHz > 0)
+        addButterworth(&passband_, settings.passbandHighHz, settings.sampleRate, false);
+    bandLow_ = std::max(200.0, settings.passbandLowHz);
+    bandHigh_ = std::min(3000.0, 0.45 * settings.sampleRate);
+    if (settings.passbandHighHz > 0)
+        bandHigh_ = std::min(bandHigh_, settings.passbandHighHz);
+    if ((settings.dopplerHz != 0 || settings.passDriftHzPerSecond != 0)
+        && !(settings.toneHz >= bandLow_ && settings.toneHz <= bandHigh_)) {
+        error_ = QStringLiteral("with Doppler the tone must lie in the band from %1 to %2 Hz")
+                     .arg(bandLow_)
+                     .arg(bandHigh_);
+        return false;
+    }
+    spinFloor_ = std::pow(10.0, -settings.spinDepthDb / 10);
+    spinMean_ = settings.spinNullsPerSecond > 0 ? (1 + spinFloor_) / 2 : 1;
+    std::mt19937_64 spin = stream(settings.seed, 4);
+    spinPhase_ = std::uniform_real_distribution<double>(0, Pi)(spin);
+    receiver_ = !otherOn_.empty() || settings.carrier || settings.crashesPerSecond > 0
+                || !passband_.empty() || settings.agcAttackSeconds > 0 || settings.clipLevel > 0
+                || settings.silenceSeconds > 0;
 
     // SNR = (A^2 / 2) / (N0 * 2500) and sigma^2 = N0 * fs / 2.
     const bool noisy = std::isfinite(settings.snrDb);
@@ -164,10 +308,42 @@ bool Generator::plan(const Settings &settings, const QStringList &texts) {
     } else {
         // Room for fading peaks (3 times the average amplitude is reached a
         // ten-thousandth of the time) and for noise peaks of 5 sigma.
-        const double peak = (settings.fadingSeconds > 0 ? 3.0 : 1.0) + 5 * sigmaPerA;
+        // Spin fading's peaks are 1 / sqrt(its mean power); crashes add to
+        // the noise, the other station and the carrier to the tone.
+        double signalPeak = settings.fadingSeconds > 0 ? 3.0 : 1.0;
+        double noisePeak = 5 * sigmaPerA;
+        if (settings.spinNullsPerSecond > 0)
+            signalPeak /= std::sqrt(spinMean_);
+        if (settings.crashesPerSecond > 0)
+            noisePeak *= std::sqrt(1 + std::pow(10.0, settings.crashDb / 10));
+        double peak = signalPeak + noisePeak;
+        if (!otherOn_.empty())
+            peak += std::pow(10.0, settings.otherDb / 20);
+        if (settings.carrier)
+            peak += std::pow(10.0, settings.carrierDb / 20);
         amplitude_ = std::min(0.5, 0.95 / peak);
     }
     noiseSigma_ = sigmaPerA * amplitude_;
+    otherAmplitude_ = amplitude_ * std::pow(10.0, settings.otherDb / 20);
+    carrierAmplitude_ = amplitude_ * std::pow(10.0, settings.carrierDb / 20);
+    crashSigma_ = noiseSigma_ * std::pow(10.0, settings.crashDb / 20);
+    agcCharge_ = 0;
+    agcKeep_ = 1;
+    agcStart_ = 0;
+    if (settings.agcAttackSeconds > 0) {
+        agcCharge_ = 1 - std::exp(-1 / (settings.agcAttackSeconds * settings.sampleRate));
+        agcKeep_ = std::exp(-1 / (settings.agcDecaySeconds * settings.sampleRate));
+        // The receiver was on before the recording began: its detector
+        // starts near where the noise in the passband holds it, or at the
+        // tone's peak without noise.
+        double bandSigma = noiseSigma_;
+        if (!passband_.empty())
+            bandSigma *= std::sqrt(
+                ((settings.passbandHighHz > 0 ? settings.passbandHighHz : settings.sampleRate / 2)
+                 - settings.passbandLowHz)
+                / (settings.sampleRate / 2));
+        agcStart_ = noisy ? 1.7 * bandSigma : amplitude_;
+    }
 
     if (settings.fadingSeconds > 0) {
         // Complex white Gaussian noise through a Gaussian low-pass whose
@@ -212,19 +388,50 @@ double Generator::frequencyAt(double seconds) const {
                                [](const Transmission &x, double s) { return x.end < s; });
     if (tx == transmissions_.end()) {
         if (transmissions_.empty())
-            return settings_.toneHz;
+            return toneAt(seconds, nullptr);
         --tx;
     }
-    return settings_.toneHz + settings_.driftHzPerSecond * std::max(0.0, seconds - tx->start);
+    return toneAt(seconds, &*tx);
+}
+
+double Generator::toneAt(double t, const Transmission *tx) const {
+    double f = settings_.toneHz;
+    if (settings_.driftHzPerSecond != 0 && tx)
+        f += settings_.driftHzPerSecond * std::max(0.0, t - tx->start);
+    if (settings_.dopplerHz == 0 && settings_.passDriftHzPerSecond == 0)
+        return f;
+    f += settings_.passDriftHzPerSecond * (t - contentStart_);
+    if (settings_.dopplerHz != 0) {
+        double middle = (contentStart_ + contentEnd_) / 2, span = contentEnd_ - contentStart_;
+        if (settings_.dopplerPerTransmission && tx) {
+            middle = (tx->start + tx->end) / 2;
+            span = tx->end - tx->start;
+        }
+        const double tau = settings_.dopplerSeconds > 0 ? settings_.dopplerSeconds : span / 4;
+        const double u = (t - middle) / tau;
+        f -= settings_.dopplerHz * u / std::sqrt(1 + u * u);
+    }
+    // Turned back at the band's edges, as often as it takes.
+    const double width = bandHigh_ - bandLow_;
+    double x = std::fmod(f - bandLow_, 2 * width);
+    if (x < 0)
+        x += 2 * width;
+    return bandLow_ + (x > width ? 2 * width - x : x);
 }
 
 double Generator::gainAt(double seconds) const {
-    if (fading_.empty())
-        return 1;
-    const double x = std::clamp(seconds * fadingRate_, 0.0, double(fading_.size() - 2));
-    const std::size_t i = std::size_t(x);
-    const float f = float(x - double(i));
-    return std::abs(fading_[i] * (1 - f) + fading_[i + 1] * f);
+    double gain = 1;
+    if (!fading_.empty()) {
+        const double x = std::clamp(seconds * fadingRate_, 0.0, double(fading_.size() - 2));
+        const std::size_t i = std::size_t(x);
+        const float f = float(x - double(i));
+        gain = std::abs(fading_[i] * (1 - f) + fading_[i + 1] * f);
+    }
+    if (settings_.spinNullsPerSecond > 0) {
+        const double c = std::cos(Pi * settings_.spinNullsPerSecond * seconds + spinPhase_);
+        gain *= std::sqrt((spinFloor_ + (1 - spinFloor_) * c * c) / spinMean_);
+    }
+    return gain;
 }
 
 void Generator::rewind() {
@@ -233,6 +440,21 @@ void Generator::rewind() {
     phase_ = 0;
     noiseRandom_ = stream(settings_.seed, 2);
     normal_.reset();
+    otherNext_ = 0;
+    otherRound_ = contentStart_;
+    otherPhase_ = 0;
+    carrierPhase_ = 0;
+    // Their own streams: crashes leave the noise as it was.
+    crashTiming_ = stream(settings_.seed, 5);
+    crashNoise_ = stream(settings_.seed, 6);
+    crashNormal_.reset();
+    crashes_.clear();
+    if (settings_.crashesPerSecond > 0)
+        nextCrash_ = contentStart_ + std::exponential_distribution<double>(
+                                         settings_.crashesPerSecond)(crashTiming_);
+    for (Biquad &section : passband_)
+        section.x1 = section.x2 = section.y1 = section.y2 = 0;
+    agcEnvelope_ = agcStart_;
 }
 
 double Generator::envelopeAt(double t) {
@@ -241,27 +463,85 @@ double Generator::envelopeAt(double t) {
         ++nextOn_;
     if (nextOn_ == onElements_.size())
         return 0;
-    const Element &on = onElements_[nextOn_];
-    if (t <= on.start - half)
-        return 0;
-    if (half > 0 && t < on.start + half)
-        return raisedCosine((t - on.start + half) / edge_);
-    if (half > 0 && t > on.end - half)
-        return raisedCosine((on.end + half - t) / edge_);
-    return 1;
+    return keyShape(t, onElements_[nextOn_].start, onElements_[nextOn_].end, edge_);
+}
+
+double Generator::otherEnvelopeAt(double t) {
+    const double half = otherEdge_ / 2;
+    while (otherRound_ + otherOn_[otherNext_].end + half <= t) {
+        if (++otherNext_ == otherOn_.size()) {
+            otherNext_ = 0;
+            otherRound_ += otherPeriod_;
+        }
+    }
+    const Element &on = otherOn_[otherNext_];
+    return keyShape(t, otherRound_ + on.start, otherRound_ + on.end, otherEdge_);
+}
+
+double Generator::crashAt(double t) {
+    std::uniform_real_distribution<double> decay(0.001, 0.004);
+    std::exponential_distribution<double> wait(settings_.crashesPerSecond);
+    while (nextCrash_ <= t) {
+        crashes_.push_back({nextCrash_, decay(crashTiming_)});
+        nextCrash_ += wait(crashTiming_);
+    }
+    // Independent bursts add their powers; one gone 10 time constants (-87
+    // dB) is dropped.
+    const auto gone = [t](const Crash &c) { return t - c.start > 10 * c.decaySeconds; };
+    crashes_.erase(std::remove_if(crashes_.begin(), crashes_.end(), gone), crashes_.end());
+    double power = 0;
+    for (const Crash &c : crashes_)
+        power += std::exp(-2 * (t - c.start) / c.decaySeconds);
+    return power > 0 ? crashSigma_ * std::sqrt(power) * crashNormal_(crashNoise_) : 0;
+}
+
+// What else reaches the receiver, then the receiver: passband, AGC, clipping.
+double Generator::receive(double value, double t) {
+    const double step = 2 * Pi / settings_.sampleRate;
+    if (!otherOn_.empty()) {
+        const double envelope = otherEnvelopeAt(t);
+        if (envelope > 0)
+            value += otherAmplitude_ * envelope * std::sin(otherPhase_);
+        otherPhase_ += step * (settings_.toneHz + settings_.otherOffsetHz);
+        otherPhase_ = std::fmod(otherPhase_, 2 * Pi);
+    }
+    if (settings_.carrier) {
+        value += carrierAmplitude_ * std::sin(carrierPhase_);
+        carrierPhase_ += step * (settings_.toneHz + settings_.carrierOffsetHz);
+        carrierPhase_ = std::fmod(carrierPhase_, 2 * Pi);
+    }
+    if (settings_.crashesPerSecond > 0)
+        value += crashAt(t);
+    for (Biquad &section : passband_)
+        value = section.filter(value);
+    if (settings_.agcAttackSeconds > 0) {
+        const double level = std::abs(value);
+        if (level > agcEnvelope_)
+            agcEnvelope_ += (level - agcEnvelope_) * agcCharge_;
+        agcEnvelope_ *= agcKeep_;
+        value *= AgcLevel / std::max(agcEnvelope_, AgcLevel / MaxAgcGain);
+    }
+    if (settings_.clipLevel > 0)
+        value = std::clamp(value, -settings_.clipLevel, settings_.clipLevel);
+    return value;
 }
 
 std::int64_t Generator::render(float *samples, std::int64_t count) {
     count = std::max<std::int64_t>(0, std::min(count, frameCount_ - position_));
     const double fs = settings_.sampleRate;
     for (std::int64_t i = 0; i < count; ++i, ++position_) {
+        if (receiver_ && (position_ < firstFrame_ || position_ >= endFrame_)) {
+            samples[i] = 0;
+            continue;
+        }
         const double t = double(position_) / fs;
         const double envelope = envelopeAt(t);
-        double f = settings_.toneHz;
-        if (settings_.driftHzPerSecond != 0 && nextOn_ < onElements_.size()) {
-            const Transmission &tx = transmissions_[std::size_t(onTransmission_[nextOn_])];
-            f += settings_.driftHzPerSecond * std::max(0.0, t - tx.start);
-        }
+        const Transmission *tx = nullptr;
+        if (nextOn_ < onElements_.size())
+            tx = &transmissions_[std::size_t(onTransmission_[nextOn_])];
+        else if (!transmissions_.empty())
+            tx = &transmissions_.back(); // the key stays up: the tone no longer matters
+        const double f = toneAt(t, tx);
         double value = 0;
         if (envelope > 0)
             value = amplitude_ * gainAt(t) * envelope * std::sin(phase_);
@@ -270,6 +550,8 @@ std::int64_t Generator::render(float *samples, std::int64_t count) {
             phase_ -= 2 * Pi;
         if (noiseSigma_ > 0)
             value += noiseSigma_ * normal_(noiseRandom_);
+        if (receiver_)
+            value = receive(value, t);
         samples[i] = float(value);
     }
     return count;

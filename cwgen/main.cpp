@@ -76,7 +76,11 @@ int main(int argc, char *argv[]) {
         "suffix: .wav, .flac or .ogg; OUTPUT - writes raw 16-bit little-endian samples\n"
         "to standard output, as a sound card delivers them. Standard output (standard\n"
         "error for -) lists each transmission as \"START END TEXT\" (seconds from the\n"
-        "first sample, key down to key up)."));
+        "first sample, key down to key up).\n\n"
+        "The options from --doppler on make it sound as through a receiver: the beacon\n"
+        "with its Doppler and fading, the noise, crashes, another station and a carrier\n"
+        "go through the passband, then the AGC, then the clipping; the silence comes\n"
+        "around it all."));
     const QCommandLineOption help = parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("OUTPUT"), QStringLiteral("the file to write"));
     const QList<QCommandLineOption> options = {
@@ -95,6 +99,26 @@ int main(int argc, char *argv[]) {
         {QStringLiteral("seed"), QStringLiteral("Seed of the noise, the timing and the random frames (1)."), QStringLiteral("N")},
         {QStringLiteral("gap"), QStringLiteral("Seconds of noise between transmissions (3)."), QStringLiteral("S")},
         {QStringLiteral("amplitude"), QStringLiteral("Peak of the tone, full scale 1 (automatic: nothing clips)."), QStringLiteral("A")},
+        {QStringLiteral("doppler"), QStringLiteral("Doppler of a pass: the tone sweeps from +HZ to -HZ, fastest at the recording's middle (0)."), QStringLiteral("HZ")},
+        {QStringLiteral("doppler-time"), QStringLiteral("The sweep's time constant, s (a quarter of the recording or transmission)."), QStringLiteral("S")},
+        {QStringLiteral("doppler-per-transmission"), QStringLiteral("The sweep at each transmission's middle instead.")},
+        {QStringLiteral("pass-drift"), QStringLiteral("Tone drift from the recording's start, Hz/s (0); both turn back at 200 and 3000 Hz or at the passband's edges."), QStringLiteral("HZS")},
+        {QStringLiteral("spin"), QStringLiteral("Spin fading, nulls a second (0: none); the SNR stays the average."), QStringLiteral("N")},
+        {QStringLiteral("spin-depth"), QStringLiteral("Depth of the spin fading's nulls, dB (20)."), QStringLiteral("DB")},
+        {QStringLiteral("crashes"), QStringLiteral("Static crashes a second, at random (0); needs --snr."), QStringLiteral("N")},
+        {QStringLiteral("crash-level"), QStringLiteral("A crash's peak power over the noise, dB (20)."), QStringLiteral("DB")},
+        {QStringLiteral("other"), QStringLiteral("Another station keying TEXT over and over, the whole recording."), QStringLiteral("TEXT")},
+        {QStringLiteral("other-wpm"), QStringLiteral("Its speed, WPM (20)."), QStringLiteral("WPM")},
+        {QStringLiteral("other-offset"), QStringLiteral("Its tone from the beacon's, Hz (80)."), QStringLiteral("HZ")},
+        {QStringLiteral("other-level"), QStringLiteral("Its level from the beacon's, dB (0)."), QStringLiteral("DB")},
+        {QStringLiteral("carrier"), QStringLiteral("A steady carrier HZ from the beacon's tone."), QStringLiteral("HZ")},
+        {QStringLiteral("carrier-level"), QStringLiteral("Its level from the beacon's, dB (0)."), QStringLiteral("DB")},
+        {QStringLiteral("passband"), QStringLiteral("The receiver's passband, 4-pole edges, e.g. 300,2700 (none)."), QStringLiteral("LOW,HIGH")},
+        {QStringLiteral("agc"), QStringLiteral("The receiver's AGC: 10 ms attack, 500 ms decay, after the passband.")},
+        {QStringLiteral("agc-attack"), QStringLiteral("AGC with this attack time, s."), QStringLiteral("S")},
+        {QStringLiteral("agc-decay"), QStringLiteral("AGC with this decay time, s."), QStringLiteral("S")},
+        {QStringLiteral("clip"), QStringLiteral("Samples clipped at +-LEVEL, full scale 1, after the AGC (none)."), QStringLiteral("LEVEL")},
+        {QStringLiteral("silence"), QStringLiteral("Seconds of exact zeros at the start and at the end (0)."), QStringLiteral("S")},
     };
     parser.addOptions(options);
     if (!parser.parse(QCoreApplication::arguments()))
@@ -123,8 +147,41 @@ int main(int argc, char *argv[]) {
         || !number(parser, QStringLiteral("seed"), &seed, &error)
         || !number(parser, QStringLiteral("gap"), &settings.gapSeconds, &error)
         || !number(parser, QStringLiteral("amplitude"), &settings.amplitude, &error)
-        || !number(parser, QStringLiteral("frames"), &frames, &error))
+        || !number(parser, QStringLiteral("frames"), &frames, &error)
+        || !number(parser, QStringLiteral("doppler"), &settings.dopplerHz, &error)
+        || !number(parser, QStringLiteral("doppler-time"), &settings.dopplerSeconds, &error)
+        || !number(parser, QStringLiteral("pass-drift"), &settings.passDriftHzPerSecond, &error)
+        || !number(parser, QStringLiteral("spin"), &settings.spinNullsPerSecond, &error)
+        || !number(parser, QStringLiteral("spin-depth"), &settings.spinDepthDb, &error)
+        || !number(parser, QStringLiteral("crashes"), &settings.crashesPerSecond, &error)
+        || !number(parser, QStringLiteral("crash-level"), &settings.crashDb, &error)
+        || !number(parser, QStringLiteral("other-wpm"), &settings.otherWpm, &error)
+        || !number(parser, QStringLiteral("other-offset"), &settings.otherOffsetHz, &error)
+        || !number(parser, QStringLiteral("other-level"), &settings.otherDb, &error)
+        || !number(parser, QStringLiteral("carrier"), &settings.carrierOffsetHz, &error)
+        || !number(parser, QStringLiteral("carrier-level"), &settings.carrierDb, &error)
+        || !number(parser, QStringLiteral("agc-attack"), &settings.agcAttackSeconds, &error)
+        || !number(parser, QStringLiteral("agc-decay"), &settings.agcDecaySeconds, &error)
+        || !number(parser, QStringLiteral("clip"), &settings.clipLevel, &error)
+        || !number(parser, QStringLiteral("silence"), &settings.silenceSeconds, &error))
         return usageError(error);
+    settings.dopplerPerTransmission = parser.isSet(QStringLiteral("doppler-per-transmission"));
+    settings.otherText = parser.value(QStringLiteral("other"));
+    settings.carrier = parser.isSet(QStringLiteral("carrier"));
+    if ((parser.isSet(QStringLiteral("agc")) || parser.isSet(QStringLiteral("agc-decay")))
+        && !parser.isSet(QStringLiteral("agc-attack")))
+        settings.agcAttackSeconds = 0.01;
+    if (parser.isSet(QStringLiteral("passband"))) {
+        const QStringList edges = parser.value(QStringLiteral("passband")).split(QLatin1Char(','));
+        bool low = false, high = false;
+        if (edges.size() == 2) {
+            settings.passbandLowHz = edges.at(0).toDouble(&low);
+            settings.passbandHighHz = edges.at(1).toDouble(&high);
+        }
+        if (!low || !high)
+            return usageError(QStringLiteral("--passband takes LOW,HIGH in Hz, not \"%1\"")
+                                  .arg(parser.value(QStringLiteral("passband"))));
+    }
     if (channels != int(channels) || onlyChannel != int(onlyChannel) || seed < 0
         || seed != double(std::uint64_t(seed)) || frames < 0 || frames > 1e6 || frames != int(frames))
         return usageError(QStringLiteral("--channels, --only-channel, --seed and --frames take whole numbers"));

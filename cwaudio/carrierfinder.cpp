@@ -16,7 +16,7 @@ constexpr double LostSeconds = 8;   // a carrier not heard this long is dropped
 constexpr double MergeHz = 8;       // two carriers this near are one
 constexpr double RecentSeconds = 3; // the estimates its drift is fitted to
 constexpr double HoldSeconds = 2;   // a carrier not heard is moved by its drift this long
-constexpr double MaxReachHz = 30;   // how far from there it is looked for
+constexpr double MaxReachHz = 20;   // how far from there it is looked for
 // The variance of one sample under which audio is digital silence: the
 // quantisation noise of 16-bit samples is 2^-30 / 12, about 8e-11.
 constexpr double SilenceVariance = 1e-11;
@@ -25,6 +25,7 @@ constexpr double SilenceVariance = 1e-11;
 // words; a dash is 0.45 s at most).
 constexpr double SteadySeconds = 3;
 constexpr double SteadyShare = 0.35;
+constexpr double LocalFloorHz = 100;
 
 // How far under a stronger carrier Hz away a new one must be before it is
 // taken for that carrier's keying sidebands (and the splatter of its first
@@ -104,6 +105,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
     std::nth_element(sorted.begin(), sorted.begin() + qsizetype(sorted.size() / 2), sorted.end());
     const double variance = sorted[sorted.size() / 2] / (std::log(2.0) * windowPower_);
     silent_ = variance < SilenceVariance;
+    spectrumVariance_ = variance;
     // The lowest floor of the last second or so that was not silence: a
     // burst of noise does not raise it for long.
     if (!silent_) {
@@ -112,6 +114,12 @@ void CarrierFinder::add(const float *samples, qint64 at) {
             floors_.pop_front();
         noiseVariance_ = *std::min_element(floors_.begin(), floors_.end());
     }
+    // Each spectrum over its own floor: one holding a burst of noise (what
+    // is left of a crash) or taken while a receiver's AGC pumps the noise up
+    // weighs in the sums as much as any other, never drowning them.
+    const float level = sorted[sorted.size() / 2];
+    for (float &p : power)
+        p = silent_ || level <= 0 ? 0.0f : p / level;
     spectra_.push_back(std::move(power));
     if (int(spectra_.size()) > SpectraSummed)
         spectra_.pop_front();
@@ -138,9 +146,32 @@ void CarrierFinder::add(const float *samples, qint64 at) {
             smooth[size_t(d)][size_t(b)] = (sum[size_t(std::max(0, b - 1))] + sum[size_t(b)] +
                                             sum[size_t(std::min(bins - 1, b + 1))]) / 3;
     }
-    std::vector<double> middle = smooth[size_t(drifts / 2)];
-    std::nth_element(middle.begin(), middle.begin() + bins / 2, middle.end());
-    const double floor = std::max(middle[size_t(bins / 2)], 1e-30);
+    // The floor around each bin: the median within LocalFloorHz, so that
+    // noise coloured by a receiver's passband or a codec makes no carrier.
+    const std::vector<double> &middle = smooth[size_t(drifts / 2)];
+    std::vector<double> floorAt(static_cast<size_t>(bins));
+    {
+        // Taken every `step` bins and drawn straight between: it varies
+        // slowly across the band.
+        const int reach = std::max(4, int(std::lround(LocalFloorHz / binHz)));
+        const int step = std::max(1, reach / 3);
+        std::vector<double> window;
+        auto at = [&](int b) {
+            const int lo = std::max(0, std::min(b - reach, bins - 1 - 2 * reach));
+            const int hi = std::min(bins - 1, lo + 2 * reach);
+            window.assign(middle.begin() + lo, middle.begin() + hi + 1);
+            std::nth_element(window.begin(), window.begin() + qsizetype(window.size() / 2), window.end());
+            return std::max(window[window.size() / 2], 1e-30);
+        };
+        double left = at(0);
+        for (int b = 0; b < bins; b += step) {
+            const int next = std::min(bins - 1, b + step);
+            const double right = at(next);
+            for (int k = b; k <= next; ++k)
+                floorAt[size_t(k)] = left + (right - left) * (k - b) / std::max(1, next - b);
+            left = right;
+        }
+    }
     auto binOf = [&](double hz) { return int(std::lround(hz / binHz)) - lowBin_; };
     auto driftIndex = [&](double drift) {
         return std::clamp(int(std::lround(drift / DriftStep)) + drifts / 2, 0, drifts - 1);
@@ -153,7 +184,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         // that turns up further off is a carrier of its own).
         const double predicted =
             c.hz + (now - c.lastSure < HoldSeconds ? c.driftHzPerSecond * hopSeconds : 0);
-        const double reach = std::min(MaxReachHz, 6 + 10 * (now - c.lastSure));
+        const double reach = std::min(MaxReachHz, 6 + 5 * (now - c.lastSure));
         const int lo = std::max(1, binOf(predicted - reach)), hi = std::min(bins - 2, binOf(predicted + reach));
         const int centreDrift = driftIndex(c.driftHzPerSecond);
         int peak = -1, peakDrift = centreDrift;
@@ -164,7 +195,10 @@ void CarrierFinder::add(const float *samples, qint64 at) {
             for (int b = lo; b <= hi; ++b)
                 if (peak < 0 || smooth[size_t(d)][size_t(b)] > smooth[size_t(peakDrift)][size_t(peak)])
                     peak = b, peakDrift = d;
-        c.sure = !silent_ && peak >= 0 && smooth[size_t(peakDrift)][size_t(peak)] >= KeepRatio * floor;
+        // A peak at the edge of where it is looked for is the slope of
+        // something beyond (another carrier's keying sidebands): not it.
+        c.sure = !silent_ && peak > lo && peak < hi &&
+                 smooth[size_t(peakDrift)][size_t(peak)] >= KeepRatio * floorAt[size_t(peak)];
         if (!c.sure) {
             c.hz = std::clamp(predicted, ToneLowHz, ToneHighHz);
             continue;
@@ -206,7 +240,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
             c.levels.pop_front();
         const auto [lo, hi] = std::minmax_element(c.levels.begin(), c.levels.end());
         c.steady = c.levels.size() == size_t(SteadySeconds / hopSeconds) && *lo > SteadyShare * *hi &&
-                   *hi > AcquireRatio * floor / n;
+                   *hi > AcquireRatio * floorAt[size_t(b)] / n;
     }
     // Two carriers that met are one: the one heard last, or longest, stays.
     // One not heard for long is gone.
@@ -241,7 +275,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
     std::vector<int> peaks;
     const int apart = std::max(1, int(std::lround(MergeHz / binHz)));
     for (int b = 1; b < bins - 1; ++b) {
-        if (best[size_t(b)] < AcquireRatio * floor)
+        if (best[size_t(b)] < AcquireRatio * floorAt[size_t(b)])
             continue;
         bool top = true;
         for (int o = std::max(0, b - apart); o <= std::min(bins - 1, b + apart) && top; ++o)
@@ -283,7 +317,9 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         Carrier c;
         c.id = nextId_++;
         c.hz = hz;
-        c.driftHzPerSecond = (bestDrift[size_t(b)] - drifts / 2) * DriftStep;
+        // Its drift is found from its estimates once they span a second:
+        // where a tone stands in few of the spectra (it has just begun),
+        // the sums along different drifts hardly differ.
         c.lastSure = now;
         c.sure = true;
         c.sureCount = 1;

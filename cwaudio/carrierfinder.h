@@ -51,6 +51,9 @@ public:
     // The noise variance of one working sample: the lowest floor of the
     // last second of audio that was not digital silence; 0 before any.
     double noiseVariance() const { return noiseVariance_; }
+    // The noise variance of one working sample in the latest spectrum
+    // alone; 0 where it was digital silence.
+    double spectrumVariance() const { return silent_ ? 0 : spectrumVariance_; }
     // The latest spectrum was digital silence (or nearly: below the
     // quantisation noise of 16-bit audio).
     bool silent() const { return silent_; }
@@ -69,6 +72,7 @@ private:
     std::deque<double> floors_;
     double noiseVariance_ = 0;
     bool silent_ = true;
+    double spectrumVariance_ = 0;
     qint64 centre_ = 0;
     std::vector<Carrier> carriers_;
     std::vector<int> dropped_;

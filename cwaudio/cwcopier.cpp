@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <map>
 #include <memory>
@@ -38,6 +39,19 @@ constexpr double MixerPassHz = 150, MixerStopHz = 250;
 // are one transmission found twice (a carrier's keying sideband taken for
 // a carrier): the stronger is kept.
 constexpr double SameLineSeconds = 1.0;
+// A steady carrier is taken out of the audio the carriers are mixed from:
+// its amplitude and phase followed over this time (a notch of about 1.6 Hz).
+constexpr double CancelSeconds = 0.1;
+// A keyed carrier heard this many spectra (about a second) narrows its
+// neighbours' baseband; a noise peak taken for one is rarely heard so long.
+constexpr int HeardHops = 8;
+
+// One steady carrier (a receiver's birdie) taken out.
+struct Canceller {
+    int id = 0;
+    std::complex<double> rotor = 1, turn = 1;
+    std::complex<double> amplitude; // of the carrier, followed
+};
 
 // A line weaker than this is the noise's, unless it reads nearly the
 // beacon's name (a frame too damaged to read).
@@ -74,6 +88,11 @@ struct CwCopier::State {
     std::unique_ptr<CarrierFinder> finder;
     ChannelSetup setup;
     std::map<int, std::unique_ptr<ToneChannel>> channels;
+    std::vector<Canceller> cancellers;
+    // The noise level: the audio the carriers are mixed from is scaled to a
+    // noise of 1 from spectrum to spectrum (a receiver's AGC undone).
+    qint64 normalisedTo = 0; // clean samples before this are scaled
+    double lastGain = 0;
 
     // Lines not yet handed on, in the order they started.
     std::vector<ChannelLine> pending;
@@ -88,6 +107,9 @@ struct CwCopier::State {
     void setUp(double sampleRate);
     void decimate(const float *in, qsizetype count);
     void analyse();
+    void cancel();
+    void normalise(qint64 centre, double variance);
+    void followCancellers();
     void channelLine(int channel, const ChannelLine &line);
     void release(double before);
 };
@@ -138,12 +160,66 @@ void CwCopier::State::decimate(const float *in, qsizetype count) {
         next -= drop;
     }
     blanker->process(decimated.data(), decimated.size(), work.samples);
+    cancel();
+}
+
+void CwCopier::State::cancel() {
+    const double alpha = 1 / (CancelSeconds * rate);
+    for (size_t i = work.clean.size(); i < work.samples.size(); ++i) {
+        double y = work.samples[i];
+        for (Canceller &c : cancellers) {
+            c.amplitude += alpha * (2.0 * double(work.samples[i]) * std::conj(c.rotor) - c.amplitude);
+            y -= (c.amplitude * c.rotor).real();
+            c.rotor *= c.turn;
+        }
+        work.clean.push_back(float(y));
+    }
+    for (Canceller &c : cancellers)
+        c.rotor /= std::abs(c.rotor);
+}
+
+// The clean audio up to `centre` scaled so that its noise is 1, the gain
+// going straight from the last spectrum's to this one's (digital silence
+// keeps the last).
+void CwCopier::State::normalise(qint64 centre, double variance) {
+    const double gain = variance > 0 ? 1 / std::sqrt(variance) : lastGain > 0 ? lastGain : 1.0;
+    if (lastGain == 0)
+        lastGain = gain;
+    const qint64 from = std::max(normalisedTo, work.base), to = std::min(centre, qint64(work.clean.size()) + work.base);
+    for (qint64 i = from; i < to; ++i) {
+        const double g = lastGain + (gain - lastGain) * double(i - from) / double(std::max<qint64>(1, to - from));
+        work.clean[size_t(i - work.base)] = float(work.clean[size_t(i - work.base)] * g);
+    }
+    normalisedTo = std::max(normalisedTo, to);
+    lastGain = gain;
+}
+
+// The steady carriers the finder follows, each taken out from now on.
+void CwCopier::State::followCancellers() {
+    const std::vector<Carrier> &carriers = finder->carriers();
+    auto steady = [&](int id) {
+        return std::find_if(carriers.begin(), carriers.end(),
+                            [id](const Carrier &c) { return c.id == id && c.steady; });
+    };
+    cancellers.erase(std::remove_if(cancellers.begin(), cancellers.end(),
+                                    [&](const Canceller &c) { return steady(c.id) == carriers.end(); }),
+                     cancellers.end());
+    for (const Carrier &c : carriers) {
+        if (!c.steady)
+            continue;
+        auto it = std::find_if(cancellers.begin(), cancellers.end(),
+                               [&c](const Canceller &k) { return k.id == c.id; });
+        if (it == cancellers.end())
+            it = cancellers.insert(cancellers.end(), Canceller{c.id, 1, 1, 0});
+        it->turn = std::polar(1.0, 2 * M_PI * c.hz / rate);
+    }
 }
 
 void CwCopier::State::analyse() {
     const int size = finder->fftSize();
     while (fftAt + size <= work.end()) {
         finder->add(work.samples.data() + (fftAt - work.base), fftAt);
+        normalise(fftAt + size / 2, finder->spectrumVariance());
         const qint64 centre = finder->centre();
         for (int id : finder->dropped()) {
             auto it = channels.find(id);
@@ -152,7 +228,16 @@ void CwCopier::State::analyse() {
                 channels.erase(it);
             }
         }
+        followCancellers();
+        std::vector<double> keyed;
+        for (const Carrier &c : finder->carriers())
+            if (!c.steady && c.sure && c.sureCount >= HeardHops)
+                keyed.push_back(c.hz);
         for (const Carrier &c : finder->carriers()) {
+            std::vector<double> others;
+            for (double hz : keyed)
+                if (hz != c.hz)
+                    others.push_back(hz);
             auto it = channels.find(c.id);
             if (it == channels.end()) {
                 const qint64 from = std::max(work.base, centre - qint64(PreRollSeconds * rate));
@@ -161,7 +246,8 @@ void CwCopier::State::analyse() {
                 channel->setLineHandler([this, id](const ChannelLine &line) { channelLine(id, line); });
                 it = channels.emplace(c.id, std::move(channel)).first;
             }
-            it->second->follow(centre, c.hz, c.sure, c.steady, finder->noiseVariance());
+            it->second->follow(centre, c.hz, c.sure, c.steady, finder->noiseVariance() > 0 ? 1.0 : 0.0,
+                               others);
         }
         if (qEnvironmentVariableIsSet("KADRIN_COPIER_TRACK"))
             for (const Carrier &c : finder->carriers())
@@ -178,6 +264,7 @@ void CwCopier::State::analyse() {
         keepFrom = std::min(keepFrom, channel->mixAt());
     if (keepFrom > work.base) {
         work.samples.erase(work.samples.begin(), work.samples.begin() + (keepFrom - work.base));
+        work.clean.erase(work.clean.begin(), work.clean.begin() + (keepFrom - work.base));
         work.base = keepFrom;
     }
 }
@@ -259,7 +346,9 @@ void CwCopier::feed(const float *samples, qsizetype count) {
 void CwCopier::finish() {
     State &s = *state_;
     s.blanker->flush(s.work.samples);
+    s.cancel();
     s.analyse();
+    s.normalise(s.work.end(), 0);
     for (auto &[id, channel] : s.channels)
         channel->finish();
     s.release(std::numeric_limits<double>::infinity());

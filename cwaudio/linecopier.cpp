@@ -60,10 +60,21 @@ struct Pass {
     double tick = 0; // samples
 };
 
-Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick) {
+// The ticks of a baseband, with how many ticks its noise stays alike over
+// where it was narrowed: about the inverse of twice the band times a tick.
+Ticks ticksOf(const std::vector<std::complex<float>> &z, double rate, double tick,
+              const LineCopierSettings &settings) {
+    Ticks ticks = makeTicks(z, tick);
+    if (settings.bandHz > 0)
+        ticks.correlation = std::max(1.0, rate / (2 * settings.bandHz * tick));
+    return ticks;
+}
+
+Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick,
+             const LineCopierSettings &settings) {
     Pass pass;
     pass.tick = tick;
-    pass.ticks = makeTicks(z, tick);
+    pass.ticks = ticksOf(z, rate, tick, settings);
     const int reach = std::max(2, int(std::lround(FirstPhaseReachSeconds * rate / tick)));
     project(pass.ticks, reach, nullptr);
     estimateLevels(pass.ticks);
@@ -73,9 +84,10 @@ Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick
 }
 
 // Key down and key up on a fine lattice (5 ms), a switch costing a few nats.
-double speedFromDurations(const std::vector<std::complex<float>> &z, double rate) {
+double speedFromDurations(const std::vector<std::complex<float>> &z, double rate,
+                          const LineCopierSettings &settings) {
     const double tick = std::max(1.0, 0.005 * rate);
-    Ticks ticks = makeTicks(z, tick);
+    Ticks ticks = ticksOf(z, rate, tick, settings);
     const int reach = std::max(2, int(std::lround(0.08 * rate / tick)));
     project(ticks, reach, nullptr);
     estimateLevels(ticks);
@@ -145,14 +157,14 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // The speed: from the durations of the marks and gaps a fine two-state
     // pass finds, the dot length that puts them nearest 1, 3 and 7 dots;
     // then fitted to the elements the dot lattice finds.
-    Pass best = runPass(z, rate, speedFromDurations(z, rate) * rate / TicksPerDot);
+    Pass best = runPass(z, rate, speedFromDurations(z, rate, settings) * rate / TicksPerDot, settings);
     double spread = 0;
     for (int round = 0; round < 2; ++round) {
         double ratio = 1;
         timingFit(best.segmentation, &ratio, &spread);
         if (std::abs(ratio - 1) < 0.002)
             break;
-        best = runPass(z, rate, best.tick * ratio);
+        best = runPass(z, rate, best.tick * ratio, settings);
     }
     if (best.segmentation.marks.empty())
         return copy;
@@ -197,7 +209,10 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // what limits copy there); above, it is used where it varies through
     // the transmission clearly more than the noise alone makes it (a steady
     // signal at 0 dB: about 0.04 of its mean; fading: 0.3 and more).
-    const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * noise));
+    // The noise of the whole baseband's width, where it was narrowed: the
+    // ticks' noise, measured, is that of a tick's share of the band.
+    const double wideNoise = noise * ticks.correlation;
+    const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * wideNoise));
     bool fading = false;
     if (snrDb > 0 && !best.segmentation.marks.empty()) {
         const int from = best.segmentation.marks.front().start,

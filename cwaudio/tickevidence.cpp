@@ -114,7 +114,7 @@ void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int sp
     }
     auto ratio = [&](double a, int t, double noise) {
         const double m = ticks.samples[size_t(t)];
-        return (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * noise);
+        return (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * noise * ticks.correlation);
     };
     for (int t = 0; t < n; ++t) {
         const double a = localAmplitude ? (*localAmplitude)[size_t(t)] : ticks.amplitude;

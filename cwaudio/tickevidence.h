@@ -24,6 +24,10 @@ struct Ticks {
     std::vector<double> cumulativeWeak;
     double amplitude = 0; // key-down amplitude of one baseband sample
     double noise = 0;     // variance of one sample's real part
+    // How many ticks the noise of one stays alike over, where the baseband
+    // was narrowed before copying: a mark's evidence counts each tick's
+    // noise as its own, so each tick's evidence is divided by it.
+    double correlation = 1;
     int size() const { return int(sum.size()); }
 };
 

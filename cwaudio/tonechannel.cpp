@@ -26,7 +26,23 @@ constexpr double AfterMarginSeconds = 0.1; // kept before words after a frame co
 constexpr double SteadySeconds = 5;
 constexpr double FastSeconds = 2;
 constexpr double FastHzPerSecond = 12;
-constexpr double SteadyOutlierHz = 4; // at least, off the fit around it: a noise peak
+constexpr double SteadyOutlierHz = 4;
+// Another keyed carrier nearer than this narrows the baseband.
+constexpr double NarrowBelowHz = 200;
+
+// z filtered with h (odd length), its delay taken out.
+std::vector<std::complex<float>> zeroPhase(const std::vector<std::complex<float>> &z,
+                                           const std::vector<float> &h) {
+    const int half = int(h.size()) / 2, n = int(z.size());
+    std::vector<std::complex<float>> out(z.size());
+    for (int i = 0; i < n; ++i) {
+        std::complex<float> sum;
+        for (int k = std::max(0, i + half - n + 1); k < int(h.size()) && i + half - k >= 0; ++k)
+            sum += h[size_t(k)] * z[size_t(i + half - k)];
+        out[size_t(i)] = sum;
+    }
+    return out;
+} // at least, off the fit around it: a noise peak
 
 } // namespace
 
@@ -76,8 +92,13 @@ double ToneChannel::earliestLine() const {
     return basebandSeconds(double(basebandAt_) - LinePreRollSeconds * setup_.basebandRate());
 }
 
-void ToneChannel::follow(qint64 at, double hz, bool sure, bool steady, double noiseVariance) {
+void ToneChannel::follow(qint64 at, double hz, bool sure, bool steady, double noiseVariance,
+                         const std::vector<double> &keyed) {
     noiseVariance_ = noiseVariance;
+    nearest_ = 1e9;
+    for (double other : keyed)
+        nearest_ = std::min(nearest_, std::abs(other - hz));
+    lineNearest_ = std::min(lineNearest_, nearest_);
     if (steady && !steady_ && inLine_) {
         // What was taken for a transmission is a carrier nobody keys.
         inLine_ = false;
@@ -120,7 +141,7 @@ void ToneChannel::mixTo(qint64 end, bool all) {
         const double step = 2 * M_PI * hz / setup_.rate;
         const std::complex<double> turn(std::cos(step), -std::sin(step));
         const int count = int(std::min<qint64>(factor, end - mixAt_));
-        const float *x = work_.samples.data() + (mixAt_ - work_.base);
+        const float *x = work_.clean.data() + (mixAt_ - work_.base);
         for (int i = 0; i < count; ++i) {
             mixed_.push_back(std::complex<float>(double(x[i]) * rotor_));
             rotor_ *= turn;
@@ -206,6 +227,7 @@ void ToneChannel::basebandSample(std::complex<float> z, double hz) {
         lineFirst_ = index + 1 - qint64(preRoll_.size());
         line_.assign(preRoll_.begin(), preRoll_.end());
         preRoll_.clear();
+        lineNearest_ = nearest_;
         lineTones_.clear();
         lineTones_.push_back({double(mixAt_) / setup_.rate - setup_.delaySeconds, toneHz_});
     }
@@ -319,13 +341,24 @@ std::vector<std::complex<float>> ToneChannel::steadied() const {
 
 void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
     inLine_ = false;
+    if (qEnvironmentVariableIsSet("KADRIN_COPIER_DEBUG"))
+        qDebug("channel %d line %.2f to %.2f noise %g global %g", id_, basebandSeconds(double(lineFirst_)), basebandSeconds(double(lastSample)), sampleNoise_, noiseVariance_ * setup_.basebandFactor);
     const qint64 keep = std::clamp<qint64>(lastSample + 1 - lineFirst_, 0, qint64(line_.size()));
     std::vector<Sample> rest(line_.begin() + keep, line_.end());
     line_.resize(size_t(keep));
     double offset = basebandSeconds(double(lineFirst_)); // of z's first sample
     std::vector<std::complex<float>> z = steadied();
     const double rate = setup_.basebandRate();
-    LineCopy copy = copyLine(z, rate, setup_.lineSettings, audioEnds);
+    // Another keyed carrier near: the baseband narrowed to what this one's
+    // keying needs, so that the other's elements make none here.
+    LineCopierSettings settings = setup_.lineSettings;
+    if (lineNearest_ < NarrowBelowHz) {
+        const double pass = std::clamp(0.35 * lineNearest_, 20.0, 60.0);
+        const double stop = std::clamp(0.7 * lineNearest_, pass + 15, 150.0);
+        z = zeroPhase(z, lowPass(2, rate, pass, stop));
+        settings.bandHz = (pass + stop) / 2;
+    }
+    LineCopy copy = copyLine(z, rate, settings, audioEnds);
     line_.clear();
     line_.shrink_to_fit();
     preRoll_.assign(rest.begin(), rest.end());
@@ -357,7 +390,7 @@ void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
         LineCopy next;
         if (from < z.size()) {
             z.erase(z.begin(), z.begin() + qint64(from));
-            next = copyLine(z, rate, setup_.lineSettings, audioEnds);
+            next = copyLine(z, rate, settings, audioEnds);
         }
         if (next.text.isEmpty()) {
             CopiedLine back;

@@ -20,7 +20,8 @@ namespace cwcopier {
 
 // The working-rate audio the carriers are mixed from, from `base` on.
 struct WorkBuffer {
-    std::vector<float> samples;
+    std::vector<float> samples; // as received (the carriers are found in them)
+    std::vector<float> clean;   // steady carriers taken out (the carriers are mixed from them)
     qint64 base = 0;
     qint64 end() const { return base + qint64(samples.size()); }
 };
@@ -49,8 +50,10 @@ public:
     void setLineHandler(std::function<void(const ChannelLine &)> handler) { onLine_ = std::move(handler); }
     // The tracker's estimate of the tone at working sample `at` (sure: it
     // was heard there); mixes the audio up to it. A steady carrier (unkeyed)
-    // copies nothing.
-    void follow(qint64 at, double hz, bool sure, bool steady, double noiseVariance);
+    // copies nothing. `keyed`: the other keyed carriers' tones; one near
+    // narrows the baseband a transmission is copied from.
+    void follow(qint64 at, double hz, bool sure, bool steady, double noiseVariance,
+                const std::vector<double> &keyed);
     // The end of the audio: the rest is mixed and the transmission under
     // way handed on as far as it was keyed.
     void finish();
@@ -83,6 +86,8 @@ private:
     double toneHz_ = 0;
     bool steady_ = false;
     double noiseVariance_ = 0;
+    double nearest_ = 1e9;     // Hz to the nearest other keyed carrier now
+    double lineNearest_ = 1e9; // the least of it through the transmission under way
 
     // Mixer.
     qint64 mixAt_ = 0;

@@ -23,6 +23,9 @@ struct LineCopierSettings {
     // A beacon symbol is written only when its posterior probability is at
     // least this; otherwise '#'.
     double symbolConfidence = 0.9;
+    // The baseband was low-passed to this many hertz either side of the
+    // carrier before copying (another station near); 0: it was not.
+    double bandHz = 0;
 };
 
 // Copies one transmission from its complex baseband: the tone mixed to 0 Hz

@@ -26,6 +26,8 @@ constexpr double SilenceVariance = 1e-11;
 constexpr double SteadySeconds = 3;
 constexpr double SteadyShare = 0.35;
 constexpr double LocalFloorHz = 100;
+// How much higher the sum along a neighbouring drift must be to be taken.
+constexpr double OtherDriftMargin = 1.1;
 
 // How far under a stronger carrier Hz away a new one must be before it is
 // taken for that carrier's keying sidebands (and the splatter of its first
@@ -187,18 +189,28 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         const double reach = std::min(MaxReachHz, 6 + 5 * (now - c.lastSure));
         const int lo = std::max(1, binOf(predicted - reach)), hi = std::min(bins - 2, binOf(predicted + reach));
         const int centreDrift = driftIndex(c.driftHzPerSecond);
+        // Along its drift and the neighbouring ones (a drift that changes,
+        // the middle of a pass, is followed); another drift only where its
+        // sum is clearly higher, so that the noise does not wander it.
         int peak = -1, peakDrift = centreDrift;
-        // The neighbouring drifts too once it moves: a drift that changes
-        // (the middle of a pass) is followed.
-        const int spread = c.driftHzPerSecond == 0 ? 0 : 1;
-        for (int d = std::max(0, centreDrift - spread); d <= std::min(drifts - 1, centreDrift + spread); ++d)
-            for (int b = lo; b <= hi; ++b)
-                if (peak < 0 || smooth[size_t(d)][size_t(b)] > smooth[size_t(peakDrift)][size_t(peak)])
-                    peak = b, peakDrift = d;
-        // A peak at the edge of where it is looked for is the slope of
-        // something beyond (another carrier's keying sidebands): not it.
-        c.sure = !silent_ && peak > lo && peak < hi &&
-                 smooth[size_t(peakDrift)][size_t(peak)] >= KeepRatio * floorAt[size_t(peak)];
+        double peakValue = 0;
+        for (int d = std::max(0, centreDrift - 1); d <= std::min(drifts - 1, centreDrift + 1); ++d) {
+            const double weight = d == centreDrift ? 1.0 : 1 / OtherDriftMargin;
+            for (int b = lo; b <= hi; ++b) {
+                if (peak < 0 || smooth[size_t(d)][size_t(b)] * weight > peakValue) {
+                    peak = b;
+                    peakDrift = d;
+                    peakValue = smooth[size_t(d)][size_t(b)] * weight;
+                }
+            }
+        }
+        // A peak at the edge of where it is looked for, on a slope rising
+        // beyond, is the side of something else (another carrier's keying
+        // sidebands): not it.
+        const std::vector<double> &along = smooth[size_t(peakDrift)];
+        const bool slope = peak >= 0 && ((peak == lo && along[size_t(peak - 1)] > along[size_t(peak)]) ||
+                                         (peak == hi && along[size_t(peak + 1)] > along[size_t(peak)]));
+        c.sure = !silent_ && peak >= 0 && !slope && along[size_t(peak)] >= KeepRatio * floorAt[size_t(peak)];
         if (!c.sure) {
             c.hz = std::clamp(predicted, ToneLowHz, ToneHighHz);
             continue;
@@ -298,7 +310,17 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         bool taken = false;
         for (const Carrier &c : carriers_) {
             const double apartHz = std::abs(c.hz - hz);
-            if (apartHz < 2 * MergeHz)
+            // Where it has been and will be over the spectra summed: a tone
+            // moving fast leaves its trail in the sums along slow drifts.
+            const double ahead = c.hz + c.driftHzPerSecond * (n * hopSeconds / 2 + hopSeconds);
+            double lowest = std::min(c.hz, ahead), highest = std::max(c.hz, ahead);
+            for (const auto &[t, f] : c.recent) {
+                if (t >= now - n * hopSeconds) {
+                    lowest = std::min(lowest, f);
+                    highest = std::max(highest, f);
+                }
+            }
+            if (hz > lowest - 2 * MergeHz && hz < highest + 2 * MergeHz)
                 taken = true;
             else if (apartHz < 150) {
                 // Its strongest where it has been over the spectra summed.

@@ -40,6 +40,7 @@ constexpr double PhaseReachSeconds = 0.3;
 constexpr int ManyUnsure = 3;
 constexpr double SlipConfidence = 0.99999;
 constexpr int TooManyUnsure = 8;
+constexpr int UnsureRun = 3;
 // How far the name's template may fall behind the free segmentation, in
 // the evidence of a dot, where the letters do not spell the name.
 constexpr double NameDeficitDots = 5;
@@ -176,7 +177,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     std::vector<double> down(static_cast<size_t>(n), 0.25); // weights of the phase reference
     for (const Mark &m : best.segmentation.marks)
         std::fill(down.begin() + m.start, down.begin() + m.end, 1.0);
-    const int reach = std::max(2, int(std::lround(PhaseReachSeconds * rate / best.tick)));
+    const double phaseReach = settings.phaseReachSeconds > 0 ? settings.phaseReachSeconds : PhaseReachSeconds;
+    const int reach = std::max(2, int(std::lround(phaseReach * rate / best.tick)));
     project(ticks, reach, &down);
     // The noise from the ticks well inside the gaps, whose whole sum is
     // noise whatever the phase: the quadrature part holds some signal where
@@ -425,6 +427,17 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     if (found.ok && (fading || dotEvidence >= LostSlotDotEvidence) &&
         found.lost.front() + found.lost.back() > 0.5)
         return copy;
+    // So is one with a run of unsure symbols: nothing read for seconds
+    // leaves it open how many symbols were keyed there, and the symbols on
+    // one side of the run may stand a slot off.
+    if (found.ok) {
+        int run = 0;
+        for (int k = 0; k < SymbolSlots; ++k) {
+            run = found.symbols[k] == '#' ? run + 1 : 0;
+            if (run >= UnsureRun)
+                return copy;
+        }
+    }
     // So is one with this many unsure symbols or more: the slots of such a line
     // have most likely slipped, and the symbols left would be misplaced.
     if (!found.ok || found.unsure > SymbolSlots / 2 || (fading && found.unsure >= TooManyUnsure))

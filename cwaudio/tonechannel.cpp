@@ -26,6 +26,9 @@ constexpr double AfterMarginSeconds = 0.1; // kept before words after a frame co
 constexpr double SteadySeconds = 5;
 constexpr double FastSeconds = 2;
 constexpr double FastHzPerSecond = 12;
+// The carrier's phase of a line whose tone moves that fast is taken from
+// this either side: the fit misses the curve by a hertz or so.
+constexpr double FastPhaseReachSeconds = 0.1;
 constexpr double SteadyOutlierHz = 4;
 // Another keyed carrier nearer than this narrows the baseband.
 constexpr double NarrowBelowHz = 200;
@@ -239,7 +242,8 @@ void ToneChannel::basebandSample(std::complex<float> z, double hz) {
 // sample's tone is a line (a parabola where the tone moves fast) fitted to
 // the tracker's estimates around it, those far off the fit around them
 // (noise peaks) left out.
-std::vector<std::complex<float>> ToneChannel::steadied() const {
+std::vector<std::complex<float>> ToneChannel::steadied(double *fastest) const {
+    *fastest = 0;
     std::vector<std::complex<float>> z(line_.size());
     for (size_t i = 0; i < line_.size(); ++i)
         z[i] = line_[i].z;
@@ -318,11 +322,18 @@ std::vector<std::complex<float>> ToneChannel::steadied() const {
             f = fit(t, FastSeconds, keep, true, &slope);
         if (f > 0)
             knots.push_back({t, f});
+        *fastest = std::max(*fastest, std::abs(slope));
         if (t >= last)
             break;
     }
     if (knots.empty())
         return z;
+    if (qEnvironmentVariableIsSet("KADRIN_KNOTS")) {
+        for (size_t k = 0; k < count; ++k)
+            qDebug("est %.2f %.2f %d", lineTones_[k].first, lineTones_[k].second, int(keep[k]));
+        for (auto [t, f] : knots)
+            qDebug("knot %.2f %.2f", t, f);
+    }
     double phase = 0;
     size_t k = 0;
     const double rate = setup_.basebandRate();
@@ -347,11 +358,14 @@ void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
     std::vector<Sample> rest(line_.begin() + keep, line_.end());
     line_.resize(size_t(keep));
     double offset = basebandSeconds(double(lineFirst_)); // of z's first sample
-    std::vector<std::complex<float>> z = steadied();
+    double fastest = 0;
+    std::vector<std::complex<float>> z = steadied(&fastest);
     const double rate = setup_.basebandRate();
     // Another keyed carrier near: the baseband narrowed to what this one's
     // keying needs, so that the other's elements make none here.
     LineCopierSettings settings = setup_.lineSettings;
+    if (fastest > FastHzPerSecond)
+        settings.phaseReachSeconds = FastPhaseReachSeconds;
     if (lineNearest_ < NarrowBelowHz) {
         const double pass = std::clamp(0.35 * lineNearest_, 20.0, 60.0);
         const double stop = std::clamp(0.7 * lineNearest_, pass + 15, 150.0);

@@ -70,7 +70,9 @@ private:
     };
     void mixTo(qint64 end, bool all);
     void basebandSample(std::complex<float> z, double hz);
-    std::vector<std::complex<float>> steadied() const;
+    // The line mixed again with a steady fit of its tone; *fastest: the
+    // fastest the fit moves, Hz/s.
+    std::vector<std::complex<float>> steadied(double *fastest) const;
     void endLine(qint64 lastSample, bool audioEnds = false);
     void handOut(CopiedLine out, const LineCopy &copy);
     double basebandSeconds(double index) const; // the centre of a baseband sample

@@ -26,6 +26,10 @@ struct LineCopierSettings {
     // The baseband was low-passed to this many hertz either side of the
     // carrier before copying (another station near); 0: it was not.
     double bandHz = 0;
+    // How far either side the carrier's phase is taken from once the key's
+    // timing is known, seconds; 0: the copier's own choice. A tone whose
+    // pitch the mixer followed only roughly (one moving fast) needs less.
+    double phaseReachSeconds = 0;
 };
 
 // Copies one transmission from its complex baseband: the tone mixed to 0 Hz

@@ -26,6 +26,13 @@ constexpr double SilenceVariance = 1e-11;
 constexpr double SteadySeconds = 3;
 constexpr double SteadyShare = 0.35;
 constexpr double LocalFloorHz = 100;
+// How far a carrier's keying sidebands are looked for.
+constexpr double SidebandReachHz = 400;
+// A weaker peak whose power rises and falls with a stronger carrier's this
+// closely (correlation over the spectra summed) is its keying.
+constexpr double KeyedAlike = 0.7;
+// The weakest carrier taken beside the strongest peak: 35 dB under it.
+constexpr double DynamicRange = 3e-4;
 // How much higher the sum along a neighbouring drift must be to be taken.
 constexpr double OtherDriftMargin = 1.1;
 
@@ -123,8 +130,11 @@ void CarrierFinder::add(const float *samples, qint64 at) {
     for (float &p : power)
         p = silent_ || level <= 0 ? 0.0f : p / level;
     spectra_.push_back(std::move(power));
-    if (int(spectra_.size()) > SpectraSummed)
+    silence_.push_back(silent_);
+    if (int(spectra_.size()) > SpectraSummed) {
         spectra_.pop_front();
+        silence_.pop_front();
+    }
     const int n = int(spectra_.size());
     centre_ = at - qint64(n - 1) * hop_ / 2 + fftSize_ / 2;
     const double now = double(centre_) / rate_;
@@ -268,7 +278,10 @@ void CarrierFinder::add(const float *samples, qint64 at) {
             carriers_.erase(carriers_.begin() + qsizetype(i--));
         }
     }
-    if (silent_ || n < SpectraSummed)
+    // New carriers only from sums of audio alone: where digital silence
+    // is summed with the noise after it, fewer spectra hold noise and its
+    // peaks stand out further.
+    if (n < SpectraSummed || std::find(silence_.begin(), silence_.end(), true) != silence_.end())
         return;
 
     // New carriers: peaks standing clear of the floor, strongest first, not
@@ -303,8 +316,12 @@ void CarrierFinder::add(const float *samples, qint64 at) {
             v.push_back(s[size_t(std::clamp(b, 0, bins - 1))]);
         return v;
     };
+    // The strongest peak of all: what lies further under it than a receiver
+    // holds between a signal and its noise is the audio's own distortion
+    // (a recording made without noise, its quantisation's spurs).
+    const double strongest = peaks.empty() ? 0.0 : best[size_t(peaks.front())];
     for (int b : peaks) {
-        if (int(carriers_.size()) >= MaxCarriers)
+        if (int(carriers_.size()) >= MaxCarriers || best[size_t(b)] < strongest * DynamicRange)
             break;
         const double hz = refine(sums[size_t(bestDrift[size_t(b)])], b);
         bool taken = false;
@@ -322,7 +339,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
             }
             if (hz > lowest - 2 * MergeHz && hz < highest + 2 * MergeHz)
                 taken = true;
-            else if (apartHz < 150) {
+            else if (apartHz < SidebandReachHz) {
                 // Its strongest where it has been over the spectra summed.
                 const double span = 10 + std::abs(c.driftHzPerSecond) * n * hopSeconds;
                 int cb = std::clamp(binOf(c.hz), 0, bins - 1);
@@ -331,11 +348,18 @@ void CarrierFinder::add(const float *samples, qint64 at) {
                         cb = o;
                 const double strong = best[size_t(cb)];
                 taken = taken || best[size_t(b)] < sidebandShare(apartHz) * strong ||
-                        (best[size_t(b)] < strong && correlation(levelsAt(b), levelsAt(cb)) > 0.8);
+                        (best[size_t(b)] < strong && correlation(levelsAt(b), levelsAt(cb)) > KeyedAlike);
             }
         }
         if (taken)
             continue;
+        if (qEnvironmentVariableIsSet("KADRIN_ACQ")) {
+            for (const Carrier &o : carriers_) {
+                const int cb = std::clamp(binOf(o.hz), 0, bins - 1);
+                qDebug("  vs %.1f: share %.4f corr %.2f", o.hz, best[size_t(b)] / best[size_t(cb)], correlation(levelsAt(b), levelsAt(cb)));
+            }
+            qDebug("new carrier %d at %.1f Hz, %.1f s, ratio %.1f of strongest %.2g", nextId_, hz, now, best[size_t(b)] / floorAt[size_t(b)], best[size_t(b)] / strongest);
+        }
         Carrier c;
         c.id = nextId_++;
         c.hz = hz;

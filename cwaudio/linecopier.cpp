@@ -27,6 +27,7 @@ constexpr double AmplitudeSpanSeconds = 0.25;
 // The amplitude's spread through a transmission, over its mean, above
 // which the amplitude is followed.
 constexpr double FadingVariation = 0.15;
+constexpr double StrongSnrDb = 20, StrongFadingVariation = 0.35;
 // The phase reference: the ticks either side it is averaged over. The first
 // pass knows neither the key's timing nor the residual pitch, so it keeps
 // the reference short; once the marks are known and the reference is taken
@@ -47,7 +48,7 @@ constexpr double NameDeficitDots = 5;
 // The evidence of a dot (nats) from which the letters read freely are
 // trusted to count the symbols (about -4 dB), and the evidence, in dots,
 // of a letter that makes a 21st symbol at any strength (a dash's worth).
-constexpr double ClearDotEvidence = 60;
+constexpr double ClearDotEvidence = 25;
 constexpr double ExtraLetterDots = 3;
 constexpr double LostSlotDotEvidence = 15;
 // The spread of the dashes the lattice's rounding alone gives, and what
@@ -226,7 +227,10 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         }
         const double mean = sum / std::max(1, to - from);
         const double variance = std::max(0.0, squares / std::max(1, to - from) - mean * mean);
-        fading = mean > 0 && std::sqrt(variance) > FadingVariation * mean;
+        // In a strong signal the ticks a key edge falls in spread it too
+        // (about a quarter of its mean without any noise).
+        const double variation = snrDb > StrongSnrDb ? StrongFadingVariation : FadingVariation;
+        fading = mean > 0 && std::sqrt(variance) > variation * mean;
     }
     likelihoods(ticks, fading ? &local : nullptr,
                 std::max(2, int(std::lround(0.08 * rate / best.tick))));

@@ -18,6 +18,9 @@ constexpr double LongestLineSeconds = 360;
 // baseband samples (key-down takes under half of them) at most as strong.
 constexpr double NoiseSeconds = 6;
 constexpr double NoiseQuantile = 0.25;
+// A baseband sample this weak is digital silence (the audio scaled to a
+// noise of 1 gives samples of about 1).
+constexpr double SilentPower = 1e-12;
 constexpr double AfterMarginSeconds = 0.1; // kept before words after a frame copied again
 // The tone a line is mixed again with: fits to the tracker's estimates
 // within SteadySeconds either side, or FastSeconds where the tone moves
@@ -180,7 +183,9 @@ void ToneChannel::basebandSample(std::complex<float> z, double hz) {
     // The noise of one baseband sample: its own, from the quietest of the
     // last seconds' samples (the noise beside this carrier: a receiver's
     // passband, a codec or an AGC colour it), the whole band's until then.
-    samplePowers_.push_back(std::norm(z));
+    // Digital silence is no noise.
+    if (std::norm(z) > SilentPower)
+        samplePowers_.push_back(std::norm(z));
     if (samplePowers_.size() > size_t(NoiseSeconds * rate))
         samplePowers_.pop_front();
     if (index % windowSamples == 0 && samplePowers_.size() >= size_t(NoiseSeconds * rate) / 2) {
@@ -360,6 +365,15 @@ void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
     double offset = basebandSeconds(double(lineFirst_)); // of z's first sample
     double fastest = 0;
     std::vector<std::complex<float>> z = steadied(&fastest);
+    // Digital silence at either end is left out: ticks of no noise at all
+    // would make every other tick's noise seem a signal.
+    size_t head = 0, tail = z.size();
+    while (head < tail && std::norm(z[head]) <= SilentPower)
+        ++head;
+    while (tail > head && std::norm(z[tail - 1]) <= SilentPower)
+        --tail;
+    offset += double(head) / setup_.basebandRate();
+    z = std::vector<std::complex<float>>(z.begin() + qsizetype(head), z.begin() + qsizetype(tail));
     const double rate = setup_.basebandRate();
     // Another keyed carrier near: the baseband narrowed to what this one's
     // keying needs, so that the other's elements make none here.

@@ -320,10 +320,13 @@ const Condition conditions[] = {
          s.carrierOffsetHz = 30;
      },
      0.95, false, Layout::Frames, true},
-    {"drift 20 Hz/s over the recording",
-     [](cwgen::Settings &s) { s.passDriftHzPerSecond = 20; }, 0.90},
-    {"drift 50 Hz/s over the recording",
-     [](cwgen::Settings &s) { s.passDriftHzPerSecond = 50; }, 0.90},
+    // A steady drift through each frame from 800 Hz: over the whole
+    // recording the tone would turn back at the band's edges, in the middle
+    // of a frame, as no pass makes it.
+    {"drift 20 Hz/s through each frame",
+     [](cwgen::Settings &s) { s.driftHzPerSecond = 20; }, 0.90},
+    {"drift -50 Hz/s through each frame",
+     [](cwgen::Settings &s) { s.driftHzPerSecond = -50; }, 0.90},
     {"Doppler S-curve +-300 Hz over each frame",
      [](cwgen::Settings &s) {
          s.dopplerHz = 300;

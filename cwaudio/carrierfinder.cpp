@@ -33,6 +33,10 @@ constexpr double SidebandReachHz = 400;
 constexpr double KeyedAlike = 0.7;
 // The weakest carrier taken beside the strongest peak: 35 dB under it.
 constexpr double DynamicRange = 3e-4;
+// A carrier followed fewer spectra than this (two seconds) is young.
+constexpr int YoungHops = 16;
+constexpr double YoungReachHz = 15;
+constexpr double YoungClearHz = MaxDriftHzPerSecond;
 // How much higher the sum along a neighbouring drift must be to be taken.
 constexpr double OtherDriftMargin = 1.1;
 
@@ -196,16 +200,33 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         // that turns up further off is a carrier of its own).
         const double predicted =
             c.hz + (now - c.lastSure < HoldSeconds ? c.driftHzPerSecond * hopSeconds : 0);
-        const double reach = std::min(MaxReachHz, 6 + 5 * (now - c.lastSure));
-        const int lo = std::max(1, binOf(predicted - reach)), hi = std::min(bins - 2, binOf(predicted + reach));
+        // A carrier just found is looked for along every drift (its own is
+        // not known yet), but for one near another carrier: along fast
+        // drifts the sums carry the other's power over to it.
+        bool young = c.sureCount < YoungHops;
+        for (const Carrier &o : carriers_)
+            young = young && (o.id == c.id || std::abs(o.hz - c.hz) > YoungClearHz);
+        const double reach = std::min(MaxReachHz, (young ? YoungReachHz : 6) + 5 * (now - c.lastSure));
+        // Never past the middle towards another carrier.
+        double below = predicted - reach, above = predicted + reach;
+        for (const Carrier &o : carriers_) {
+            if (o.id == c.id)
+                continue;
+            if (o.hz < c.hz)
+                below = std::max(below, (o.hz + c.hz) / 2);
+            else
+                above = std::min(above, (o.hz + c.hz) / 2);
+        }
+        const int lo = std::max(1, binOf(below)), hi = std::min(bins - 2, binOf(above));
         const int centreDrift = driftIndex(c.driftHzPerSecond);
         // Along its drift and the neighbouring ones (a drift that changes,
         // the middle of a pass, is followed); another drift only where its
         // sum is clearly higher, so that the noise does not wander it.
         int peak = -1, peakDrift = centreDrift;
         double peakValue = 0;
-        for (int d = std::max(0, centreDrift - 1); d <= std::min(drifts - 1, centreDrift + 1); ++d) {
-            const double weight = d == centreDrift ? 1.0 : 1 / OtherDriftMargin;
+        const int spread = young ? drifts : 1;
+        for (int d = std::max(0, centreDrift - spread); d <= std::min(drifts - 1, centreDrift + spread); ++d) {
+            const double weight = d == centreDrift || young ? 1.0 : 1 / OtherDriftMargin;
             for (int b = lo; b <= hi; ++b) {
                 if (peak < 0 || smooth[size_t(d)][size_t(b)] * weight > peakValue) {
                     peak = b;
@@ -234,7 +255,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         // The drift: a straight line through the recent estimates once they
         // span a second, before that the track the spectra summed best along.
         c.driftHzPerSecond = (peakDrift - drifts / 2) * DriftStep;
-        if (c.recent.size() >= 8 && c.recent.back().first - c.recent.front().first >= 1) {
+        if (!young && c.recent.size() >= 5 && c.recent.back().first - c.recent.front().first >= 0.5) {
             double mt = 0, mf = 0;
             for (const auto &[t, f] : c.recent)
                 mt += t, mf += f;
@@ -337,7 +358,9 @@ void CarrierFinder::add(const float *samples, qint64 at) {
                     highest = std::max(highest, f);
                 }
             }
-            if (hz > lowest - 2 * MergeHz && hz < highest + 2 * MergeHz)
+            // One just found may be moving fast before its drift is known.
+            const double margin = c.sureCount < YoungHops ? MaxDriftHzPerSecond * n * hopSeconds / 2 : 0;
+            if (hz > lowest - 2 * MergeHz - margin && hz < highest + 2 * MergeHz + margin)
                 taken = true;
             else if (apartHz < SidebandReachHz) {
                 // Its strongest where it has been over the spectra summed.

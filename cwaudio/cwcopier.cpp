@@ -30,7 +30,8 @@ namespace {
 
 constexpr double WorkingRateMin = 8000;
 constexpr double BasebandRate = 400;
-constexpr double PreRollSeconds = 3.0; // audio kept before a carrier is found
+constexpr double PreRollSeconds = 4.0; // audio kept before a carrier is found
+constexpr int ChannelHops = 8;         // spectra a carrier is heard in before it is copied
 // The mixer's low-pass: flat to 100 Hz, 60 dB down from 300 Hz (the
 // baseband's Nyquist frequency is 200 Hz; what lies beyond folds to more
 // than 100 Hz off the carrier).
@@ -240,8 +241,15 @@ void CwCopier::State::analyse() {
                     others.push_back(hz);
             auto it = channels.find(c.id);
             if (it == channels.end()) {
+                // A channel once the carrier was heard for a second (a peak
+                // of the noise seldom is), its drift known: the audio before
+                // is mixed along the drift back from here.
+                if (c.sureCount < ChannelHops && !c.steady)
+                    continue;
                 const qint64 from = std::max(work.base, centre - qint64(PreRollSeconds * rate));
-                auto channel = std::make_unique<ToneChannel>(setup, work, c.id, from, c.hz);
+                const double fromHz = c.hz - c.driftHzPerSecond * double(centre - from) / rate;
+                auto channel = std::make_unique<ToneChannel>(setup, work, c.id, from,
+                                                             std::clamp(fromHz, 100.0, rate / 2));
                 const int id = c.id;
                 channel->setLineHandler([this, id](const ChannelLine &line) { channelLine(id, line); });
                 it = channels.emplace(c.id, std::move(channel)).first;

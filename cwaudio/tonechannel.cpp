@@ -237,7 +237,7 @@ void ToneChannel::basebandSample(std::complex<float> z, double hz) {
         preRoll_.clear();
         lineNearest_ = nearest_;
         lineTones_.clear();
-        lineTones_.push_back({double(mixAt_) / setup_.rate - setup_.delaySeconds, toneHz_});
+        lineTones_.push_back({basebandSeconds(double(index)), hz});
     }
 }
 
@@ -402,9 +402,11 @@ void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
             CopiedLine front = out;
             front.text = copy.before;
             handOut(front, copy);
-            // The frame's own line starts at its own first element.
-            out.start = offset + std::max(0.0, copy.beaconElement);
         }
+        // A frame's line starts at its own first element, whatever came
+        // before it (a letter of another station's leaking in is no line).
+        if (copy.beacon && copy.beaconElement >= 0)
+            out.start = offset + copy.beaconElement;
         out.text = copy.text;
         out.beacon = copy.beacon;
         out.unsure = copy.unsure;

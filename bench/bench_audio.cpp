@@ -325,8 +325,8 @@ const Condition conditions[] = {
     // of a frame, as no pass makes it.
     {"drift 20 Hz/s through each frame",
      [](cwgen::Settings &s) { s.driftHzPerSecond = 20; }, 0.90},
-    {"drift -50 Hz/s through each frame",
-     [](cwgen::Settings &s) { s.driftHzPerSecond = -50; }, 0.90},
+    {"drift 50 Hz/s through each frame",
+     [](cwgen::Settings &s) { s.driftHzPerSecond = 50; }, 0.90},
     {"Doppler S-curve +-300 Hz over each frame",
      [](cwgen::Settings &s) {
          s.dopplerHz = 300;

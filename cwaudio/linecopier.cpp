@@ -24,6 +24,10 @@ namespace {
 
 // The amplitude through fading: the ticks either side it is taken from.
 constexpr double AmplitudeSpanSeconds = 0.25;
+// The span it is followed over through a spin's short nulls, and how much
+// more it must vary over that span than over the long one to be used.
+constexpr double NullSpanSeconds = 0.1;
+constexpr double QuickFading = 1.3;
 // The amplitude's spread through a transmission, over its mean, above
 // which the amplitude is followed.
 constexpr double FadingVariation = 0.15;
@@ -55,6 +59,9 @@ constexpr double LostSlotDotEvidence = 15;
 // the noise adds to the measured spread, over the evidence of a dot.
 constexpr double LatticeSpread = 0.04;
 constexpr double SpreadNoise = 0.03;
+// The widest spread of machine keying (the symbols' timing takes hand
+// keying beyond it).
+constexpr double MachineSpread = 0.08;
 
 struct Pass {
     Ticks ticks;
@@ -206,7 +213,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // the estimate follow a fade down (a tick at half the assumed amplitude
     // still counts half as key down), where one from the decided key-down
     // stretches keeps the amplitude before the fade and loses its marks.
-    const std::vector<double> local = trackAmplitude(
+    std::vector<double> local = trackAmplitude(
         ticks, std::max(3, int(std::lround(AmplitudeSpanSeconds * rate / best.tick))));
     // Below 0 dB the local estimate is too noisy to help (and fading is not
     // what limits copy there); above, it is used where it varies through
@@ -220,17 +227,30 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     if (snrDb > 0 && !best.segmentation.marks.empty()) {
         const int from = best.segmentation.marks.front().start,
                   to = best.segmentation.marks.back().end;
-        double sum = 0, squares = 0;
-        for (int t = from; t < to; ++t) {
-            sum += local[size_t(t)];
-            squares += local[size_t(t)] * local[size_t(t)];
-        }
-        const double mean = sum / std::max(1, to - from);
-        const double variance = std::max(0.0, squares / std::max(1, to - from) - mean * mean);
+        // The amplitude's spread through the transmission over its mean.
+        auto variationOf = [from, to](const std::vector<double> &a) {
+            double sum = 0, squares = 0;
+            for (int t = from; t < to; ++t) {
+                sum += a[size_t(t)];
+                squares += a[size_t(t)] * a[size_t(t)];
+            }
+            const double mean = sum / std::max(1, to - from);
+            const double variance = std::max(0.0, squares / std::max(1, to - from) - mean * mean);
+            return mean > 0 ? std::sqrt(variance) / mean : 0.0;
+        };
         // In a strong signal the ticks a key edge falls in spread it too
         // (about a quarter of its mean without any noise).
         const double variation = snrDb > StrongSnrDb ? StrongFadingVariation : FadingVariation;
-        fading = mean > 0 && std::sqrt(variance) > variation * mean;
+        const double slow = variationOf(local);
+        fading = slow > variation;
+        // A tumbling satellite's nulls come and go within a few elements:
+        // followed over a short span, the amplitude varies clearly more.
+        if (fading) {
+            std::vector<double> quick = trackAmplitude(
+                ticks, std::max(3, int(std::lround(NullSpanSeconds * rate / best.tick))));
+            if (variationOf(quick) > QuickFading * slow)
+                local = std::move(quick);
+        }
     }
     likelihoods(ticks, fading ? &local : nullptr,
                 std::max(2, int(std::lround(0.08 * rate / best.tick))));
@@ -289,12 +309,20 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         dotEvidence = downTicks > 0 ? std::max(1e-9, dotEvidence / downTicks) * TicksPerDot : 1e-9;
         spread = std::sqrt(
             std::max(LatticeSpread * LatticeSpread, spread * spread - SpreadNoise / dotEvidence));
+        // Through fading the edges move with the amplitude, not the hand:
+        // the spread measured then is no sign of hand keying.
+        if (fading)
+            spread = std::min(spread, MachineSpread);
     }
     int nameTick = -1, nameEnd = -1, symbolTick = -1;
     if (nameAt >= 0) {
         nameTick = all[size_t(nameAt)].start;
         nameEnd = all[size_t(nameAt + nameLength - 1)].end;
         symbolTick = all[size_t(nameAt + nameLength)].start;
+    } else if (dotEvidence >= ClearDotEvidence) {
+        // Clear letters that do not spell the name: other text (another
+        // station's, read where the name's template could still be laid).
+        return copy;
     } else {
         // Too weak for the letters to spell it: where the name's template
         // fits the evidence nearly as well as the free segmentation does

@@ -376,13 +376,6 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         }
         if (taken)
             continue;
-        if (qEnvironmentVariableIsSet("KADRIN_ACQ")) {
-            for (const Carrier &o : carriers_) {
-                const int cb = std::clamp(binOf(o.hz), 0, bins - 1);
-                qDebug("  vs %.1f: share %.4f corr %.2f", o.hz, best[size_t(b)] / best[size_t(cb)], correlation(levelsAt(b), levelsAt(cb)));
-            }
-            qDebug("new carrier %d at %.1f Hz, %.1f s, ratio %.1f of strongest %.2g", nextId_, hz, now, best[size_t(b)] / floorAt[size_t(b)], best[size_t(b)] / strongest);
-        }
         Carrier c;
         c.id = nextId_++;
         c.hz = hz;

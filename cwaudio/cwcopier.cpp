@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <deque>
 #include <limits>
 #include <map>
 #include <memory>
@@ -94,6 +95,7 @@ struct CwCopier::State {
     // noise of 1 from spectrum to spectrum (a receiver's AGC undone).
     qint64 normalisedTo = 0; // clean samples before this are scaled
     double lastGain = 0;
+    std::deque<double> variances; // of the last spectra
 
     // Lines not yet handed on, in the order they started.
     std::vector<ChannelLine> pending;
@@ -108,7 +110,7 @@ struct CwCopier::State {
     void setUp(double sampleRate);
     void decimate(const float *in, qsizetype count);
     void analyse();
-    void cancel();
+    void cancel(qint64 end);
     void normalise(qint64 centre, double variance);
     void followCancellers();
     void channelLine(int channel, const ChannelLine &line);
@@ -161,12 +163,15 @@ void CwCopier::State::decimate(const float *in, qsizetype count) {
         next -= drop;
     }
     blanker->process(decimated.data(), decimated.size(), work.samples);
-    cancel();
 }
 
-void CwCopier::State::cancel() {
+// The audio up to `end` with the steady carriers taken out, as the finder
+// knows them from the spectra up to there (so that the copy does not
+// depend on how the audio was handed in).
+void CwCopier::State::cancel(qint64 end) {
     const double alpha = 1 / (CancelSeconds * rate);
-    for (size_t i = work.clean.size(); i < work.samples.size(); ++i) {
+    const size_t to = size_t(std::min(end, work.end()) - work.base);
+    for (size_t i = work.clean.size(); i < to; ++i) {
         double y = work.samples[i];
         for (Canceller &c : cancellers) {
             c.amplitude += alpha * (2.0 * double(work.samples[i]) * std::conj(c.rotor) - c.amplitude);
@@ -183,7 +188,20 @@ void CwCopier::State::cancel() {
 // going straight from the last spectrum's to this one's (digital silence
 // keeps the last).
 void CwCopier::State::normalise(qint64 centre, double variance) {
-    const double gain = variance > 0 ? 1 / std::sqrt(variance) : lastGain > 0 ? lastGain : 1.0;
+    // The median of the last three spectra's: one holding what is left of
+    // a crash does not move it, and the estimate's own scatter is less.
+    if (variance > 0) {
+        variances.push_back(variance);
+        if (variances.size() > 3)
+            variances.pop_front();
+    }
+    std::vector<double> sorted(variances.begin(), variances.end());
+    std::sort(sorted.begin(), sorted.end());
+    // A level falling by half or more at once (a receiver's AGC ducking
+    // after a crash) is followed at once.
+    const double median = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+    const double level = variance <= 0 ? 0 : variance < median / 2 ? variance : median;
+    const double gain = level > 0 ? 1 / std::sqrt(level) : lastGain > 0 ? lastGain : 1.0;
     if (lastGain == 0)
         lastGain = gain;
     const qint64 from = std::max(normalisedTo, work.base), to = std::min(centre, qint64(work.clean.size()) + work.base);
@@ -230,6 +248,7 @@ void CwCopier::State::analyse() {
             }
         }
         followCancellers();
+        cancel(fftAt + size);
         std::vector<double> keyed;
         for (const Carrier &c : finder->carriers())
             if (!c.steady && c.sure && c.sureCount >= HeardHops)
@@ -257,9 +276,6 @@ void CwCopier::State::analyse() {
             it->second->follow(centre, c.hz, c.sure, c.steady, finder->noiseVariance() > 0 ? 1.0 : 0.0,
                                others);
         }
-        if (qEnvironmentVariableIsSet("KADRIN_COPIER_TRACK"))
-            for (const Carrier &c : finder->carriers())
-                qDebug("%.2f carrier %d %.1f Hz drift %.1f sure %d steady %d", double(centre) / rate, c.id, c.hz, c.driftHzPerSecond, c.sure, c.steady);
         fftAt += finder->hop();
         // Every line that starts before anything still to come is handed on.
         double before = double(centre) / rate - PreRollSeconds - setup.delaySeconds;
@@ -280,8 +296,6 @@ void CwCopier::State::analyse() {
 void CwCopier::State::channelLine(int channel, const ChannelLine &line) {
     if (!line.line.beacon && line.line.snrDb < WeakestTextSnrDb && !nearName(line.line.text))
         return;
-    if (qEnvironmentVariableIsSet("KADRIN_COPIER_DEBUG"))
-        qDebug("channel %d tone %.1f snr %.1f start %.4f: %s", channel, line.line.toneHz, line.line.snrDb, line.line.start, qPrintable(line.line.text));
     // The same transmission found on a keying sideband: the stronger stays.
     auto same = [&](const CopiedLine &other) {
         return std::abs(other.start - line.line.start) < SameLineSeconds && other.text == line.line.text;
@@ -354,8 +368,8 @@ void CwCopier::feed(const float *samples, qsizetype count) {
 void CwCopier::finish() {
     State &s = *state_;
     s.blanker->flush(s.work.samples);
-    s.cancel();
     s.analyse();
+    s.cancel(s.work.end());
     s.normalise(s.work.end(), 0);
     for (auto &[id, channel] : s.channels)
         channel->finish();

@@ -333,12 +333,6 @@ std::vector<std::complex<float>> ToneChannel::steadied(double *fastest) const {
     }
     if (knots.empty())
         return z;
-    if (qEnvironmentVariableIsSet("KADRIN_KNOTS")) {
-        for (size_t k = 0; k < count; ++k)
-            qDebug("est %.2f %.2f %d", lineTones_[k].first, lineTones_[k].second, int(keep[k]));
-        for (auto [t, f] : knots)
-            qDebug("knot %.2f %.2f", t, f);
-    }
     double phase = 0;
     size_t k = 0;
     const double rate = setup_.basebandRate();
@@ -357,8 +351,6 @@ std::vector<std::complex<float>> ToneChannel::steadied(double *fastest) const {
 
 void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
     inLine_ = false;
-    if (qEnvironmentVariableIsSet("KADRIN_COPIER_DEBUG"))
-        qDebug("channel %d line %.2f to %.2f noise %g global %g", id_, basebandSeconds(double(lineFirst_)), basebandSeconds(double(lastSample)), sampleNoise_, noiseVariance_ * setup_.basebandFactor);
     const qint64 keep = std::clamp<qint64>(lastSample + 1 - lineFirst_, 0, qint64(line_.size()));
     std::vector<Sample> rest(line_.begin() + keep, line_.end());
     line_.resize(size_t(keep));

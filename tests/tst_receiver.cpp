@@ -1,0 +1,286 @@
+// The copier through what a receiver delivers, each condition a short
+// recording from the generator: another station beside the beacon, a
+// drifting tone, a tumbling satellite's nulls, static crashes, digital
+// silence, transmissions of more or fewer symbols than a frame. Then two of
+// its stages on their own: finding the carriers, blanking the crashes.
+
+#include "cwaudio/cwcopier.h"
+#include "cwgen/generator.h"
+#include "cwgen/morse.h"
+
+#include "blanker.h"
+#include "carrierfinder.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+struct Copy {
+    QStringList sent;            // the frames keyed
+    std::vector<CopiedLine> lines;
+    CopyFigures figures;
+    QStringList frames() const { // the beacon lines
+        QStringList out;
+        for (const CopiedLine &line : lines)
+            if (line.beacon)
+                out << line.text;
+        return out;
+    }
+};
+
+// `frames` random frames (and `texts` after them) through the settings.
+Copy copied(cwgen::Settings settings, int frames, const QStringList &texts = {}) {
+    Copy copy;
+    std::mt19937_64 random(settings.seed);
+    for (int i = 0; i < frames; ++i)
+        copy.sent << cwgen::randomFrame(random);
+    cwgen::Generator generator;
+    if (!generator.plan(settings, copy.sent + texts))
+        qFatal("%s", qPrintable(generator.error()));
+    const std::vector<float> samples = generator.samples();
+    CwCopier copier(settings.sampleRate);
+    copier.setLineHandler([&copy](const CopiedLine &line) { copy.lines.push_back(line); });
+    copier.feed(samples.data(), qsizetype(samples.size()));
+    copier.finish();
+    copy.figures = copier.figures();
+    return copy;
+}
+
+cwgen::Settings at(double snrDb, std::uint64_t seed) {
+    cwgen::Settings s;
+    s.snrDb = snrDb;
+    s.seed = seed;
+    s.gapSeconds = 2.5;
+    return s;
+}
+
+} // namespace
+
+class TestReceiver : public QObject {
+    Q_OBJECT
+private slots:
+    void besideAnother_data();
+    void besideAnother();
+    void drifting_data();
+    void drifting();
+    void nullIsUnsure();
+    void crashes_data();
+    void crashes();
+    void silenceAtBothEnds();
+    void notTwentySymbols_data();
+    void notTwentySymbols();
+    void carriersFound();
+    void crashBlanked();
+};
+
+// The beacon beside another station or a receiver's birdie is copied on a
+// channel of its own: the frames as sent at their tone, the other's text
+// in lines of its own at its tone, a steady carrier in none.
+void TestReceiver::besideAnother_data() {
+    QTest::addColumn<double>("offsetHz");
+    QTest::addColumn<double>("levelDb");
+    QTest::addColumn<bool>("keyed");
+    QTest::newRow("a station 6 dB stronger 80 Hz above") << 80.0 << 6.0 << true;
+    QTest::newRow("a station as strong 50 Hz below") << -50.0 << 0.0 << true;
+    QTest::newRow("a steady carrier as strong 30 Hz above") << 30.0 << 0.0 << false;
+}
+
+void TestReceiver::besideAnother() {
+    QFETCH(double, offsetHz);
+    QFETCH(double, levelDb);
+    QFETCH(bool, keyed);
+    cwgen::Settings s = at(-6, 3);
+    if (keyed) {
+        s.otherText = QStringLiteral("CQ CQ DE QX0ZZ QX0ZZ K");
+        s.otherWpm = 16;
+        s.otherOffsetHz = offsetHz;
+        s.otherDb = levelDb;
+    } else {
+        s.carrier = true;
+        s.carrierOffsetHz = offsetHz;
+        s.carrierDb = levelDb;
+    }
+    const Copy copy = copied(s, 2);
+    QCOMPARE(copy.frames(), QStringList(copy.sent));
+    int others = 0;
+    for (const CopiedLine &line : copy.lines) {
+        const double hz = line.beacon ? 800 : 800 + offsetHz;
+        QVERIFY2(std::abs(line.toneHz - hz) < 3, qPrintable(line.text));
+        others += !line.beacon;
+        QVERIFY2(line.beacon || line.text.startsWith(QLatin1String("CQ CQ DE QX0ZZ")),
+                 qPrintable(line.text));
+    }
+    QCOMPARE(others > 0, keyed);
+}
+
+// A tone drifting fast from the start of each frame, or sweeping as a pass
+// makes it, is followed: the frames as sent.
+void TestReceiver::drifting_data() {
+    QTest::addColumn<double>("snrDb");
+    QTest::addColumn<double>("driftHzPerSecond");
+    QTest::addColumn<double>("sweepHz");
+    QTest::newRow("50 Hz/s through each frame, -6 dB") << -6.0 << 50.0 << 0.0;
+    QTest::newRow("-30 Hz/s through each frame, +10 dB") << 10.0 << -30.0 << 0.0;
+    QTest::newRow("a pass's S-curve of +-300 Hz, +10 dB") << 10.0 << 0.0 << 300.0;
+}
+
+void TestReceiver::drifting() {
+    QFETCH(double, snrDb);
+    QFETCH(double, driftHzPerSecond);
+    QFETCH(double, sweepHz);
+    cwgen::Settings s = at(snrDb, 5);
+    s.toneHz = driftHzPerSecond < 0 ? 1500 : 800;
+    s.driftHzPerSecond = driftHzPerSecond;
+    s.dopplerHz = sweepHz;
+    s.dopplerPerTransmission = true;
+    const Copy copy = copied(s, 2);
+    QCOMPARE(copy.frames(), QStringList(copy.sent));
+}
+
+// Where a tumbling satellite's null takes a symbol it is written '#',
+// never another symbol (one null a second, 20 dB deep, +6 dB on average;
+// seed 3 puts nulls on symbols).
+void TestReceiver::nullIsUnsure() {
+    cwgen::Settings s = at(6, 3);
+    s.spinNullsPerSecond = 1;
+    s.spinDepthDb = 20;
+    const Copy copy = copied(s, 3);
+    int unsure = 0;
+    for (const QString &frame : copy.frames()) {
+        const auto sent = std::find_if(copy.sent.begin(), copy.sent.end(), [&](const QString &s) {
+            for (int k = 9; k < 29; ++k)
+                if (frame.at(k) != '#' && frame.at(k) != s.at(k))
+                    return false;
+            return true;
+        });
+        QVERIFY2(sent != copy.sent.end(), qPrintable(frame));
+        unsure += int(frame.count(QLatin1Char('#')));
+    }
+    QVERIFY(!copy.frames().isEmpty());
+    QVERIFY(unsure > 0);
+}
+
+// Static crashes are blanked: alone they make no line, with the beacon the
+// frames are copied as sent; so are they through a receiver's passband and
+// AGC (the noise pumping up between transmissions).
+void TestReceiver::crashes_data() {
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<double>("crashesPerSecond");
+    QTest::addColumn<bool>("agc");
+    QTest::newRow("crashes alone, a minute") << 0 << 1.0 << false;
+    QTest::newRow("crashes, -6 dB") << 2 << 1.0 << false;
+    QTest::newRow("passband and AGC, -6 dB") << 2 << 0.0 << true;
+}
+
+void TestReceiver::crashes() {
+    QFETCH(int, frames);
+    QFETCH(double, crashesPerSecond);
+    QFETCH(bool, agc);
+    cwgen::Settings s = at(-6, 4);
+    s.crashesPerSecond = crashesPerSecond;
+    s.crashDb = 30;
+    if (agc) {
+        s.passbandLowHz = 300;
+        s.passbandHighHz = 2700;
+        s.agcAttackSeconds = 0.01;
+    }
+    if (frames == 0)
+        s.gapSeconds = 60;
+    const Copy copy = copied(s, frames);
+    QCOMPARE(int(copy.lines.size()), frames);
+    QCOMPARE(copy.frames(), QStringList(copy.sent));
+}
+
+// Digital silence before and after the noise makes no line, and the
+// summary tells the beacon's tone, speed and drift.
+void TestReceiver::silenceAtBothEnds() {
+    cwgen::Settings s = at(-6, 6);
+    s.silenceSeconds = 3;
+    const Copy copy = copied(s, 2);
+    QCOMPARE(int(copy.lines.size()), 2);
+    QCOMPARE(copy.frames(), QStringList(copy.sent));
+    QVERIFY2(std::abs(copy.figures.toneHz - 800) < 1, qPrintable(QString::number(copy.figures.toneHz)));
+    QVERIFY2(std::abs(copy.figures.wpm - 20) < 1, qPrintable(QString::number(copy.figures.wpm)));
+    QVERIFY(std::abs(copy.figures.driftHzPerSecond) < 0.5);
+}
+
+// A transmission of 21 or 19 symbols after the name is copied as what it
+// is, never squeezed or stretched into a frame.
+void TestReceiver::notTwentySymbols_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("snrDb");
+    const QString symbols = QStringLiteral("2J6467YDPYZJ72P48QD7");
+    QTest::newRow("21 symbols, +10 dB") << "S KADRIN " + symbols + 'A' << 10.0;
+    QTest::newRow("19 symbols, +10 dB") << "S KADRIN " + symbols.chopped(1) << 10.0;
+    QTest::newRow("21 symbols, -6 dB") << "S KADRIN " + symbols + 'A' << -6.0;
+    QTest::newRow("19 symbols, -6 dB") << "S KADRIN " + symbols.chopped(1) << -6.0;
+}
+
+void TestReceiver::notTwentySymbols() {
+    QFETCH(QString, text);
+    QFETCH(double, snrDb);
+    const Copy copy = copied(at(snrDb, 3), 0, {text});
+    QCOMPARE(copy.frames(), QStringList());
+    QCOMPARE(int(copy.lines.size()), 1);
+    if (snrDb > 0)
+        QCOMPARE(copy.lines.front().text, text);
+}
+
+// Two stations and a tone drifting 30 Hz/s, in noise: the finder follows
+// each at its own frequency, the drifting one with its drift.
+void TestReceiver::carriersFound() {
+    const double rate = 8000;
+    std::mt19937_64 random(9);
+    std::normal_distribution<double> noise(0, 0.1);
+    std::vector<float> x(static_cast<size_t>(rate * 6));
+    double phase = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double t = double(i) / rate;
+        phase += 2 * M_PI * (1500 + 30 * t) / rate;
+        x[i] = float(noise(random) + 0.1 * std::sin(2 * M_PI * 700 * t) +
+                     0.1 * std::sin(2 * M_PI * 1000 * t) + 0.1 * std::sin(phase));
+    }
+    cwcopier::CarrierFinder finder(rate);
+    for (qint64 at = 0; at + finder.fftSize() <= qint64(x.size()); at += finder.hop())
+        finder.add(x.data() + at, at);
+    const double now = double(finder.centre()) / rate;
+    QCOMPARE(int(finder.carriers().size()), 3);
+    for (const cwcopier::Carrier &c : finder.carriers()) {
+        const double hz = c.hz > 1200 ? 1500 + 30 * now : c.hz > 850 ? 1000 : 700;
+        QVERIFY2(std::abs(c.hz - hz) < 1, qPrintable(QString::number(c.hz)));
+        QVERIFY2(std::abs(c.driftHzPerSecond - (hz > 1200 ? 30 : 0)) < 3,
+                 qPrintable(QString::number(c.driftHzPerSecond)));
+    }
+}
+
+// A burst of 4 ms, 30 dB over the noise, is made silence; a tone keyed on
+// in the noise is not, and every sample is handed on.
+void TestReceiver::crashBlanked() {
+    const double rate = 8000;
+    std::mt19937_64 random(3);
+    std::normal_distribution<double> noise(0, 0.01);
+    std::vector<float> x(static_cast<size_t>(rate));
+    for (size_t i = 0; i < x.size(); ++i) {
+        x[i] = float(noise(random));
+        if (i >= 2000 && i < 2032)
+            x[i] *= 31.6f; // the crash
+        if (i >= 5000)
+            x[i] += float(0.3 * std::sin(2 * M_PI * 800 * double(i) / rate)); // key down
+    }
+    cwcopier::Blanker blanker(rate);
+    std::vector<float> out;
+    blanker.process(x.data(), x.size() / 2, out);
+    blanker.process(x.data() + x.size() / 2, x.size() - x.size() / 2, out);
+    blanker.flush(out);
+    QCOMPARE(out.size(), x.size());
+    for (size_t i = 2000; i < 2032; ++i)
+        QCOMPARE(out[i], 0.0f);
+    for (size_t i = 4900; i < x.size(); ++i)
+        QCOMPARE(out[i], x[i]);
+}
+
+QTEST_GUILESS_MAIN(TestReceiver)
+#include "tst_receiver.moc"

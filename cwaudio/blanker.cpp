@@ -13,6 +13,7 @@ constexpr double BlockSeconds = 0.002;
 // share of them at most as strong as that level.
 constexpr size_t Reach = 25;
 constexpr double LevelShare = 0.75;
+constexpr int LevelEvery = 4;
 // A block this many times that level's power (10 dB) is a crash.
 constexpr double CrashRatio = 10;
 // Blocks blanked before and after a crash's own: its rise and its tail.
@@ -47,11 +48,16 @@ void Blanker::block(std::vector<float> &out) {
     // as strong as it, a crash's few are far stronger than the others.
     const size_t span = 2 * Reach + 1;
     if (powers_.size() == span) {
-        std::vector<double> sorted(powers_.begin(), powers_.end());
-        const auto at = sorted.begin() + std::ptrdiff_t(double(span - 1) * LevelShare);
-        std::nth_element(sorted.begin(), at, sorted.end());
+        // The level, taken again every few blocks (it changes slowly).
+        if (++sinceLevel_ >= LevelEvery) {
+            sorted_.assign(powers_.begin(), powers_.end());
+            const auto at = sorted_.begin() + std::ptrdiff_t(double(span - 1) * LevelShare);
+            std::nth_element(sorted_.begin(), at, sorted_.end());
+            level_ = *at;
+            sinceLevel_ = 0;
+        }
         const double middle = powers_[Reach];
-        crash_.push_back(*at > SilencePower && middle > CrashRatio * *at);
+        crash_.push_back(level_ > SilencePower && middle > CrashRatio * level_);
         powers_.pop_front();
     } else if (powers_.size() > Reach) {
         crash_.push_back(false); // the first blocks of the audio

@@ -30,6 +30,9 @@ private:
     std::deque<std::vector<float>> held_; // blocks not yet handed on
     std::deque<bool> crash_;
     std::deque<double> powers_;           // of the blocks around the one decided
+    std::vector<double> sorted_;
+    double level_ = 0;                    // the level they keep to
+    int sinceLevel_ = 1 << 30;
     int tail_ = 0; // blocks still to blank after a crash
     long long blanked_ = 0;
 };

@@ -134,43 +134,46 @@ void CarrierFinder::add(const float *samples, qint64 at) {
     for (float &p : power)
         p = silent_ || level <= 0 ? 0.0f : p / level;
     spectra_.push_back(std::move(power));
-    silence_.push_back(silent_);
-    if (int(spectra_.size()) > SpectraSummed) {
+    if (int(spectra_.size()) > SpectraSummed)
         spectra_.pop_front();
-        silence_.pop_front();
-    }
     const int n = int(spectra_.size());
     centre_ = at - qint64(n - 1) * hop_ / 2 + fftSize_ / 2;
     const double now = double(centre_) / rate_;
     const double binHz = rate_ / fftSize_;
     const double hopSeconds = hop_ / rate_;
 
-    // The spectra summed along each drift, smoothed over three bins.
+    // The spectra summed along each drift, smoothed over three bins: each
+    // drift's the first time it is asked for.
     const int drifts = 2 * int(MaxDriftHzPerSecond / DriftStep) + 1;
-    std::vector<std::vector<double>> sums(size_t(drifts), std::vector<double>(size_t(bins), 0));
-    std::vector<std::vector<double>> smooth = sums;
-    for (int d = 0; d < drifts; ++d) {
+    std::vector<std::vector<double>> sums(static_cast<size_t>(drifts)), smooth(static_cast<size_t>(drifts));
+    auto along = [&](int d) -> const std::vector<double> & {
+        if (!sums[size_t(d)].empty())
+            return smooth[size_t(d)];
         const double drift = (d - drifts / 2) * DriftStep;
         std::vector<double> &sum = sums[size_t(d)];
+        sum.assign(size_t(bins), 0);
         for (int k = 0; k < n; ++k) {
             const int shift = int(std::lround(drift * (k - (n - 1) / 2.0) * hopSeconds / binHz));
             const std::vector<float> &s = spectra_[size_t(k)];
             for (int b = std::max(0, -shift); b < std::min(bins, bins - shift); ++b)
                 sum[size_t(b)] += s[size_t(b + shift)];
         }
+        std::vector<double> &out = smooth[size_t(d)];
+        out.resize(size_t(bins));
         for (int b = 0; b < bins; ++b)
-            smooth[size_t(d)][size_t(b)] = (sum[size_t(std::max(0, b - 1))] + sum[size_t(b)] +
-                                            sum[size_t(std::min(bins - 1, b + 1))]) / 3;
-    }
+            out[size_t(b)] = (sum[size_t(std::max(0, b - 1))] + sum[size_t(b)] +
+                              sum[size_t(std::min(bins - 1, b + 1))]) / 3;
+        return out;
+    };
     // The floor around each bin: the median within LocalFloorHz, so that
     // noise coloured by a receiver's passband or a codec makes no carrier.
-    const std::vector<double> &middle = smooth[size_t(drifts / 2)];
+    const std::vector<double> &middle = along(drifts / 2);
     std::vector<double> floorAt(static_cast<size_t>(bins));
     {
         // Taken every `step` bins and drawn straight between: it varies
         // slowly across the band.
         const int reach = std::max(4, int(std::lround(LocalFloorHz / binHz)));
-        const int step = std::max(1, reach / 3);
+        const int step = std::max(1, reach);
         std::vector<double> window;
         auto at = [&](int b) {
             const int lo = std::max(0, std::min(b - reach, bins - 1 - 2 * reach));
@@ -227,21 +230,22 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         const int spread = young ? drifts : 1;
         for (int d = std::max(0, centreDrift - spread); d <= std::min(drifts - 1, centreDrift + spread); ++d) {
             const double weight = d == centreDrift || young ? 1.0 : 1 / OtherDriftMargin;
+            const std::vector<double> &sum = along(d);
             for (int b = lo; b <= hi; ++b) {
-                if (peak < 0 || smooth[size_t(d)][size_t(b)] * weight > peakValue) {
+                if (peak < 0 || sum[size_t(b)] * weight > peakValue) {
                     peak = b;
                     peakDrift = d;
-                    peakValue = smooth[size_t(d)][size_t(b)] * weight;
+                    peakValue = sum[size_t(b)] * weight;
                 }
             }
         }
         // A peak at the edge of where it is looked for, on a slope rising
         // beyond, is the side of something else (another carrier's keying
         // sidebands): not it.
-        const std::vector<double> &along = smooth[size_t(peakDrift)];
-        const bool slope = peak >= 0 && ((peak == lo && along[size_t(peak - 1)] > along[size_t(peak)]) ||
-                                         (peak == hi && along[size_t(peak + 1)] > along[size_t(peak)]));
-        c.sure = !silent_ && peak >= 0 && !slope && along[size_t(peak)] >= KeepRatio * floorAt[size_t(peak)];
+        const std::vector<double> &chosen = along(peakDrift);
+        const bool slope = peak >= 0 && ((peak == lo && chosen[size_t(peak - 1)] > chosen[size_t(peak)]) ||
+                                         (peak == hi && chosen[size_t(peak + 1)] > chosen[size_t(peak)]));
+        c.sure = !silent_ && peak >= 0 && !slope && chosen[size_t(peak)] >= KeepRatio * floorAt[size_t(peak)];
         if (!c.sure) {
             c.hz = std::clamp(predicted, ToneLowHz, ToneHighHz);
             continue;
@@ -299,10 +303,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
             carriers_.erase(carriers_.begin() + qsizetype(i--));
         }
     }
-    // New carriers only from sums of audio alone: where digital silence
-    // is summed with the noise after it, fewer spectra hold noise and its
-    // peaks stand out further.
-    if (n < SpectraSummed || std::find(silence_.begin(), silence_.end(), true) != silence_.end())
+    if (n < SpectraSummed)
         return;
 
     // New carriers: peaks standing clear of the floor, strongest first, not
@@ -314,10 +315,12 @@ void CarrierFinder::add(const float *samples, qint64 at) {
     // its own drift.
     std::vector<double> best(size_t(bins), 0);
     std::vector<int> bestDrift(size_t(bins), drifts / 2);
-    for (int d = drifts / 2 - 1; d <= drifts / 2 + 1; ++d)
+    for (int d = drifts / 2 - 1; d <= drifts / 2 + 1; ++d) {
+        const std::vector<double> &sum = along(d);
         for (int b = 0; b < bins; ++b)
-            if (smooth[size_t(d)][size_t(b)] > best[size_t(b)])
-                best[size_t(b)] = smooth[size_t(d)][size_t(b)], bestDrift[size_t(b)] = d;
+            if (sum[size_t(b)] > best[size_t(b)])
+                best[size_t(b)] = sum[size_t(b)], bestDrift[size_t(b)] = d;
+    }
     std::vector<int> peaks;
     const int apart = std::max(1, int(std::lround(MergeHz / binHz)));
     for (int b = 1; b < bins - 1; ++b) {
@@ -358,9 +361,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
                     highest = std::max(highest, f);
                 }
             }
-            // One just found may be moving fast before its drift is known.
-            const double margin = c.sureCount < YoungHops ? MaxDriftHzPerSecond * n * hopSeconds / 2 : 0;
-            if (hz > lowest - 2 * MergeHz - margin && hz < highest + 2 * MergeHz + margin)
+            if (hz > lowest - 2 * MergeHz && hz < highest + 2 * MergeHz)
                 taken = true;
             else if (apartHz < SidebandReachHz) {
                 // Its strongest where it has been over the spectra summed.

@@ -69,7 +69,6 @@ private:
     fftwf_complex *out_ = nullptr;
     fftwf_plan plan_ = nullptr;
     std::deque<std::vector<float>> spectra_;
-    std::deque<bool> silence_; // which of them were digital silence
     std::deque<double> floors_;
     double noiseVariance_ = 0;
     bool silent_ = true;

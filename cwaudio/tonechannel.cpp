@@ -18,6 +18,7 @@ constexpr double LongestLineSeconds = 360;
 // baseband samples (key-down takes under half of them) at most as strong.
 constexpr double NoiseSeconds = 6;
 constexpr double NoiseQuantile = 0.25;
+constexpr double NoiseEvery = 0.25; // seconds between its estimates
 // A baseband sample this weak is digital silence (the audio scaled to a
 // noise of 1 gives samples of about 1).
 constexpr double SilentPower = 1e-12;
@@ -188,7 +189,7 @@ void ToneChannel::basebandSample(std::complex<float> z, double hz) {
         samplePowers_.push_back(std::norm(z));
     if (samplePowers_.size() > size_t(NoiseSeconds * rate))
         samplePowers_.pop_front();
-    if (index % windowSamples == 0 && samplePowers_.size() >= size_t(NoiseSeconds * rate) / 2) {
+    if (index % qint64(NoiseEvery * rate) == 0 && samplePowers_.size() >= size_t(NoiseSeconds * rate) / 2) {
         std::vector<float> sorted(samplePowers_.begin(), samplePowers_.end());
         const auto at = sorted.begin() + qsizetype(double(sorted.size()) * NoiseQuantile);
         std::nth_element(sorted.begin(), at, sorted.end());

@@ -99,9 +99,7 @@ struct CwCopier::State {
 
     // Lines not yet handed on, in the order they started.
     std::vector<ChannelLine> pending;
-    std::vector<std::pair<int, CopiedLine>> released; // the last few handed on, by channel
-    int pendingChannel = 0;
-    std::vector<int> pendingChannels;
+    std::vector<ChannelLine> released; // the last few handed on
 
     CopyFigures figures;
     bool beaconSeen = false;
@@ -113,7 +111,7 @@ struct CwCopier::State {
     void cancel(qint64 end);
     void normalise(qint64 centre, double variance);
     void followCancellers();
-    void channelLine(int channel, const ChannelLine &line);
+    void channelLine(const ChannelLine &line);
     void release(double before);
 };
 
@@ -269,8 +267,7 @@ void CwCopier::State::analyse() {
                 const double fromHz = c.hz - c.driftHzPerSecond * double(centre - from) / rate;
                 auto channel = std::make_unique<ToneChannel>(setup, work, c.id, from,
                                                              std::clamp(fromHz, 100.0, rate / 2));
-                const int id = c.id;
-                channel->setLineHandler([this, id](const ChannelLine &line) { channelLine(id, line); });
+                channel->setLineHandler([this](const ChannelLine &line) { channelLine(line); });
                 it = channels.emplace(c.id, std::move(channel)).first;
             }
             it->second->follow(centre, c.hz, c.sure, c.steady, finder->noiseVariance() > 0 ? 1.0 : 0.0,
@@ -293,28 +290,24 @@ void CwCopier::State::analyse() {
     }
 }
 
-void CwCopier::State::channelLine(int channel, const ChannelLine &line) {
+void CwCopier::State::channelLine(const ChannelLine &line) {
     if (!line.line.beacon && line.line.snrDb < WeakestTextSnrDb && !nearName(line.line.text))
         return;
     // The same transmission found on a keying sideband: the stronger stays.
-    auto same = [&](const CopiedLine &other) {
-        return std::abs(other.start - line.line.start) < SameLineSeconds && other.text == line.line.text;
+    auto same = [&line](const ChannelLine &other) {
+        return other.channel != line.channel && other.line.text == line.line.text &&
+               std::abs(other.line.start - line.line.start) < SameLineSeconds;
     };
-    for (const auto &[id, other] : released)
-        if (id != channel && same(other))
+    if (std::any_of(released.begin(), released.end(), same))
+        return;
+    const auto twin = std::find_if(pending.begin(), pending.end(), same);
+    if (twin != pending.end()) {
+        if (twin->line.snrDb >= line.line.snrDb)
             return;
-    for (size_t i = 0; i < pending.size(); ++i) {
-        if (pendingChannels[i] != channel && same(pending[i].line)) {
-            if (pending[i].line.snrDb >= line.line.snrDb)
-                return;
-            pending.erase(pending.begin() + qsizetype(i));
-            pendingChannels.erase(pendingChannels.begin() + qsizetype(i));
-            break;
-        }
+        pending.erase(twin);
     }
     auto at = std::upper_bound(pending.begin(), pending.end(), line.line.start,
                                [](double start, const ChannelLine &l) { return start < l.line.start; });
-    pendingChannels.insert(pendingChannels.begin() + (at - pending.begin()), channel);
     pending.insert(at, line);
 }
 
@@ -324,12 +317,11 @@ void CwCopier::State::release(double before) {
         ++count;
     for (size_t i = 0; i < count; ++i) {
         const ChannelLine &l = pending[i];
-        const int channel = pendingChannels[i];
         ++figures.lines;
         if (l.line.beacon) {
             ++figures.frames;
             beaconSeen = true;
-            lastBeaconChannel = channel;
+            lastBeaconChannel = l.channel;
         }
         // The summary tells the beacon's carrier once a frame was copied,
         // before that the last line's.
@@ -339,14 +331,13 @@ void CwCopier::State::release(double before) {
             figures.wpm = l.wpm;
             figures.snrDb = l.line.snrDb;
         }
-        released.push_back({channel, l.line});
+        released.push_back(l);
         if (released.size() > 16)
             released.erase(released.begin());
         if (onLine)
             onLine(l.line);
     }
     pending.erase(pending.begin(), pending.begin() + qsizetype(count));
-    pendingChannels.erase(pendingChannels.begin(), pendingChannels.begin() + qsizetype(count));
 }
 
 CwCopier::CwCopier(double sampleRate) : state_(std::make_unique<State>()) {

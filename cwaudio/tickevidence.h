@@ -11,7 +11,7 @@ namespace linecopier {
 
 using Complex = std::complex<double>;
 // The share of the assumed amplitude a slot's reading must also hold at.
-constexpr double WeakerSignal = 0.3;
+constexpr double WeakerSignal = 0.4;
 
 struct Ticks {
     std::vector<Complex> sum; // baseband summed over each tick

@@ -445,6 +445,7 @@ void ToneChannel::handOut(CopiedLine out, const LineCopy &copy) {
         out.toneHz = toneHz_;
     }
     line.line = out;
+    line.channel = id_;
     line.wpm = 1.2 / copy.dotSeconds;
     if (onLine_)
         onLine_(line);

@@ -38,6 +38,7 @@ struct ChannelSetup {
 // A line copied, with what the copier's summary shows of it.
 struct ChannelLine {
     CopiedLine line;
+    int channel = 0; // the carrier's
     double wpm = 0;
     double driftHzPerSecond = 0;
 };

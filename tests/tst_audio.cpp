@@ -434,7 +434,7 @@ void TestAudio::spectrogramPeak() {
 
 // Through Rayleigh fading of about 3 s (+6 dB on average) the amplitude is
 // followed through the fades: two of these four frames are copied as sent
-// (a symbol is written only where it also reads at 0.3 of the amplitude
+// (a symbol is written only where it also reads at 0.4 of the amplitude
 // followed; the others hold a '#'), and no symbol is written as another.
 void TestAudio::fading() {
     cwgen::Settings settings = clean();

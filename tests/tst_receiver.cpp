@@ -31,8 +31,9 @@ struct Copy {
     }
 };
 
-// `frames` random frames (and `texts` after them) through the settings.
-Copy copied(cwgen::Settings settings, int frames, const QStringList &texts = {}) {
+// `frames` random frames (and `texts` after them) through the settings,
+// handed to the copier all at once or in blocks of `block` samples.
+Copy copied(cwgen::Settings settings, int frames, const QStringList &texts = {}, qsizetype block = 0) {
     Copy copy;
     std::mt19937_64 random(settings.seed);
     for (int i = 0; i < frames; ++i)
@@ -43,7 +44,9 @@ Copy copied(cwgen::Settings settings, int frames, const QStringList &texts = {})
     const std::vector<float> samples = generator.samples();
     CwCopier copier(settings.sampleRate);
     copier.setLineHandler([&copy](const CopiedLine &line) { copy.lines.push_back(line); });
-    copier.feed(samples.data(), qsizetype(samples.size()));
+    const qsizetype size = qsizetype(samples.size());
+    for (qsizetype at = 0; at < size; at += block > 0 ? block : size)
+        copier.feed(samples.data() + at, std::min(size - at, block > 0 ? block : size));
     copier.finish();
     copy.figures = copier.figures();
     return copy;
@@ -116,6 +119,9 @@ void TestReceiver::besideAnother() {
                  qPrintable(line.text));
     }
     QCOMPARE(others > 0, keyed);
+    // The same, handed in as a sound card does, a block at a time.
+    const Copy blocks = copied(s, 2, {}, 441);
+    QCOMPARE(blocks.frames(), copy.frames());
 }
 
 // A tone drifting fast from the start of each frame, or sweeping as a pass

@@ -18,7 +18,8 @@ struct CopiedLine {
     int unsure = 0;      // beacon symbols written '#'
 };
 
-// What the copier found in the audio so far.
+// What the copier found in the audio so far: of the beacon's carrier once
+// a frame was copied, before that of the last line's.
 struct CopyFigures {
     double seconds = 0;          // audio fed
     double toneHz = 0;           // the tone copied; 0 when none was found
@@ -31,9 +32,11 @@ struct CopyFigures {
 };
 
 // Copies CW from mono audio samples as they come, at one sample rate from
-// 8 kHz to 48 kHz: finds the tone and the speed by itself and hands on each
-// line as soon as its transmission has ended. Memory stays bounded however
-// long the audio is.
+// 8 kHz to 48 kHz: finds every keyed carrier and each one's speed by
+// itself, copies each carrier on its own, and hands on each line soon after
+// its transmission has ended, the lines of all carriers in the order they
+// started. The copy does not depend on how the audio is handed in. Memory
+// stays bounded however long the audio is.
 class CwCopier {
 public:
     explicit CwCopier(double sampleRate);

@@ -183,9 +183,10 @@ void TestCwGen::otherStation() {
         const std::vector<float> x = generator.samples();
         double strongest = 0, bestHz = 0;
         for (double hz = 700; hz <= 900; hz += 1) {
-            std::complex<double> sum;
-            for (std::size_t i = 0; i < x.size(); ++i)
-                sum += double(x[i]) * std::polar(1.0, -2 * M_PI * hz * double(i) / 8000);
+            std::complex<double> sum, rotor = 1;
+            const std::complex<double> turn = std::polar(1.0, -2 * M_PI * hz / 8000);
+            for (std::size_t i = 0; i < x.size(); ++i, rotor *= turn)
+                sum += double(x[i]) * rotor;
             if (std::abs(sum) > strongest)
                 std::tie(strongest, bestHz) = std::pair{std::abs(sum), hz};
         }

@@ -119,14 +119,7 @@ void CarrierFinder::add(const float *samples, qint64 at) {
     const double variance = sorted[sorted.size() / 2] / (std::log(2.0) * windowPower_);
     silent_ = variance < SilenceVariance;
     spectrumVariance_ = variance;
-    // The lowest floor of the last second or so that was not silence: a
-    // burst of noise does not raise it for long.
-    if (!silent_) {
-        floors_.push_back(variance);
-        if (int(floors_.size()) > SpectraSummed)
-            floors_.pop_front();
-        noiseVariance_ = *std::min_element(floors_.begin(), floors_.end());
-    }
+    heard_ = heard_ || !silent_;
     // Each spectrum over its own floor: one holding a burst of noise (what
     // is left of a crash) or taken while a receiver's AGC pumps the noise up
     // weighs in the sums as much as any other, never drowning them.

@@ -48,9 +48,8 @@ public:
     const std::vector<Carrier> &carriers() const { return carriers_; }
     // Carriers not heard for long, dropped by the last add().
     const std::vector<int> &dropped() const { return dropped_; }
-    // The noise variance of one working sample: the lowest floor of the
-    // last second of audio that was not digital silence; 0 before any.
-    double noiseVariance() const { return noiseVariance_; }
+    // A spectrum of audio that was not digital silence was seen.
+    bool heard() const { return heard_; }
     // The noise variance of one working sample in the latest spectrum
     // alone; 0 where it was digital silence.
     double spectrumVariance() const { return silent_ ? 0 : spectrumVariance_; }
@@ -69,8 +68,7 @@ private:
     fftwf_complex *out_ = nullptr;
     fftwf_plan plan_ = nullptr;
     std::deque<std::vector<float>> spectra_;
-    std::deque<double> floors_;
-    double noiseVariance_ = 0;
+    bool heard_ = false;
     bool silent_ = true;
     double spectrumVariance_ = 0;
     qint64 centre_ = 0;

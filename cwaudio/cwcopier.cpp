@@ -270,7 +270,7 @@ void CwCopier::State::analyse() {
                 channel->setLineHandler([this](const ChannelLine &line) { channelLine(line); });
                 it = channels.emplace(c.id, std::move(channel)).first;
             }
-            it->second->follow(centre, c.hz, c.sure, c.steady, finder->noiseVariance() > 0 ? 1.0 : 0.0,
+            it->second->follow(centre, c.hz, c.sure, c.steady, finder->heard() ? 1.0 : 0.0,
                                others);
         }
         fftAt += finder->hop();

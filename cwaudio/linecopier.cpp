@@ -361,10 +361,15 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     const int rest = first + SymbolSlots;
     const bool wordsAfter =
         rest < count && all[size_t(rest)].start - all[size_t(rest) - 1].end >= 5 * TicksPerDot;
-    auto agrees = [&](const SlotResult &r) {
-        for (int k = 0; r.ok && k < SymbolSlots; ++k)
-            if (r.symbols[k] != '#' && all[size_t(first + k)].text != QString(r.symbols[k]))
+    // Every symbol written is the letter read freely in its place (or, with
+    // `freeUnsure`, that letter is no letter: '#').
+    auto agrees = [&](const SlotResult &r, bool freeUnsure = false) {
+        for (int k = 0; r.ok && k < SymbolSlots && first + k < count; ++k) {
+            const QString &free = all[size_t(first + k)].text;
+            if (r.symbols[k] != '#' && free != QString(r.symbols[k]) &&
+                !(freeUnsure && free == QLatin1String("#")))
                 return false;
+        }
         return r.ok;
     };
     // A character cut off: the symbols are read as if ticks of no evidence
@@ -417,12 +422,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         };
         if (!fading && dotEvidence >= ClearDotEvidence && symbolLetters > SymbolSlots)
             return copy;
-        bool aligned = found.ok;
-        for (int k = 0; aligned && k < SymbolSlots && first + k < count; ++k) {
-            const QString &free = all[size_t(first + k)].text;
-            aligned = found.symbols[k] == '#' || free == QLatin1String("#") || free == QString(found.symbols[k]);
-        }
-        if (symbolLetters > SymbolSlots && aligned &&
+        if (symbolLetters > SymbolSlots && agrees(found, true) &&
             letterEvidence(all[size_t(rest)]) >= ExtraLetterDots * dotEvidence)
             return copy;
     }

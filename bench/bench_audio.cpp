@@ -455,7 +455,8 @@ ReceiverScore runCondition(const Condition &c, double snrDb, int frames, std::ui
         if (!frame || !line.text.startsWith(QLatin1String("S KADRIN ")) || got.size() != 20) {
             ++score.neverSent;
             if (debug)
-                std::fprintf(stderr, "never sent, %.1f s: %s\n", line.start, qPrintable(line.text));
+                std::fprintf(stderr, "never sent, %.1f s: %s (sent %s)\n", line.start,
+                             qPrintable(line.text), qPrintable(tx->text));
             continue;
         }
         const QString &want = tx->text.mid(9);

@@ -51,13 +51,13 @@ NameFit fitName(const std::vector<double> &cumulative, const std::vector<double>
 
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
                          int nameTick, int nameEnd, int symbolTick, double spread,
-                         double confidence) {
+                         double confidence, int slotCount) {
     const int n = int(cumulative.size()) - 1;
     const auto &templates = symbolTemplates();
     // Each slot holds one of the 16 symbols or, rarely, nothing heard for
     // the length of one (a symbol lost in a fade or a burst of noise): that
     // keeps a lost symbol from being read as the noise's best guess. The
-    // slots 10 to 12 hold any of the `real` characters, the others one of
+    // slotCount 10 to 12 hold any of the `real` characters, the others one of
     // the first `restricted` (the 16 symbols come first).
     const int real = int(templates.size());
     constexpr double Lost = 1e-4;
@@ -176,7 +176,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     const SymbolTemplate &name = nameTemplate();
     const int window = 10 * TicksPerDot;
     std::vector<std::vector<double>> forward(
-        SymbolSlots + 1, std::vector<double>(static_cast<size_t>(n) + 1, Impossible));
+        size_t(slotCount) + 1, std::vector<double>(static_cast<size_t>(n) + 1, Impossible));
     const std::vector<Stretch> nameStretches = stretchesOf(name, 7, spread);
     const ElementTiming nameTiming = timingOf(name, 7, spread);
     std::vector<std::pair<int, double>> nameEnds;
@@ -203,13 +203,13 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             logAdd(forward[0][size_t(t)], bound[size_t(std::min(t, nameEnd))] -
                                               SlipPenaltyDots * dotEvidence -
                                               std::log(2.0 * near + 1) - std::log(2.0));
-    std::vector<std::vector<int>> active(SymbolSlots);
+    std::vector<std::vector<int>> active(static_cast<size_t>(slotCount));
     // The beam grows with the evidence of a dot: where the key seems up for
     // a whole symbol, the right path falls behind by many dots' worth until
     // the symbols after it pull it back.
     const double Beam = 40 + 6 * dotEvidence;
     std::vector<LogSum> into(size_t(n) + 1);
-    for (int k = 0; k < SymbolSlots; ++k) {
+    for (int k = 0; k < slotCount; ++k) {
         const auto &from = forward[size_t(k)];
         double best = Impossible;
         for (int t0 = 0; t0 <= n; ++t0)
@@ -217,7 +217,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
                 best = std::max(best, from[size_t(t0)] - bound[size_t(t0)]);
         if (best <= Impossible)
             return {};
-        const bool last = k == SymbolSlots - 1;
+        const bool last = k == slotCount - 1;
         for (int t0 = 0; t0 <= n; ++t0) {
             if (from[size_t(t0)] <= Impossible ||
                 from[size_t(t0)] - bound[size_t(t0)] < best - Beam)
@@ -241,19 +241,20 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         }
     }
     double total = Impossible;
-    for (double v : forward[SymbolSlots])
+    for (double v : forward[size_t(slotCount)])
         total = logAdd(total, v);
     if (total <= Impossible)
         return {};
 
     SlotResult result;
     result.ok = true;
-    result.symbols.fill(QChar('#'), SymbolSlots);
-    result.probability.assign(SymbolSlots, 0);
-    result.lost.assign(SymbolSlots, 0);
+    result.total = total;
+    result.symbols.fill(QChar('#'), slotCount);
+    result.probability.assign(size_t(slotCount), 0);
+    result.lost.assign(size_t(slotCount), 0);
     std::vector<double> backward(static_cast<size_t>(n) + 1, 0), before(size_t(n) + 1);
-    for (int k = SymbolSlots - 1; k >= 0; --k) {
-        const bool last = k == SymbolSlots - 1;
+    for (int k = slotCount - 1; k >= 0; --k) {
+        const bool last = k == slotCount - 1;
         std::fill(before.begin(), before.end(), Impossible);
         std::vector<LogSum> sums(static_cast<size_t>(real));
         LogSum lost;

@@ -18,6 +18,7 @@ struct SlotResult {
     int unsure = 0;
     std::vector<double> probability; // of each slot's written symbol
     std::vector<double> lost;        // that nothing was heard in the slot
+    double total = 0; // log-likelihood of the slots, summed over their placements
 };
 
 // Where the name fits the key-down evidence best: the tick its first
@@ -39,9 +40,11 @@ NameFit fitName(const std::vector<double> &cumulative, const std::vector<double>
 // the name taken to end at nameEnd), from the ticks' running sum of
 // log-likelihood ratios and the free segmentation's key down. A symbol is
 // written where its posterior is at least `confidence`, else '#'. Not ok
-// where no path through the slots fits.
+// where no path through the slots fits. `slotCount` other than a frame's
+// reads a transmission of that many symbols (as if its slots 10 to 12 were
+// a frame's).
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
                          int nameTick, int nameEnd, int symbolTick, double spread,
-                         double confidence);
+                         double confidence, int slotCount = SymbolSlots);
 
 } // namespace linecopier

@@ -1,6 +1,7 @@
 #include "cwaudio/linecopier.h"
 
 #include "beaconslots.h"
+#include "decoder/linescanner.h"
 #include "lattice.h"
 #include "segmentation.h"
 #include "tickevidence.h"
@@ -54,6 +55,15 @@ constexpr double NameDeficitDots = 5;
 // of a letter that makes a 21st symbol at any strength (a dash's worth).
 constexpr double ClearDotEvidence = 25;
 constexpr double ExtraLetterDots = 3;
+// How much better 19 or 21 slots must explain a line than 20 for it to be
+// no frame: through fading, in dots' evidence (frames sent reach 1.5
+// there); in steady noise in nats and dots. At -12 to -10 dB frames sent
+// gain up to 4 nats with 21 slots and rarely anything with 19; 21 symbols
+// gain 10 nats or more, 19 mostly 9 (the empty slot's cost), but a letter
+// split in two in a free slot only 1 to 5. In a strong signal a crash or a
+// carrier after a frame gains a few hundredths of a dot.
+constexpr double ExtraSymbolDots = 3;
+constexpr double MoreSlotsNats = 6, FewerSlotsNats = 0, OtherSlotsDots = 0.1;
 constexpr double LostSlotDotEvidence = 15;
 // The spread of the dashes the lattice's rounding alone gives, and what
 // the noise adds to the measured spread, over the evidence of a dot.
@@ -361,6 +371,10 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     const int rest = first + SymbolSlots;
     const bool wordsAfter =
         rest < count && all[size_t(rest)].start - all[size_t(rest) - 1].end >= 5 * TicksPerDot;
+    // The letters of the symbols' word.
+    int wordEnd = std::min(first + 1, count);
+    while (wordEnd < count && all[size_t(wordEnd)].start - all[size_t(wordEnd) - 1].end < 5 * TicksPerDot)
+        ++wordEnd;
     // Every symbol written is the letter read freely in its place (or, with
     // `freeUnsure`, that letter is no letter: '#').
     auto agrees = [&](const SlotResult &r, bool freeUnsure = false) {
@@ -388,6 +402,28 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     };
     SlotResult found = beaconSymbols(ticks.cumulative, keyDown, nameTick, nameEnd, symbolTick,
                                      spread, settings.symbolConfidence);
+    // The line as text, the transmission being no frame: where the letters
+    // read freely look like one (two merged into one '#', one split in
+    // two), its symbols are written as read in 19 or 21 slots, whichever
+    // explains it better, so that no frame is made of them.
+    auto withSymbols = [&](const QString &symbols) {
+        copy.text = wordsOf(all, 0, first) + QLatin1Char(' ') + symbols;
+        if (wordEnd < count)
+            copy.text += QLatin1Char(' ') + wordsOf(all, wordEnd, count);
+        return copy;
+    };
+    auto asText = [&]() {
+        if (!LineScanner::judge(copy.text).isFrame())
+            return copy;
+        SlotResult best;
+        for (const int slotCount : {SymbolSlots - 1, SymbolSlots + 1}) {
+            SlotResult r = beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick,
+                                         nameEnd, symbolTick, spread, settings.symbolConfidence, slotCount);
+            if (r.ok && (!best.ok || r.total > best.total))
+                best = std::move(r);
+        }
+        return withSymbols(best.ok ? best.symbols : QStringLiteral("#"));
+    };
     // Words right after the symbols pull the last symbols over their first
     // letters (key-down there reads better than key up). Read again with
     // the line ending before them, and kept where that reading agrees with
@@ -409,9 +445,6 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // letter keyed a letter gap after 20 that agree with the slots is one
     // too many. Fewer leave the first or the last slot empty (below).
     {
-        int wordEnd = std::min(first + 1, count);
-        while (wordEnd < count && all[size_t(wordEnd)].start - all[size_t(wordEnd) - 1].end < 5 * TicksPerDot)
-            ++wordEnd;
         const int symbolLetters = wordEnd - first;
         auto letterEvidence = [&](const Letter &l) {
             double sum = 0;
@@ -421,10 +454,37 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             return sum;
         };
         if (!fading && dotEvidence >= ClearDotEvidence && symbolLetters > SymbolSlots)
-            return copy;
+            return asText();
+        // Whatever the letters read: where one slot more or one fewer
+        // explains the line better than a frame's 20 (a symbol squeezed in,
+        // two read as one, one split in two in a free slot, a last slot
+        // filled with noise), the transmission had that many symbols, and
+        // they are written as read in those slots (the free letters may
+        // look like a frame).
+        // Words keyed a word gap after the symbols are no symbol of theirs.
+        if (found.ok) {
+            const int before = limit;
+            if (wordsAfter)
+                limit = std::min(limit, all[size_t(rest)].start - TicksPerDot);
+            const SlotResult twenty =
+                limit == before ? found
+                                : beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick,
+                                                nameEnd, symbolTick, spread, settings.symbolConfidence);
+            for (const int slotCount : {SymbolSlots + 1, SymbolSlots - 1}) {
+                const SlotResult other =
+                    beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick, nameEnd,
+                                  symbolTick, spread, settings.symbolConfidence, slotCount);
+                const double nats = slotCount > SymbolSlots ? MoreSlotsNats : FewerSlotsNats;
+                if (twenty.ok && other.ok && other.total - twenty.total >
+                                    (fading ? ExtraSymbolDots * dotEvidence
+                                            : std::max(nats, OtherSlotsDots * dotEvidence)))
+                    return withSymbols(other.symbols);
+            }
+            limit = before;
+        }
         if (symbolLetters > SymbolSlots && agrees(found, true) &&
             letterEvidence(all[size_t(rest)]) >= ExtraLetterDots * dotEvidence)
-            return copy;
+            return asText();
     }
     // Where the amplitude follows fading, a symbol is written only when the
     // signal being weaker than assumed (a fade the estimate lags: the end of
@@ -458,7 +518,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // not keyed, and the slot is written '#'.
     if (found.ok && (fading || dotEvidence >= LostSlotDotEvidence) &&
         found.lost.front() + found.lost.back() > 0.5)
-        return copy;
+        return asText();
     // So is one with a run of unsure symbols: nothing read for seconds
     // leaves it open how many symbols were keyed there, and the symbols on
     // one side of the run may stand a slot off.
@@ -467,13 +527,13 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         for (int k = 0; k < SymbolSlots; ++k) {
             run = found.symbols[k] == '#' ? run + 1 : 0;
             if (run >= UnsureRun)
-                return copy;
+                return asText();
         }
     }
     // So is one with this many unsure symbols or more: the slots of such a line
     // have most likely slipped, and the symbols left would be misplaced.
     if (!found.ok || found.unsure > SymbolSlots / 2 || (fading && found.unsure >= TooManyUnsure))
-        return copy;
+        return asText();
     // Whole words before the name, but for the S in front of it, are handed
     // on as a line of their own.
     int frontEnd = nameAt;

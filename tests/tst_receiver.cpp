@@ -7,6 +7,7 @@
 #include "cwaudio/cwcopier.h"
 #include "cwgen/generator.h"
 #include "cwgen/morse.h"
+#include "decoder/linescanner.h"
 
 #include "blanker.h"
 #include "carrierfinder.h"
@@ -22,10 +23,10 @@ struct Copy {
     QStringList sent;            // the frames keyed
     std::vector<CopiedLine> lines;
     CopyFigures figures;
-    QStringList frames() const { // the beacon lines
+    QStringList frames() const { // the beacon lines, and lines a decoder takes for frames
         QStringList out;
         for (const CopiedLine &line : lines)
-            if (line.beacon)
+            if (line.beacon || LineScanner::judge(line.text).isFrame())
                 out << line.text;
         return out;
     }
@@ -226,6 +227,8 @@ void TestReceiver::notTwentySymbols_data() {
     QTest::newRow("19 symbols, +10 dB") << 19 << 10.0;
     QTest::newRow("21 symbols, -6 dB") << 21 << -6.0;
     QTest::newRow("19 symbols, -6 dB") << 19 << -6.0;
+    QTest::newRow("21 symbols, -10 dB") << 21 << -10.0;
+    QTest::newRow("19 symbols, -10 dB") << 19 << -10.0;
 }
 
 void TestReceiver::notTwentySymbols() {

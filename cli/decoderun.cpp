@@ -82,8 +82,9 @@ void DecodeRun::endLine(const LineSignal *signal) {
         break;
     }
     writer_.write(output_.buffer(), verdict, frames_, line_, signal);
-    if (verdict.isFrame() && frameHook_)
-        frameHook_(verdict, frames_);
+    if (verdict.isFrame())
+        for (const FrameHook &hook : frameHooks_)
+            hook(verdict, frames_, signal);
     flushOutput(FlushThreshold);
 }
 

@@ -1,5 +1,6 @@
 // kadrin-decode: decodes beacon logs with the same decoder as the window.
 
+#include "cli/archiverun.h"
 #include "cli/audiorun.h"
 #include "cli/decoderun.h"
 #include "cli/sidsrun.h"
@@ -10,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 
@@ -20,7 +22,8 @@ constexpr char Usage[] =
     "       kadrin-decode --sids URL --callsign CALL --latitude DEG --longitude DEG\n"
     "                     --norad ID [--sids-journal FILE] [--dry-run] ... [FILE ...]\n"
     "       kadrin-decode --audio [--start TIME] [--csv | --json | --status | --copy]\n"
-    "                     [--sids ...] FILE ...\n"
+    "                     [--sids ...] [--store] FILE ...\n"
+    "       kadrin-decode --stored [--from TIME] [--to TIME] [--csv | --json]\n"
     "Decodes KADRIN CW beacon text, one beacon per line, from each FILE in turn\n"
     "(standard input when no FILE is given or FILE is \"-\"). Frames are numbered\n"
     "from 1 in input order across all files.\n"
@@ -47,6 +50,16 @@ constexpr char Usage[] =
     "  --sids-journal FILE  the journal (default: kadrin/sids-journal.txt in\n"
     "             the user's data folder, shared with the window)\n"
     "  --dry-run  print each request instead of sending it and of the frames\n"
+    "  --store    keep every frame with a UTC time in the archive as well,\n"
+    "             each frame once, with where it was received; standard error\n"
+    "             says how many were new and how many known\n"
+    "  --stored   print the archive's frames in time order, as --csv (default)\n"
+    "             or --json, each with its receptions: how many, their sources\n"
+    "             and callsigns\n"
+    "  --from TIME, --to TIME  with --stored: only frames from or up to TIME\n"
+    "  --archive FILE  the archive (default: kadrin/archive.sqlite in the\n"
+    "             user's data folder, shared with the window); a\n"
+    "             postgresql://user@host/database URL keeps it in PostgreSQL\n"
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
@@ -65,7 +78,8 @@ int usageError(const QByteArray &message) {
 const QStringList ValueOptions = {QStringLiteral("sids"),     QStringLiteral("callsign"),
                                   QStringLiteral("latitude"), QStringLiteral("longitude"),
                                   QStringLiteral("norad"),    QStringLiteral("sids-journal"),
-                                  QStringLiteral("start")};
+                                  QStringLiteral("start"),    QStringLiteral("archive"),
+                                  QStringLiteral("from"),     QStringLiteral("to")};
 
 // The FILE arguments as the bytes given: names that are not UTF-8 must not
 // be decoded to text and back.
@@ -98,6 +112,12 @@ QByteArray optionAsTyped(int argc, char *argv[], const QString &name) {
     return name.toLocal8Bit();
 }
 
+// --archive, else the default file (the window's too, unless its conf.ini
+// names another).
+QString archiveLocation(const QString &given) {
+    return given.isEmpty() ? Archive::defaultLocation() : given;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -115,7 +135,13 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption audio(QStringLiteral("audio"));
     const QCommandLineOption start(QStringLiteral("start"), QString(), QStringLiteral("TIME"));
     const QCommandLineOption copy(QStringLiteral("copy"));
-    parser.addOptions({csv, json, status, follow, help, version, audio, start, copy});
+    const QCommandLineOption store(QStringLiteral("store"));
+    const QCommandLineOption stored(QStringLiteral("stored"));
+    const QCommandLineOption archiveOption(QStringLiteral("archive"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption fromOption(QStringLiteral("from"), QString(), QStringLiteral("TIME"));
+    const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("TIME"));
+    parser.addOptions({csv, json, status, follow, help, version, audio, start, copy, store, stored,
+                       archiveOption, fromOption, toOption});
     SidsOptions sidsOptions(parser);
     if (!parser.parse(app.arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -131,6 +157,38 @@ int main(int argc, char *argv[]) {
         std::printf("kadrin-decode %s (%s)\n", kadrin::VersionText, kadrin::VersionDate);
         return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
     }
+
+    if (parser.isSet(stored) || parser.isSet(fromOption) || parser.isSet(toOption)) {
+        if (!parser.isSet(stored))
+            return usageError("--from and --to go with --stored");
+        if (parser.isSet(status) || parser.isSet(copy) || parser.isSet(audio) || parser.isSet(follow) ||
+            parser.isSet(store) || !parser.positionalArguments().isEmpty())
+            return usageError("--stored takes only --from, --to, --csv, --json and --archive");
+        std::optional<qint64> from, to;
+        for (const auto &[option, value] : {std::pair{&fromOption, &from}, std::pair{&toOption, &to}}) {
+            if (!parser.isSet(*option))
+                continue;
+            const std::optional<double> t = parseUtcTime(parser.value(*option));
+            if (!t)
+                return usageError("--" + option->names().first().toLatin1() +
+                                  " needs a UTC time such as 2026-12-05T21:07:53Z, not " +
+                                  parser.value(*option).toLocal8Bit());
+            *value = qint64(std::floor(*t));
+        }
+        Archive archive;
+        if (!archive.open(archiveLocation(parser.value(archiveOption)))) {
+            printError(archive.error().toLocal8Bit());
+            return 2;
+        }
+        CheckedOutput output;
+        qint64 frames = 0;
+        if (!printStored(archive, parser.isSet(json) ? OutputFormat::Json : OutputFormat::Csv, from, to,
+                         output, &frames))
+            return 2;
+        return frames > 0 ? 0 : 1;
+    }
+    if (parser.isSet(archiveOption) && !parser.isSet(store))
+        return usageError("--archive goes with --store or --stored");
 
     DecodeRun::Options options;
     QByteArrayList formats;
@@ -203,8 +261,19 @@ int main(int argc, char *argv[]) {
     SidsRun sids(sidsOptions, run);
     if (!sids.start())
         return 2;
-    const bool ok = run.run();
+    Archive archive;
+    std::optional<StoreRun> storeRun;
+    if (parser.isSet(store)) {
+        if (!archive.open(archiveLocation(parser.value(archiveOption)))) {
+            printError(archive.error().toLocal8Bit());
+            return 2;
+        }
+        storeRun.emplace(archive, run, parser.isSet(audio));
+    }
+    bool ok = run.run();
     sids.finish();
+    if (storeRun && !storeRun->finish())
+        ok = false;
     if (options.format == OutputFormat::Status)
         std::fprintf(stderr, "%s\n", run.summary().toUtf8().constData());
     if (const int signal = DecodeRun::stopSignal(); signal && !options.follow && !run.outputFailed()) {

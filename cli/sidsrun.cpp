@@ -63,7 +63,7 @@ bool SidsOptions::read(const QCommandLineParser &parser, bool formatChosen, QByt
 SidsRun::SidsRun(const SidsOptions &options, DecodeRun &run) : options_(options), run_(run) {
     if (!options.enabled())
         return;
-    run.setFrameHook([this](const LineVerdict &verdict, qint64) {
+    run.addFrameHook([this](const LineVerdict &verdict, qint64, const LineSignal *) {
         switch (sidsVerdict(verdict)) {
         case SidsVerdict::Unreadable:
             ++unreadable_;

@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <functional>
+#include <vector>
 
 // One run of kadrin-decode: reads each FILE in turn, judges every line and
 // writes what the chosen output form asks for; with follow, goes on reading
@@ -23,13 +24,17 @@ public:
         bool audio = false;      // lines copied from audio: CSV and JSON give their signal
         QList<QByteArray> files; // as given: bytes, "-" for standard input
     };
-    // Called for every frame after its output is written (the frame's
-    // verdict and record number).
-    using FrameHook = std::function<void(const LineVerdict &, qint64)>;
+    // Called for every frame after its output is written: the frame's
+    // verdict, its record number and, for a line copied from audio, what
+    // the audio said of it. currentName() and currentLine() tell where the
+    // line was read.
+    using FrameHook = std::function<void(const LineVerdict &, qint64, const LineSignal *)>;
 
     DecodeRun(const Options &options, CheckedOutput &output);
     OutputBuffer &output() { return output_.buffer(); }
-    void setFrameHook(FrameHook hook) { frameHook_ = std::move(hook); }
+    void addFrameHook(FrameHook hook) { frameHooks_.push_back(std::move(hook)); }
+    const QByteArray &currentName() const { return currentName_; }
+    qint64 currentLine() const { return line_; }
     // Reads each FILE with this instead of the log reader (kadrin-decode
     // --audio): it hands the file's lines on through text() and lineEnd()
     // and is false when the file could not be read.
@@ -79,7 +84,7 @@ private:
     FrameWriter writer_;
     LineScanner scanner_;
     LogReader reader_;
-    FrameHook frameHook_;
+    std::vector<FrameHook> frameHooks_;
     FileReader fileReader_;
     QByteArray currentName_;
     qint64 line_ = 0;

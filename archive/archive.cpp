@@ -1,0 +1,602 @@
+#include "archive/archive.h"
+
+#include "decoder/fieldtables.h"
+#include "decoder/symbolalphabet.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace {
+
+// Summaries: a cell per minute, hour and day.
+constexpr qint64 Scales[] = {60, 3600, 86400};
+// A chart reads the frames themselves while they are at most this many
+// per column, else the finest summary with at most this many cells per column.
+constexpr qint64 RowsPerColumn = 8;
+
+QAtomicInteger<quint64> connections;
+
+QString kindName(Reception::Kind kind) {
+    switch (kind) {
+    case Reception::Kind::File:
+        return QStringLiteral("file");
+    case Reception::Kind::Recording:
+        return QStringLiteral("recording");
+    case Reception::Kind::Sound:
+        return QStringLiteral("sound");
+    case Reception::Kind::Station:
+        return QStringLiteral("station");
+    }
+    return QString();
+}
+
+Reception::Kind kindOf(const QString &name) {
+    if (name == QLatin1String("recording"))
+        return Reception::Kind::Recording;
+    if (name == QLatin1String("sound"))
+        return Reception::Kind::Sound;
+    if (name == QLatin1String("station"))
+        return Reception::Kind::Station;
+    return Reception::Kind::File;
+}
+
+// The levels of a frame's numeric channels.
+LevelMasks levelsOf(const QString &symbols) {
+    LevelMasks masks{};
+    for (int channel = 1; channel <= ArchiveChannels; ++channel) {
+        const FrameField *field = fieldOfChannel(channel);
+        const int at = field ? field->position - 7 : -1; // symbols start at position 7
+        if (at < 0 || at >= symbols.size())
+            continue;
+        const int level = symbolLevel(symbols.at(at).unicode());
+        if (level >= 0)
+            masks[size_t(channel - 1)] = quint16(1u << level);
+    }
+    return masks;
+}
+
+QByteArray packed(const LevelMasks &masks) {
+    QByteArray bytes(int(masks.size()) * 2, '\0');
+    for (size_t i = 0; i < masks.size(); ++i) {
+        bytes[int(2 * i)] = char(masks[i] & 0xff);
+        bytes[int(2 * i + 1)] = char(masks[i] >> 8);
+    }
+    return bytes;
+}
+
+LevelMasks unpacked(const QByteArray &bytes) {
+    LevelMasks masks{};
+    for (size_t i = 0; i < masks.size() && int(2 * i + 1) < bytes.size(); ++i)
+        masks[i] = quint16(quint8(bytes[int(2 * i)]) | (quint8(bytes[int(2 * i + 1)]) << 8));
+    return masks;
+}
+
+void merge(LevelMasks &into, const LevelMasks &from) {
+    for (size_t i = 0; i < into.size(); ++i)
+        into[i] |= from[i];
+}
+
+// An empty text binds as '', never NULL.
+QString text(const QString &s) { return s.isNull() ? QLatin1String("") : s; }
+
+qint64 floorTo(qint64 t, qint64 step) {
+    const qint64 q = t / step;
+    return (q * step > t ? q - 1 : q) * step;
+}
+
+} // namespace
+
+QString receptionKindName(Reception::Kind kind) { return kindName(kind); }
+
+struct Archive::Impl {
+    QString connection;
+    bool postgres = false;
+    QHash<QString, qint64> sourceIds; // "kind\nname\ncallsign"
+    QHash<qint64, StoredReception> sources;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
+    QString blob() const { return postgres ? QStringLiteral("BYTEA") : QStringLiteral("BLOB"); }
+    QString withoutRowid() const { return postgres ? QString() : QStringLiteral(" WITHOUT ROWID"); }
+};
+
+Archive::Archive() = default;
+
+Archive::~Archive() { close(); }
+
+QString Archive::defaultLocation() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/kadrin/archive.sqlite");
+}
+
+bool Archive::isOpen() const { return d_ && d_->db().isOpen(); }
+
+void Archive::close() {
+    if (!d_)
+        return;
+    const QString name = d_->connection;
+    {
+        QSqlDatabase db = d_->db();
+        if (db.isOpen())
+            db.close();
+    }
+    d_.reset();
+    QSqlDatabase::removeDatabase(name);
+}
+
+bool Archive::fail(const QString &what) {
+    error_ = QStringLiteral("archive %1: %2").arg(location_, what);
+    return false;
+}
+
+namespace {
+// What a failed statement says, in words an operator can act on.
+QString sqlProblem(const QSqlError &e) {
+    const QString text = e.text();
+    const QString lower = text.toLower();
+    if (lower.contains(QLatin1String("disk is full")) || lower.contains(QLatin1String("no space")) ||
+        lower.contains(QLatin1String("disk full")))
+        return QStringLiteral("the disk is full; nothing of this batch was stored (%1)").arg(text);
+    if (lower.contains(QLatin1String("malformed")) || lower.contains(QLatin1String("corrupt")))
+        return QStringLiteral("is damaged (%1); it is left as it is").arg(text);
+    if (lower.contains(QLatin1String("not a database")))
+        return QStringLiteral("is not an archive (%1); it is left as it is").arg(text);
+    if (lower.contains(QLatin1String("locked")) || lower.contains(QLatin1String("busy")))
+        return QStringLiteral("another program held it too long (%1)").arg(text);
+    return text;
+}
+} // namespace
+
+bool Archive::open(const QString &where) {
+    close();
+    error_.clear();
+    location_ = where;
+    d_ = std::make_unique<Impl>();
+    d_->connection = QStringLiteral("kadrin-archive-%1").arg(connections.fetchAndAddRelaxed(1));
+    const bool postgres = where.startsWith(QLatin1String("postgresql://")) ||
+                          where.startsWith(QLatin1String("postgres://"));
+    d_->postgres = postgres;
+    QSqlDatabase db;
+    if (postgres) {
+        const QUrl url(where);
+        if (!url.isValid() || url.path().size() < 2) {
+            d_.reset();
+            return fail(QStringLiteral("not a PostgreSQL URL such as postgresql://user@host/database"));
+        }
+        // Shown from now on without the password.
+        location_ = url.toString(QUrl::RemovePassword);
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d_->connection);
+        const QUrlQuery query(url);
+        db.setHostName(query.hasQueryItem(QStringLiteral("host"))
+                           ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
+                           : url.host());
+        if (url.port() > 0)
+            db.setPort(url.port());
+        else if (query.hasQueryItem(QStringLiteral("port")))
+            db.setPort(query.queryItemValue(QStringLiteral("port")).toInt());
+        db.setUserName(url.userName());
+        db.setPassword(url.password());
+        db.setDatabaseName(url.path().mid(1));
+        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+    } else {
+        const QFileInfo info(where);
+        if (info.exists()) {
+            if (!info.isFile())
+                return fail(QStringLiteral("is not a file"));
+            QFile file(where);
+            if (!file.open(QIODevice::ReadOnly))
+                return fail(QStringLiteral("cannot be read (%1)").arg(file.errorString()));
+            const QByteArray head = file.read(16);
+            if (!head.isEmpty() && head != QByteArray("SQLite format 3\0", 16))
+                return fail(QStringLiteral("is not an archive (not a SQLite database); it is left as it is"));
+        } else if (!QDir().mkpath(info.absolutePath())) {
+            return fail(QStringLiteral("its folder %1 cannot be made").arg(info.absolutePath()));
+        }
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d_->connection);
+        db.setDatabaseName(where);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
+    }
+    if (!db.isValid()) {
+        d_.reset();
+        return fail(QStringLiteral("the Qt %1 driver is not installed")
+                        .arg(postgres ? QStringLiteral("PostgreSQL") : QStringLiteral("SQLite")));
+    }
+    if (!db.open()) {
+        const QString problem = db.lastError().text();
+        close();
+        return fail(QStringLiteral("cannot be opened (%1)").arg(problem));
+    }
+    QSqlQuery q(db);
+    auto run = [&](const QString &sql) {
+        if (q.exec(sql))
+            return true;
+        fail(sqlProblem(q.lastError()));
+        return false;
+    };
+    if (!postgres) {
+        // WAL: readers never wait for the writer, and a writer killed in
+        // the middle of a transaction leaves only what it committed. FULL:
+        // a commit reached the disk before it is counted done.
+        if (!run(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+            !run(QStringLiteral("PRAGMA synchronous=FULL"))) {
+            const QString e = error_;
+            close();
+            error_ = e;
+            return false;
+        }
+    }
+    // What the database holds: nothing (a new archive), an archive, or
+    // something else.
+    QStringList tables = db.tables(QSql::Tables);
+    if (!postgres && !q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+        const QString e = sqlProblem(q.lastError());
+        close();
+        return fail(e);
+    }
+    const bool ours = tables.contains(QStringLiteral("meta"));
+    if (!ours && !tables.isEmpty()) {
+        close();
+        return fail(QStringLiteral("is a database but not an archive of this program; it is left as it is"));
+    }
+    if (ours) {
+        if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema'")) || !q.next()) {
+            const QString e = sqlProblem(q.lastError());
+            close();
+            return fail(QStringLiteral("has no schema version (%1); it is left as it is").arg(e));
+        }
+        const int version = q.value(0).toInt();
+        if (version > SchemaVersion) {
+            close();
+            return fail(QStringLiteral("was written by a newer version of this program (schema %1, "
+                                       "this one reads %2); it is left as it is")
+                            .arg(version)
+                            .arg(SchemaVersion));
+        }
+        // Upgrades from older schemas go here, one version at a time.
+    } else {
+        const QString id = postgres ? QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")
+                                    : QStringLiteral("INTEGER PRIMARY KEY");
+        const QStringList schema = {
+            QStringLiteral("CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)"),
+            QStringLiteral("CREATE TABLE frames (id %1, time BIGINT NOT NULL, symbols TEXT NOT NULL)")
+                .arg(id),
+            QStringLiteral("CREATE UNIQUE INDEX frames_at ON frames (time, symbols)"),
+            QStringLiteral("CREATE TABLE sources (id %1, kind TEXT NOT NULL, name TEXT NOT NULL, "
+                           "callsign TEXT NOT NULL, UNIQUE (kind, name, callsign))")
+                .arg(id),
+            QStringLiteral("CREATE TABLE receptions (frame BIGINT NOT NULL, source BIGINT NOT NULL, "
+                           "line BIGINT NOT NULL, snr REAL, tone REAL, "
+                           "PRIMARY KEY (frame, source, line))%1")
+                .arg(d_->withoutRowid()),
+            QStringLiteral("CREATE TABLE cells (scale INTEGER NOT NULL, start BIGINT NOT NULL, "
+                           "frames BIGINT NOT NULL, levels %1 NOT NULL, "
+                           "PRIMARY KEY (scale, start))%2")
+                .arg(d_->blob(), d_->withoutRowid()),
+            QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema', '%1')").arg(SchemaVersion),
+        };
+        // Two programs making the same new archive: one makes it, the other
+        // finds it made.
+        bool made = db.transaction();
+        for (const QString &sql : schema)
+            made = made && q.exec(sql);
+        made = made && db.commit();
+        if (!made) {
+            db.rollback();
+            if (!db.tables(QSql::Tables).contains(QStringLiteral("meta"))) {
+                const QString e = sqlProblem(q.lastError());
+                close();
+                return fail(QStringLiteral("cannot be made (%1)").arg(e));
+            }
+        }
+    }
+    return true;
+}
+
+bool Archive::store(const std::vector<IncomingFrame> &frames, Counts *counts) {
+    if (!isOpen())
+        return fail(QStringLiteral("is not open"));
+    if (counts)
+        *counts = {};
+    if (frames.empty())
+        return true;
+    QSqlDatabase db = d_->db();
+    QSqlQuery q(db);
+    auto failed = [&](const QSqlQuery &query) {
+        const QString e = sqlProblem(query.lastError());
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        d_->sourceIds.clear(); // ids made in the rolled-back transaction are gone
+        return fail(e);
+    };
+    // The write lock first: a second writer waits here, not halfway.
+    if (!q.exec(d_->postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
+        return fail(sqlProblem(q.lastError()));
+    if (d_->postgres && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(58120)")))
+        return failed(q);
+
+    QSqlQuery findSource(db), addSource(db), findFrame(db), addFrame(db), addReception(db);
+    findSource.prepare(QStringLiteral("SELECT id FROM sources WHERE kind = ? AND name = ? AND callsign = ?"));
+    addSource.prepare(QStringLiteral("INSERT INTO sources (kind, name, callsign) VALUES (?, ?, ?) RETURNING id"));
+    findFrame.prepare(QStringLiteral("SELECT id FROM frames WHERE time = ? AND symbols = ?"));
+    addFrame.prepare(QStringLiteral("INSERT INTO frames (time, symbols) VALUES (?, ?) RETURNING id"));
+    addReception.prepare(QStringLiteral("INSERT INTO receptions (frame, source, line, snr, tone) "
+                                        "VALUES (?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"));
+    for (QSqlQuery *query : {&findSource, &findFrame})
+        query->setForwardOnly(true);
+
+    std::map<std::pair<qint64, qint64>, TimeCell> touched; // (scale, start)
+    Counts done;
+    for (const IncomingFrame &frame : frames) {
+        const Reception &r = frame.reception;
+        const QString key = kindName(r.kind) + QLatin1Char('\n') + r.source + QLatin1Char('\n') + r.callsign;
+        qint64 source = d_->sourceIds.value(key, -1);
+        if (source < 0) {
+            for (QSqlQuery *query : {&findSource, &addSource}) {
+                query->addBindValue(kindName(r.kind));
+                query->addBindValue(text(r.source));
+                query->addBindValue(text(r.callsign));
+                if (!query->exec())
+                    return failed(*query);
+                if (query->next()) {
+                    source = query->value(0).toLongLong();
+                    query->finish();
+                    break;
+                }
+            }
+            d_->sourceIds.insert(key, source);
+        }
+        qint64 id = -1;
+        findFrame.addBindValue(frame.time);
+        findFrame.addBindValue(text(frame.symbols));
+        if (!findFrame.exec())
+            return failed(findFrame);
+        if (findFrame.next()) {
+            id = findFrame.value(0).toLongLong();
+            ++done.known;
+        } else {
+            addFrame.addBindValue(frame.time);
+            addFrame.addBindValue(text(frame.symbols));
+            if (!addFrame.exec() || !addFrame.next())
+                return failed(addFrame);
+            id = addFrame.value(0).toLongLong();
+            ++done.added;
+            const LevelMasks levels = levelsOf(frame.symbols);
+            for (const qint64 scale : Scales) {
+                const qint64 start = floorTo(frame.time, scale);
+                TimeCell &cell = touched[{scale, start}];
+                cell.start = start;
+                cell.end = start + scale;
+                ++cell.frames;
+                merge(cell.levels, levels);
+            }
+        }
+        findFrame.finish();
+        addFrame.finish();
+        addReception.addBindValue(id);
+        addReception.addBindValue(source);
+        addReception.addBindValue(r.line);
+        addReception.addBindValue(r.snrDb ? QVariant(*r.snrDb) : QVariant(QMetaType(QMetaType::Double)));
+        addReception.addBindValue(r.toneHz ? QVariant(*r.toneHz) : QVariant(QMetaType(QMetaType::Double)));
+        if (!addReception.exec())
+            return failed(addReception);
+    }
+    // The summaries of the cells that gained frames.
+    QSqlQuery readCell(db), writeCell(db);
+    readCell.prepare(QStringLiteral("SELECT frames, levels FROM cells WHERE scale = ? AND start = ?"));
+    readCell.setForwardOnly(true);
+    writeCell.prepare(QStringLiteral("INSERT INTO cells (scale, start, frames, levels) VALUES (?, ?, ?, ?) "
+                                     "ON CONFLICT (scale, start) DO UPDATE SET frames = excluded.frames, "
+                                     "levels = excluded.levels"));
+    for (auto &[key, cell] : touched) {
+        readCell.addBindValue(key.first);
+        readCell.addBindValue(key.second);
+        if (!readCell.exec())
+            return failed(readCell);
+        if (readCell.next()) {
+            cell.frames += readCell.value(0).toLongLong();
+            merge(cell.levels, unpacked(readCell.value(1).toByteArray()));
+        }
+        readCell.finish();
+        writeCell.addBindValue(key.first);
+        writeCell.addBindValue(key.second);
+        writeCell.addBindValue(cell.frames);
+        writeCell.addBindValue(packed(cell.levels));
+        if (!writeCell.exec())
+            return failed(writeCell);
+    }
+    if (!q.exec(QStringLiteral("COMMIT")))
+        return failed(q);
+    if (counts)
+        *counts = done;
+    return true;
+}
+
+bool Archive::forEachFrame(qint64 from, qint64 to,
+                           const std::function<bool(const StoredFrame &)> &visit) {
+    if (!isOpen())
+        return fail(QStringLiteral("is not open"));
+    QSqlDatabase db = d_->db();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id, kind, name, callsign FROM sources")))
+        return fail(sqlProblem(q.lastError()));
+    while (q.next()) {
+        StoredReception r;
+        r.kind = kindOf(q.value(1).toString());
+        r.source = q.value(2).toString();
+        r.callsign = q.value(3).toString();
+        d_->sources.insert(q.value(0).toLongLong(), r);
+    }
+    q.prepare(QStringLiteral("SELECT f.id, f.time, f.symbols, r.source, r.line, r.snr FROM frames f "
+                             "JOIN receptions r ON r.frame = f.id WHERE f.time BETWEEN ? AND ? "
+                             "ORDER BY f.time, f.symbols, r.source, r.line"));
+    q.addBindValue(from);
+    q.addBindValue(to);
+    if (!q.exec())
+        return fail(sqlProblem(q.lastError()));
+    StoredFrame frame;
+    qint64 current = -1;
+    while (q.next()) {
+        const qint64 id = q.value(0).toLongLong();
+        if (id != current) {
+            if (current >= 0 && !visit(frame))
+                return true;
+            current = id;
+            frame.time = q.value(1).toLongLong();
+            frame.symbols = q.value(2).toString();
+            frame.receptions.clear();
+        }
+        StoredReception r = d_->sources.value(q.value(3).toLongLong());
+        r.line = q.value(4).toLongLong();
+        if (!q.value(5).isNull())
+            r.snrDb = q.value(5).toDouble();
+        frame.receptions.push_back(std::move(r));
+    }
+    if (q.lastError().isValid())
+        return fail(sqlProblem(q.lastError()));
+    if (current >= 0)
+        visit(frame);
+    return true;
+}
+
+std::optional<std::pair<qint64, qint64>> Archive::extent() {
+    if (!isOpen())
+        return std::nullopt;
+    QSqlQuery q(d_->db());
+    if (!q.exec(QStringLiteral("SELECT min(time), max(time) FROM frames")) || !q.next() ||
+        q.value(0).isNull())
+        return std::nullopt;
+    return std::pair{q.value(0).toLongLong(), q.value(1).toLongLong()};
+}
+
+bool Archive::cells(qint64 from, qint64 to, int columns, std::vector<TimeCell> *out) {
+    out->clear();
+    if (!isOpen())
+        return fail(QStringLiteral("is not open"));
+    columns = std::max(columns, 1);
+    const qint64 span = std::max<qint64>(to - from + 1, 1);
+    const qint64 width = std::max<qint64>((span + columns - 1) / columns, 1);
+    for (qint64 start = from; start <= to; start += width)
+        out->push_back({start, std::min(start + width, to + 1), 0, {}});
+    QSqlQuery q(d_->db());
+    q.setForwardOnly(true);
+    auto cellOf = [&](qint64 t) -> TimeCell * {
+        if (t < from || t > to)
+            return nullptr;
+        return &(*out)[size_t((t - from) / width)];
+    };
+    // The finest summary with few enough cells; the frames themselves
+    // where even the minutes' frames are few.
+    qint64 scale = 0;
+    for (const qint64 s : Scales) {
+        if (span / s <= RowsPerColumn * columns) {
+            scale = s;
+            break;
+        }
+    }
+    if (scale == 0)
+        scale = Scales[std::size(Scales) - 1];
+    bool raw = false;
+    if (scale == Scales[0]) {
+        q.prepare(QStringLiteral("SELECT sum(frames) FROM cells WHERE scale = ? AND start BETWEEN ? AND ?"));
+        q.addBindValue(scale);
+        q.addBindValue(floorTo(from, scale));
+        q.addBindValue(to);
+        if (!q.exec())
+            return fail(sqlProblem(q.lastError()));
+        raw = q.next() && q.value(0).toLongLong() <= RowsPerColumn * columns;
+    }
+    if (raw || span <= 2 * Scales[0]) {
+        q.prepare(QStringLiteral("SELECT time, symbols FROM frames WHERE time BETWEEN ? AND ?"));
+        q.addBindValue(from);
+        q.addBindValue(to);
+        if (!q.exec())
+            return fail(sqlProblem(q.lastError()));
+        while (q.next()) {
+            if (TimeCell *cell = cellOf(q.value(0).toLongLong())) {
+                ++cell->frames;
+                merge(cell->levels, levelsOf(q.value(1).toString()));
+            }
+        }
+        return true;
+    }
+    // A summary cell counts in the column its start falls in (a column
+    // narrower than the summary's cells shows at its first column).
+    q.prepare(QStringLiteral("SELECT start, frames, levels FROM cells WHERE scale = ? AND start BETWEEN ? AND ?"));
+    q.addBindValue(scale);
+    q.addBindValue(floorTo(from, scale));
+    q.addBindValue(to);
+    if (!q.exec())
+        return fail(sqlProblem(q.lastError()));
+    while (q.next()) {
+        if (TimeCell *cell = cellOf(std::max(q.value(0).toLongLong(), from))) {
+            cell->frames += q.value(1).toLongLong();
+            merge(cell->levels, unpacked(q.value(2).toByteArray()));
+        }
+    }
+    return true;
+}
+
+bool Archive::passes(qint64 from, qint64 to, std::vector<Pass> *out) {
+    out->clear();
+    if (!isOpen())
+        return fail(QStringLiteral("is not open"));
+    QSqlDatabase db = d_->db();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT f.time, r.snr, s.callsign, f.id FROM frames f JOIN receptions r ON r.frame = f.id "
+                             "JOIN sources s ON s.id = r.source WHERE f.time BETWEEN ? AND ? "
+                             "ORDER BY f.time, f.id"));
+    q.addBindValue(from - PassPause);
+    q.addBindValue(to + PassPause);
+    if (!q.exec())
+        return fail(sqlProblem(q.lastError()));
+    qint64 lastFrame = -1;
+    while (q.next()) {
+        const qint64 t = q.value(0).toLongLong();
+        if (out->empty() || t - out->back().end > PassPause) {
+            out->push_back({t, t, 0, std::nullopt, {}});
+        }
+        Pass &pass = out->back();
+        pass.end = t;
+        const qint64 frame = q.value(3).toLongLong();
+        pass.frames += frame != lastFrame; // a frame's receptions count once
+        lastFrame = frame;
+        if (!q.value(1).isNull()) {
+            const double snr = q.value(1).toDouble();
+            pass.bestSnrDb = pass.bestSnrDb ? std::max(*pass.bestSnrDb, snr) : snr;
+        }
+        const QString call = q.value(2).toString();
+        if (!pass.stations.contains(call))
+            pass.stations.append(call);
+    }
+    if (q.lastError().isValid())
+        return fail(sqlProblem(q.lastError()));
+    out->erase(std::remove_if(out->begin(), out->end(),
+                              [&](const Pass &p) { return p.end < from || p.start > to; }),
+               out->end());
+    return true;
+}
+
+std::optional<StoredFrame> Archive::nearest(qint64 time, qint64 within) {
+    std::optional<StoredFrame> best;
+    forEachFrame(time - within, time + within, [&](const StoredFrame &f) {
+        if (!best || std::abs(f.time - time) < std::abs(best->time - time))
+            best = f;
+        return true;
+    });
+    return best;
+}

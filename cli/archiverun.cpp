@@ -1,0 +1,140 @@
+#include "cli/archiverun.h"
+
+#include "cli/decoderun.h"
+#include "decoder/linescanner.h"
+#include "decoder/utctime.h"
+
+#include <QFileInfo>
+
+namespace {
+QByteArray frames(qint64 n) { return QByteArray::number(n) + (n == 1 ? " frame" : " frames"); }
+// Frames stored in one transaction; a followed file is stored at least
+// every FollowSeconds.
+constexpr size_t BatchFrames = 20000;
+constexpr qint64 FollowMilliseconds = 1000;
+} // namespace
+
+StoreRun::StoreRun(Archive &archive, DecodeRun &run, bool audio)
+    : archive_(archive), run_(run), audio_(audio) {
+    sinceFlush_.start();
+    run.addFrameHook([this](const LineVerdict &verdict, qint64, const LineSignal *signal) {
+        if (!verdict.time) {
+            ++withoutTime_;
+            return;
+        }
+        IncomingFrame frame;
+        frame.time = *verdict.time;
+        frame.symbols = verdict.frame->text().mid(BeaconFrame::NameLength);
+        Reception &r = frame.reception;
+        r.kind = audio_ ? Reception::Kind::Recording : Reception::Kind::File;
+        const QByteArray &name = run_.currentName();
+        r.source = name == "-" ? QStringLiteral("standard input")
+                               : QFileInfo(QString::fromLocal8Bit(name)).absoluteFilePath();
+        r.line = run_.currentLine();
+        if (signal) {
+            r.snrDb = signal->snrDb;
+            r.toneHz = signal->toneHz;
+        }
+        waiting_.push_back(std::move(frame));
+        if (waiting_.size() >= BatchFrames ||
+            (run_.following() && sinceFlush_.elapsed() >= FollowMilliseconds))
+            flush();
+    });
+    QObject::connect(&run, &DecodeRun::caughtUp, &run, [this] { flush(); });
+}
+
+void StoreRun::flush() {
+    sinceFlush_.restart();
+    if (waiting_.empty() || failed_)
+        return;
+    Archive::Counts counts;
+    if (!archive_.store(waiting_, &counts)) {
+        // What could not be stored is said once; the decoding goes on.
+        printError(archive_.error().toLocal8Bit() + "; these " + frames(qint64(waiting_.size())) +
+                   " and the rest of this run are not stored");
+        failed_ = true;
+        return;
+    }
+    total_.added += counts.added;
+    total_.known += counts.known;
+    waiting_.clear();
+}
+
+bool StoreRun::finish() {
+    flush();
+    if (!failed_) {
+        QByteArray message = "stored in " + archive_.location().toLocal8Bit() + ": " +
+                             frames(total_.added) + " new, " + frames(total_.known) + " already known";
+        if (withoutTime_)
+            message += "; " + frames(withoutTime_) + " without a UTC time not stored";
+        printError(message);
+    }
+    return !failed_;
+}
+
+namespace {
+QByteArray listOf(const QStringList &items) { return items.join(QLatin1Char(';')).toUtf8(); }
+} // namespace
+
+bool printStored(Archive &archive, OutputFormat format, std::optional<qint64> from,
+                 std::optional<qint64> to, CheckedOutput &output, qint64 *frames) {
+    FrameWriter writer(format);
+    OutputBuffer &out = output.buffer();
+    if (format == OutputFormat::Csv) {
+        writer.begin(out);
+        // The header's line end gives way to the receptions' columns.
+        out.commit(out.reserve(0) - 2);
+        out += ",receptions,sources,callsigns\r\n";
+    }
+    qint64 record = 0;
+    bool writeFailed = false;
+    const bool ok = archive.forEachFrame(
+        from.value_or(0), to.value_or(LatestUtcSecond), [&](const StoredFrame &frame) {
+            const LineVerdict verdict = LineScanner::judge(
+                QString::fromLatin1(isoUtcTime(frame.time)) + QStringLiteral(" S KADRIN") + frame.symbols);
+            if (!verdict.isFrame())
+                return true; // not written by this program
+            QStringList sources, callsigns;
+            for (const StoredReception &r : frame.receptions) {
+                const QString source = receptionKindName(r.kind) + QLatin1Char(':') + r.source;
+                if (!sources.contains(source))
+                    sources.append(source);
+                if (!r.callsign.isEmpty() && !callsigns.contains(r.callsign))
+                    callsigns.append(r.callsign);
+            }
+            const StoredReception &first = frame.receptions.front();
+            writer.setSource(first.source.toUtf8());
+            writer.write(out, verdict, ++record, first.line);
+            // The row's end ("\r\n" or "}\n") gives way to the receptions.
+            out.commit(out.reserve(0) - 2);
+            const QByteArray count = QByteArray::number(qint64(frame.receptions.size()));
+            if (format == OutputFormat::Csv) {
+                out += ',' + count + ',' + csvField(listOf(sources)) + ',' + csvField(listOf(callsigns)) +
+                       "\r\n";
+            } else {
+                QByteArray list = "[";
+                for (const QString &s : sources)
+                    list += (list.size() > 1 ? "," : "") + jsonString(s);
+                QByteArray calls = "[";
+                for (const QString &c : callsigns)
+                    calls += (calls.size() > 1 ? "," : "") + jsonString(c);
+                out += ",\"receptions\":" + count + ",\"sources\":" + list + "],\"callsigns\":" + calls +
+                       "]}\n";
+            }
+            if (!output.flush(1 << 20)) {
+                writeFailed = true;
+                return false;
+            }
+            return true;
+        });
+    *frames = record;
+    if (!ok) {
+        printError(archive.error().toLocal8Bit());
+        return false;
+    }
+    if (writeFailed || !output.flush()) {
+        printError("cannot write the output: " + output.error().toLocal8Bit());
+        return false;
+    }
+    return true;
+}

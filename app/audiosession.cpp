@@ -237,6 +237,11 @@ void AudioSession::remember(const CopiedLogLine &line) {
     signal_.insert(line.line, {line.toneHz, line.snrDb});
 }
 
+std::optional<LineSignal> AudioSession::signalOf(const QString &line) const {
+    const auto found = signal_.constFind(line);
+    return found == signal_.constEnd() ? std::nullopt : std::optional<LineSignal>(*found);
+}
+
 QString AudioSession::noteOf(const QString &line) const {
     const auto found = signal_.constFind(line);
     if (found == signal_.constEnd())

@@ -39,7 +39,7 @@ void applyLine(QStringView line, Configuration &configuration) {
         {"IMAGE_PATH", &Configuration::imageDirectory}, {"SIDS_URL", &Configuration::sidsUrl},
         {"CALLSIGN", &Configuration::callsign},         {"LATITUDE", &Configuration::latitude},
         {"LONGITUDE", &Configuration::longitude},       {"NORAD_ID", &Configuration::noradId},
-        {"SIDS_JOURNAL", &Configuration::sidsJournal}};
+        {"SIDS_JOURNAL", &Configuration::sidsJournal},  {"ARCHIVE", &Configuration::archive}};
     for (const auto &[name, member] : texts)
         if (key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
             configuration.*member = value.toString();

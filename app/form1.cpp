@@ -176,7 +176,7 @@ void Form1::appendReceived(const QStringList &lines) {
     const int first = Text2->appendLines(lines);
     if (atLast)
         HScroll1->setValue(HScroll1->maximum());
-    sources_->share(history_, first, int(lines.size()));
+    sources_->share(history_, first, lines);
 }
 
 void Form1::closeEvent(QCloseEvent *event) {

@@ -3,14 +3,28 @@
 #include "app/audiosession.h"
 #include "app/beacondocument.h"
 #include "app/followsession.h"
+#include "archive/archivewriter.h"
 #include "cwaudio/audiofile.h"
+
+#include <QFileInfo>
 
 #include <QMainWindow>
 
 SourceSwitch::SourceSwitch(const Configuration &configuration, BeaconDocument *document,
                            QMainWindow *window)
     : QObject(window), document_(document), following_(new FollowSession(configuration, this)),
-      audio_(new AudioSession(window)) {
+      audio_(new AudioSession(window)),
+      archive_(new ArchiveWriter(configuration.archive.isEmpty() ? Archive::defaultLocation()
+                                                                 : configuration.archive,
+                                 this)) {
+    // The first failure is told in a message, later ones on the status line:
+    // the frames go on arriving in the box all the same.
+    connect(archive_, &ArchiveWriter::failed, this, [this](const QString &message) {
+        if (std::exchange(archiveWarned_, true))
+            return emit status(message);
+        document_->warn(message + QStringLiteral(". Received frames are still shown and kept in "
+                                                 "the box, but not in the archive."));
+    }, Qt::QueuedConnection);
     connect(following_, &FollowSession::linesArrived, this, &SourceSwitch::linesArrived);
     connect(following_, &FollowSession::status, this, &SourceSwitch::status);
     connect(following_, &FollowSession::failed, document_, &BeaconDocument::warn);
@@ -42,10 +56,22 @@ void SourceSwitch::stopOthers() {
     following_->stop();
 }
 
+void SourceSwitch::keep(const QString &path, const std::vector<QString> &lines, bool recording) {
+    Reception source;
+    source.kind = recording ? Reception::Kind::Recording : Reception::Kind::File;
+    source.source = QFileInfo(path).absoluteFilePath();
+    std::vector<std::optional<LineSignal>> audio;
+    if (recording)
+        for (const QString &line : lines)
+            audio.push_back(audio_->signalOf(line));
+    archive_->storeLines(source, 1, QStringList(lines.begin(), lines.end()), audio);
+}
+
 void SourceSwitch::openLog(const QString &path) {
     LoadedLog log = readLogFile(path);
     if (document_->refused(path, log))
         return;
+    keep(path, log.lines, false);
     stopOthers();
     document_->show(path, log, QLatin1String("Opened ") + path);
 }
@@ -59,6 +85,8 @@ bool SourceSwitch::followLog(const QString &path) {
         following_->setStatusPrefix(QLatin1String("Following ") + path);
     }
     audio_->cancelRecording();
+    keep(path, log.lines, false);
+    followed_ = QFileInfo(path).absoluteFilePath();
     document_->show(path, log, QLatin1String("Following ") + path);
     emit followed();
     return true;
@@ -84,6 +112,7 @@ void SourceSwitch::showRecording(const QString &path, const QStringList &lines,
     stopOthers();
     LoadedLog log;
     log.lines.assign(lines.begin(), lines.end());
+    keep(path, log.lines, true);
     document_->show(path, log, status);
 }
 
@@ -120,6 +149,15 @@ void SourceSwitch::toggleListening() {
     audio_->listen(std::move(input));
 }
 
-void SourceSwitch::share(const TelemetryHistory &history, int first, int count) {
-    following_->share(history, first, count);
+void SourceSwitch::share(const TelemetryHistory &history, int first, const QStringList &lines) {
+    following_->share(history, first, int(lines.size()));
+    if (!following_->active() && !audio_->listening())
+        return;
+    Reception source;
+    source.kind = following_->active() ? Reception::Kind::File : Reception::Kind::Sound;
+    source.source = following_->active() ? followed_ : audio_->listenSession().sourceName();
+    std::vector<std::optional<LineSignal>> audio;
+    for (const QString &line : lines)
+        audio.push_back(audio_->signalOf(line));
+    archive_->storeLines(source, first + 1, lines, audio);
 }

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QDockWidget;
 class QMainWindow;
@@ -51,6 +52,7 @@ public:
 
     // "SNR -7.9 dB, tone 801 Hz" for a line copied from audio; empty for any other.
     QString noteOf(const QString &line) const;
+    std::optional<LineSignal> signalOf(const QString &line) const;
 
     // The picture of the signal: a panel docked under the window's own
     // area, shown (the window growing by its height) when audio comes.

@@ -13,6 +13,9 @@ struct Configuration {
     // Sharing followed frames with a telemetry database (SiDS): used when
     // all five are set; the journal is optional.
     QString sidsUrl, callsign, latitude, longitude, noradId, sidsJournal;
+    // The archive every received frame is kept in: a file or a
+    // postgresql:// URL; empty: kadrin/archive.sqlite in the data folder.
+    QString archive;
 
     bool sharesFrames() const {
         return !sidsUrl.isEmpty() && !callsign.isEmpty() && !latitude.isEmpty() &&
@@ -26,6 +29,7 @@ struct Configuration {
 //   SCREENSHOT = YES        shows the screenshot button; any other value hides it
 //   SIDS_URL, CALLSIGN, LATITUDE, LONGITUDE, NORAD_ID, SIDS_JOURNAL
 //                           the telemetry database frames are shared with
+//   ARCHIVE = <file or URL> the archive received frames are kept in
 // Keys and the SCREENSHOT value compare case-insensitively; key and value are
 // stripped of blanks (tabs stay). Lines end with LF, CR LF or a lone CR. A
 // line starting with "#" is a comment; an empty line, a line without "=" and

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class ArchiveWriter;
 class AudioSession;
 class BeaconDocument;
 class FollowSession;
@@ -25,6 +26,8 @@ public:
 
     FollowSession &following() { return *following_; }
     AudioSession &audio() { return *audio_; }
+    // Keeps every frame received with a UTC time (not typed text).
+    ArchiveWriter &archive() { return *archive_; }
 
     // As Open Log, Follow Log and Open Recording do, without asking first.
     void openLog(const QString &path);
@@ -39,9 +42,9 @@ public:
     void askForRecording();
     void toggleListening();
 
-    // The lines [first, first + count) of the store just arrived from the
-    // source: its frames are shared.
-    void share(const TelemetryHistory &history, int first, int count);
+    // The lines from `first` on of the store just arrived from the source:
+    // their frames are shared and kept in the archive.
+    void share(const TelemetryHistory &history, int first, const QStringList &lines);
 
 signals:
     void linesArrived(const QStringList &lines);
@@ -54,8 +57,12 @@ signals:
 private:
     void showRecording(const QString &path, const QStringList &lines, const QString &status);
     void stopOthers(); // before a log or a recording replaces the text
+    void keep(const QString &path, const std::vector<QString> &lines, bool recording);
 
     BeaconDocument *document_;
     FollowSession *following_;
     AudioSession *audio_;
+    ArchiveWriter *archive_;
+    QString followed_; // the log followed, for its receptions
+    bool archiveWarned_ = false;
 };

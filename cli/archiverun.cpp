@@ -1,5 +1,6 @@
 #include "cli/archiverun.h"
 
+#include "archive/storedoutput.h"
 #include "cli/decoderun.h"
 #include "decoder/linescanner.h"
 #include "decoder/utctime.h"
@@ -72,60 +73,18 @@ bool StoreRun::finish() {
     return !failed_;
 }
 
-namespace {
-QByteArray listOf(const QStringList &items) { return items.join(QLatin1Char(';')).toUtf8(); }
-} // namespace
-
 bool printStored(Archive &archive, OutputFormat format, std::optional<qint64> from,
                  std::optional<qint64> to, CheckedOutput &output, qint64 *frames) {
-    FrameWriter writer(format);
+    StoredWriter writer(format);
     OutputBuffer &out = output.buffer();
-    if (format == OutputFormat::Csv) {
-        writer.begin(out);
-        // The header's line end gives way to the receptions' columns.
-        out.commit(out.reserve(0) - 2);
-        out += ",receptions,sources,callsigns\r\n";
-    }
+    writer.begin(out);
     qint64 record = 0;
     bool writeFailed = false;
     const bool ok = archive.forEachFrame(
         from.value_or(0), to.value_or(LatestUtcSecond), [&](const StoredFrame &frame) {
-            const LineVerdict verdict = LineScanner::judge(
-                QString::fromLatin1(isoUtcTime(frame.time)) + QStringLiteral(" S KADRIN") + frame.symbols);
-            if (!verdict.isFrame())
-                return true; // not written by this program
-            QStringList sources, callsigns;
-            for (const StoredReception &r : frame.receptions) {
-                const QString source = receptionKindName(r.kind) + QLatin1Char(':') + r.source;
-                if (!sources.contains(source))
-                    sources.append(source);
-                if (!r.callsign.isEmpty() && !callsigns.contains(r.callsign))
-                    callsigns.append(r.callsign);
-            }
-            const StoredReception &first = frame.receptions.front();
-            writer.setSource(first.source.toUtf8());
-            writer.write(out, verdict, ++record, first.line);
-            // The row's end ("\r\n" or "}\n") gives way to the receptions.
-            out.commit(out.reserve(0) - 2);
-            const QByteArray count = QByteArray::number(qint64(frame.receptions.size()));
-            if (format == OutputFormat::Csv) {
-                out += ',' + count + ',' + csvField(listOf(sources)) + ',' + csvField(listOf(callsigns)) +
-                       "\r\n";
-            } else {
-                QByteArray list = "[";
-                for (const QString &s : sources)
-                    list += (list.size() > 1 ? "," : "") + jsonString(s);
-                QByteArray calls = "[";
-                for (const QString &c : callsigns)
-                    calls += (calls.size() > 1 ? "," : "") + jsonString(c);
-                out += ",\"receptions\":" + count + ",\"sources\":" + list + "],\"callsigns\":" + calls +
-                       "]}\n";
-            }
-            if (!output.flush(1 << 20)) {
-                writeFailed = true;
-                return false;
-            }
-            return true;
+            record += writer.write(out, frame, record + 1);
+            writeFailed = !output.flush(1 << 20);
+            return !writeFailed;
         });
     *frames = record;
     if (!ok) {

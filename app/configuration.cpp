@@ -35,6 +35,13 @@ void applyLine(QStringView line, Configuration &configuration) {
             value.compare(QLatin1String("YES"), Qt::CaseInsensitive) == 0;
         return;
     }
+    for (int channel = 1; channel <= ArchiveChannels; ++channel) {
+        if (key.compare(limitKey(channel), Qt::CaseInsensitive) == 0) {
+            if (const auto limits = parseLimits(value.toString()))
+                configuration.limits.insert(channel, *limits);
+            return;
+        }
+    }
     const std::pair<const char *, QString Configuration::*> texts[] = {
         {"IMAGE_PATH", &Configuration::imageDirectory}, {"SIDS_URL", &Configuration::sidsUrl},
         {"CALLSIGN", &Configuration::callsign},         {"LATITUDE", &Configuration::latitude},

@@ -6,6 +6,8 @@
 #include "app/channelchart.h"
 #include "app/followsession.h"
 #include "app/form2.h"
+#include "app/historywindow.h"
+#include "archive/archivewriter.h"
 #include "app/sourceswitch.h"
 #include "app/legacylook.h"
 #include "app/linemarks.h"
@@ -67,12 +69,12 @@ Form1::Form1(const Configuration &configuration, QWidget *parent) : QMainWindow(
         Text2->setCursorPosition({Text2->lineCount() - 1, 0});
         HScroll1->setValue(HScroll1->maximum());
     });
-    buildMenus();
+    buildMenus(configuration);
     Form_Load(configuration);
     resize(InnerWidth, InnerHeight + menuBar()->sizeHint().height());
 }
 
-void Form1::buildMenus() {
+void Form1::buildMenus(const Configuration &configuration) {
     QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("MnuFile"));
     const auto item = [&](const char *name, const char *caption, const char *keys, auto handler) {
@@ -98,6 +100,15 @@ void Form1::buildMenus() {
     });
     file->addSeparator();
     item("MnuExit", "Exit", "", &Form1::MnuExit_Click);
+    file = menuBar()->addMenu(QStringLiteral("View"));
+    item("MnuHistory", "History...", "Ctrl+H", [this, limits = configuration.limits] {
+        if (!historyWindow_) {
+            historyWindow_ = new HistoryWindow(sources_->archive().location(), limits, this);
+            connect(&sources_->archive(), &ArchiveWriter::stored, historyWindow_, &HistoryWindow::refresh);
+        }
+        historyWindow_->show();
+        historyWindow_->raise();
+    });
     QAction *info = menuBar()->addAction(QStringLiteral("Info"));
     info->setObjectName(QStringLiteral("MnuInfo"));
     connect(info, &QAction::triggered, this, &Form1::MnuInfo_Click);

@@ -65,7 +65,8 @@ bool StoreRun::finish() {
     flush();
     if (!failed_) {
         QByteArray message = "stored in " + archive_.location().toLocal8Bit() + ": " +
-                             frames(total_.added) + " new, " + frames(total_.known) + " already known";
+                             QByteArray::number(total_.added) + (total_.added == 1 ? " new frame, " : " new frames, ") +
+                             QByteArray::number(total_.known) + " already known";
         if (withoutTime_)
             message += "; " + frames(withoutTime_) + " without a UTC time not stored";
         printError(message);

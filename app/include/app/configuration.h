@@ -1,6 +1,9 @@
 #pragma once
 
+#include "archive/envelope.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 // Settings read from conf.ini beside the program.
@@ -16,6 +19,8 @@ struct Configuration {
     // The archive every received frame is kept in: a file or a
     // postgresql:// URL; empty: kadrin/archive.sqlite in the data folder.
     QString archive;
+    // The History window's limits of a channel (1 to 14).
+    QHash<int, ChannelLimits> limits;
 
     bool sharesFrames() const {
         return !sidsUrl.isEmpty() && !callsign.isEmpty() && !latitude.isEmpty() &&
@@ -30,6 +35,9 @@ struct Configuration {
 //   SIDS_URL, CALLSIGN, LATITUDE, LONGITUDE, NORAD_ID, SIDS_JOURNAL
 //                           the telemetry database frames are shared with
 //   ARCHIVE = <file or URL> the archive received frames are kept in
+//   LIMIT_<CHANNEL> = <low>, <high>   a charted channel's limits, the
+//                           channel named as the chart's captions are, in
+//                           capitals with _ for blanks: LIMIT_SOLAR_3_TEMP
 // Keys and the SCREENSHOT value compare case-insensitively; key and value are
 // stripped of blanks (tabs stay). Lines end with LF, CR LF or a lone CR. A
 // line starting with "#" is a comment; an empty line, a line without "=" and

@@ -11,6 +11,7 @@ class BeaconDocument;
 class BeaconEdit;
 class ChannelChart;
 class Form2;
+class HistoryWindow;
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
@@ -37,7 +38,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void buildMenus();
+    void buildMenus(const Configuration &configuration);
     void buildControls();
     void appendReceived(const QStringList &lines);
 
@@ -56,6 +57,7 @@ private:
     BeaconDocument *document_ = nullptr;
     SourceSwitch *sources_ = nullptr;
     QPointer<Form2> aboutWindow_;    // owned by nobody; deletes itself when closed
+    QPointer<HistoryWindow> historyWindow_;
     StatusRow *statusRow_ = nullptr; // lays out Label2 and Label3
 
     QWidget *inner_ = nullptr;

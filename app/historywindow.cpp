@@ -127,6 +127,8 @@ HistoryWindow::HistoryWindow(const QString &archive, const QHash<int, ChannelLim
     plot_->axisRect()->setRangeDrag(Qt::Horizontal);
     plot_->axisRect()->setRangeZoom(Qt::Horizontal);
     plot_->setMouseTracking(true);
+    plot_->legend->setVisible(true);
+    plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     redrawTimer_->setSingleShot(true);
     redrawTimer_->setInterval(20);
     connect(redrawTimer_, &QTimer::timeout, this, &HistoryWindow::redraw);
@@ -238,6 +240,7 @@ void HistoryWindow::redraw() {
         QCPGraph *high = plot_->addGraph(plot_->xAxis, axis);
         low->setName(channelCaption(channel) + QStringLiteral(" lowest"));
         high->setName(channelCaption(channel));
+        low->removeFromLegend();
         for (QCPGraph *g : {low, high}) {
             g->setPen(QPen(color, 1.5));
             g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, color, 3));
@@ -252,6 +255,7 @@ void HistoryWindow::redraw() {
         // neighbour to fill towards.
         auto *strokes = new QCPErrorBars(plot_->xAxis, axis);
         strokes->setDataPlottable(high);
+        strokes->removeFromLegend();
         strokes->setWhiskerWidth(0);
         strokes->setPen(QPen(color, 2));
         QVector<double> below(int(e.time.size())), above(int(e.time.size()), 0.0);
@@ -275,6 +279,7 @@ void HistoryWindow::redraw() {
             }
             QCPGraph *outside = plot_->addGraph(plot_->xAxis, axis);
             outside->setName(channelCaption(channel) + QStringLiteral(" outside its limits"));
+            outside->removeFromLegend();
             outside->setLineStyle(QCPGraph::lsNone);
             outside->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCross, Qt::red, 9));
             outside->setData(QVector<double>(e.outTime.begin(), e.outTime.end()),

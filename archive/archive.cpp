@@ -4,6 +4,7 @@
 #include "decoder/symbolalphabet.h"
 
 #include <QAtomicInteger>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -151,6 +153,10 @@ QString sqlProblem(const QSqlError &e) {
     if (lower.contains(QLatin1String("disk is full")) || lower.contains(QLatin1String("no space")) ||
         lower.contains(QLatin1String("disk full")))
         return QStringLiteral("the disk is full; nothing of this batch was stored (%1)").arg(text);
+    // A write the system refused: most often a full disk, a quota or a
+    // file size limit, else failing hardware.
+    if (lower.contains(QLatin1String("disk i/o error")))
+        return QStringLiteral("the disk is full or failing (%1)").arg(text);
     if (lower.contains(QLatin1String("malformed")) || lower.contains(QLatin1String("corrupt")))
         return QStringLiteral("is damaged (%1); it is left as it is").arg(text);
     if (lower.contains(QLatin1String("not a database")))
@@ -221,53 +227,57 @@ bool Archive::open(const QString &where) {
         return fail(QStringLiteral("cannot be opened (%1)").arg(problem));
     }
     QSqlQuery q(db);
-    auto run = [&](const QString &sql) {
-        if (q.exec(sql))
-            return true;
-        fail(sqlProblem(q.lastError()));
-        return false;
+    // What is refused is left as it is: the connection is closed before the
+    // reason is given.
+    auto refuse = [&](const QString &what) {
+        q.finish();
+        db = QSqlDatabase();
+        close();
+        return fail(what);
     };
+    // A damaged file is never written to.
     if (!postgres) {
-        // WAL: readers never wait for the writer, and a writer killed in
-        // the middle of a transaction leaves only what it committed. FULL:
-        // a commit reached the disk before it is counted done.
-        if (!run(QStringLiteral("PRAGMA journal_mode=WAL")) ||
-            !run(QStringLiteral("PRAGMA synchronous=FULL"))) {
-            const QString e = error_;
-            close();
-            error_ = e;
-            return false;
-        }
+        if (!q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next())
+            return refuse(sqlProblem(q.lastError()));
+        if (q.value(0).toString() != QLatin1String("ok"))
+            return refuse(QStringLiteral("is damaged (%1); it is left as it is")
+                              .arg(q.value(0).toString().simplified()));
     }
     // What the database holds: nothing (a new archive), an archive, or
     // something else.
-    QStringList tables = db.tables(QSql::Tables);
-    if (!postgres && !q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        const QString e = sqlProblem(q.lastError());
-        close();
-        return fail(e);
-    }
+    const QStringList tables = db.tables(QSql::Tables);
     const bool ours = tables.contains(QStringLiteral("meta"));
-    if (!ours && !tables.isEmpty()) {
-        close();
-        return fail(QStringLiteral("is a database but not an archive of this program; it is left as it is"));
-    }
+    if (!ours && !tables.isEmpty())
+        return refuse(QStringLiteral("is a database but not an archive of this program; it is left as it is"));
     if (ours) {
-        if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema'")) || !q.next()) {
-            const QString e = sqlProblem(q.lastError());
-            close();
-            return fail(QStringLiteral("has no schema version (%1); it is left as it is").arg(e));
-        }
+        if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema'")) || !q.next())
+            return refuse(QStringLiteral("has no schema version (%1); it is left as it is")
+                              .arg(sqlProblem(q.lastError())));
         const int version = q.value(0).toInt();
-        if (version > SchemaVersion) {
-            close();
-            return fail(QStringLiteral("was written by a newer version of this program (schema %1, "
-                                       "this one reads %2); it is left as it is")
-                            .arg(version)
-                            .arg(SchemaVersion));
-        }
+        if (version > SchemaVersion)
+            return refuse(QStringLiteral("was written by a newer version of this program (schema %1, "
+                                         "this one reads %2); it is left as it is")
+                              .arg(version)
+                              .arg(SchemaVersion));
         // Upgrades from older schemas go here, one version at a time.
-    } else {
+    }
+    if (!postgres) {
+        // Only now: the journal mode is kept in the file. WAL: readers never
+        // wait for the writer, and a writer killed in the middle of a
+        // transaction leaves only what it committed. FULL: a commit reached
+        // the disk before it is counted done. Two programs making a new
+        // archive ask for WAL at once, and SQLite may turn one away without
+        // waiting (SQLITE_BUSY): it asks again.
+        const QDeadlineTimer deadline(20000);
+        while (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+            if ((q.lastError().nativeErrorCode().toInt() & 0xff) != 5 || deadline.hasExpired())
+                return refuse(sqlProblem(q.lastError()));
+            QThread::msleep(2);
+        }
+        if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+            return refuse(sqlProblem(q.lastError()));
+    }
+    if (!ours) {
         const QString id = postgres ? QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")
                                     : QStringLiteral("INTEGER PRIMARY KEY");
         const QStringList schema = {
@@ -288,19 +298,17 @@ bool Archive::open(const QString &where) {
                 .arg(d_->blob(), d_->withoutRowid()),
             QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema', '%1')").arg(SchemaVersion),
         };
-        // Two programs making the same new archive: one makes it, the other
-        // finds it made.
-        bool made = db.transaction();
-        for (const QString &sql : schema)
-            made = made && q.exec(sql);
-        made = made && db.commit();
-        if (!made) {
-            db.rollback();
-            if (!db.tables(QSql::Tables).contains(QStringLiteral("meta"))) {
-                const QString e = sqlProblem(q.lastError());
-                close();
-                return fail(QStringLiteral("cannot be made (%1)").arg(e));
-            }
+        // Two programs making the same new archive: one makes it while the
+        // other waits for the write lock, then finds it made.
+        bool made = q.exec(postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")) &&
+                    (!postgres || q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(58120)")));
+        if (made && !db.tables(QSql::Tables).contains(QStringLiteral("meta")))
+            for (const QString &sql : schema)
+                made = made && q.exec(sql);
+        if (!made || !q.exec(QStringLiteral("COMMIT"))) {
+            const QString e = sqlProblem(q.lastError());
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            return refuse(QStringLiteral("cannot be made (%1)").arg(e));
         }
     }
     return true;
@@ -557,11 +565,28 @@ bool Archive::passes(qint64 from, qint64 to, std::vector<Pass> *out) {
     QSqlDatabase db = d_->db();
     QSqlQuery q(db);
     q.setForwardOnly(true);
+    // The passes that touch the span may begin long before it and end long
+    // after it: the frames read reach out while the next is close enough.
+    qint64 first = from, last = to;
+    for (const bool before : {true, false}) {
+        qint64 &edge = before ? first : last;
+        q.prepare(before ? QStringLiteral("SELECT min(time) FROM frames WHERE time >= ? AND time < ?")
+                         : QStringLiteral("SELECT max(time) FROM frames WHERE time > ? AND time <= ?"));
+        for (;;) {
+            q.addBindValue(before ? edge - PassPause : edge);
+            q.addBindValue(before ? edge : edge + PassPause);
+            if (!q.exec())
+                return fail(sqlProblem(q.lastError()));
+            if (!q.next() || q.value(0).isNull())
+                break;
+            edge = q.value(0).toLongLong();
+        }
+    }
     q.prepare(QStringLiteral("SELECT f.time, r.snr, s.callsign, f.id FROM frames f JOIN receptions r ON r.frame = f.id "
                              "JOIN sources s ON s.id = r.source WHERE f.time BETWEEN ? AND ? "
                              "ORDER BY f.time, f.id"));
-    q.addBindValue(from - PassPause);
-    q.addBindValue(to + PassPause);
+    q.addBindValue(first);
+    q.addBindValue(last);
     if (!q.exec())
         return fail(sqlProblem(q.lastError()));
     qint64 lastFrame = -1;

@@ -22,6 +22,8 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -101,6 +103,82 @@ qint64 floorTo(qint64 t, qint64 step) {
     return (q * step > t ? q - 1 : q) * step;
 }
 
+// The most rows of values one statement takes when storing.
+constexpr int StoreChunk = 512;
+
+// ":v0", ":v1"...: the names of a statement's values.
+const QString &valueName(int i) {
+    static const std::vector<QString> names = [] {
+        std::vector<QString> all(size_t(StoreChunk) * 5);
+        for (size_t n = 0; n < all.size(); ++n)
+            all[n] = QStringLiteral(":v%1").arg(n);
+        return all;
+    }();
+    return names[size_t(i)];
+}
+
+// A statement with rows of values (a VALUES list, an IN list), prepared
+// once for each number of rows it is given: powers of two up to
+// StoreChunk. Its values are bound by name, which costs Qt far less than
+// binding by position; and a few statements of many rows cost SQLite far
+// less than a statement a row.
+class RowStatement {
+public:
+    // Rows of `width` values, in parentheses unless one value a row.
+    RowStatement(const QString &head, int width, const QString &tail)
+        : head_(head), tail_(tail), width_(width) {}
+
+    // Runs the statement over `count` rows: for each, bindRow(query, row,
+    // first value's number) binds its values (valueName(number + i));
+    // after each run, read(query) reads what it returned. False when a run
+    // failed, with `failed` the query.
+    template <typename BindRow, typename Read>
+    bool run(const QSqlDatabase &db, size_t count, BindRow bindRow, Read read, QSqlQuery **failed) {
+        for (size_t done = 0; done < count;) {
+            int n = StoreChunk;
+            while (size_t(n) > count - done)
+                n /= 2;
+            QSqlQuery *q = prepared(db, n);
+            *failed = q;
+            if (q == failed_.get())
+                return false;
+            for (int i = 0; i < n; ++i)
+                bindRow(*q, done + size_t(i), i * width_);
+            if (!q->exec() || !read(*q))
+                return false;
+            done += size_t(n);
+        }
+        return true;
+    }
+
+private:
+    // failed_ when it cannot be prepared.
+    QSqlQuery *prepared(const QSqlDatabase &db, int n) {
+        std::unique_ptr<QSqlQuery> &q = queries_[n];
+        if (!q) {
+            QString sql = head_;
+            for (int row = 0; row < n; ++row) {
+                sql += QLatin1String(row ? "," : "");
+                sql += QLatin1String(width_ > 1 ? "(" : "");
+                for (int i = 0; i < width_; ++i)
+                    sql += (i ? QStringLiteral(",") : QString()) + valueName(row * width_ + i);
+                sql += QLatin1String(width_ > 1 ? ")" : "");
+            }
+            q = std::make_unique<QSqlQuery>(db);
+            q->setForwardOnly(true);
+            if (!q->prepare(sql + tail_)) {
+                failed_ = std::move(q);
+                return failed_.get();
+            }
+        }
+        return q.get();
+    }
+
+    QString head_, tail_;
+    int width_;
+    std::map<int, std::unique_ptr<QSqlQuery>> queries_;
+    std::unique_ptr<QSqlQuery> failed_; // the one that could not be prepared
+};
 } // namespace
 
 QString receptionKindName(Reception::Kind kind) { return kindName(kind); }
@@ -110,6 +188,8 @@ struct Archive::Impl {
     bool postgres = false;
     QHash<QString, qint64> sourceIds; // "kind\nname\ncallsign"
     QHash<qint64, StoredReception> sources;
+    // What store() runs, prepared on first use.
+    std::unique_ptr<RowStatement> findFrames, addFrames, addReceptions, readCells, writeCells;
 
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
     QString blob() const { return postgres ? QStringLiteral("BYTEA") : QStringLiteral("BLOB"); }
@@ -259,7 +339,20 @@ bool Archive::open(const QString &where) {
                                          "this one reads %2); it is left as it is")
                               .arg(version)
                               .arg(SchemaVersion));
-        // Upgrades from older schemas go here, one version at a time.
+        // Upgrades from older schemas, one version at a time, each in one
+        // transaction. 2: the sources read to their end.
+        if (version < 2) {
+            const bool upgraded =
+                q.exec(postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")) &&
+                q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS done (key TEXT PRIMARY KEY)")) &&
+                q.exec(QStringLiteral("UPDATE meta SET value = '2' WHERE key = 'schema'")) &&
+                q.exec(QStringLiteral("COMMIT"));
+            if (!upgraded) {
+                const QString e = sqlProblem(q.lastError());
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                return refuse(QStringLiteral("cannot be upgraded to schema 2 (%1)").arg(e));
+            }
+        }
     }
     if (!postgres) {
         // Only now: the journal mode is kept in the file. WAL: readers never
@@ -296,6 +389,7 @@ bool Archive::open(const QString &where) {
                            "frames BIGINT NOT NULL, levels %1 NOT NULL, "
                            "PRIMARY KEY (scale, start))%2")
                 .arg(d_->blob(), d_->withoutRowid()),
+            QStringLiteral("CREATE TABLE done (key TEXT PRIMARY KEY)"),
             QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema', '%1')").arg(SchemaVersion),
         };
         // Two programs making the same new archive: one makes it while the
@@ -314,12 +408,12 @@ bool Archive::open(const QString &where) {
     return true;
 }
 
-bool Archive::store(const std::vector<IncomingFrame> &frames, Counts *counts) {
+bool Archive::store(const std::vector<IncomingFrame> &frames, Counts *counts, const QString &doneKey) {
     if (!isOpen())
         return fail(QStringLiteral("is not open"));
     if (counts)
         *counts = {};
-    if (frames.empty())
+    if (frames.empty() && doneKey.isEmpty())
         return true;
     QSqlDatabase db = d_->db();
     QSqlQuery q(db);
@@ -335,20 +429,21 @@ bool Archive::store(const std::vector<IncomingFrame> &frames, Counts *counts) {
     if (d_->postgres && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(58120)")))
         return failed(q);
 
-    QSqlQuery findSource(db), addSource(db), findFrame(db), addFrame(db), addReception(db);
+    // Each frame's source.
+    QSqlQuery findSource(db), addSource(db);
     findSource.prepare(QStringLiteral("SELECT id FROM sources WHERE kind = ? AND name = ? AND callsign = ?"));
     addSource.prepare(QStringLiteral("INSERT INTO sources (kind, name, callsign) VALUES (?, ?, ?) RETURNING id"));
-    findFrame.prepare(QStringLiteral("SELECT id FROM frames WHERE time = ? AND symbols = ?"));
-    addFrame.prepare(QStringLiteral("INSERT INTO frames (time, symbols) VALUES (?, ?) RETURNING id"));
-    addReception.prepare(QStringLiteral("INSERT INTO receptions (frame, source, line, snr, tone) "
-                                        "VALUES (?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"));
-    for (QSqlQuery *query : {&findSource, &findFrame})
-        query->setForwardOnly(true);
-
-    std::map<std::pair<qint64, qint64>, TimeCell> touched; // (scale, start)
-    Counts done;
-    for (const IncomingFrame &frame : frames) {
-        const Reception &r = frame.reception;
+    findSource.setForwardOnly(true);
+    std::vector<qint64> sourceOf(frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Reception &r = frames[i].reception;
+        if (i > 0) {
+            const Reception &before = frames[i - 1].reception;
+            if (r.kind == before.kind && r.source == before.source && r.callsign == before.callsign) {
+                sourceOf[i] = sourceOf[i - 1];
+                continue;
+            }
+        }
         const QString key = kindName(r.kind) + QLatin1Char('\n') + r.source + QLatin1Char('\n') + r.callsign;
         qint64 source = d_->sourceIds.value(key, -1);
         if (source < 0) {
@@ -366,70 +461,153 @@ bool Archive::store(const std::vector<IncomingFrame> &frames, Counts *counts) {
             }
             d_->sourceIds.insert(key, source);
         }
-        qint64 id = -1;
-        findFrame.addBindValue(frame.time);
-        findFrame.addBindValue(text(frame.symbols));
-        if (!findFrame.exec())
-            return failed(findFrame);
-        if (findFrame.next()) {
-            id = findFrame.value(0).toLongLong();
-            ++done.known;
-        } else {
-            addFrame.addBindValue(frame.time);
-            addFrame.addBindValue(text(frame.symbols));
-            if (!addFrame.exec() || !addFrame.next())
-                return failed(addFrame);
-            id = addFrame.value(0).toLongLong();
-            ++done.added;
-            const LevelMasks levels = levelsOf(frame.symbols);
-            for (const qint64 scale : Scales) {
-                const qint64 start = floorTo(frame.time, scale);
-                TimeCell &cell = touched[{scale, start}];
-                cell.start = start;
-                cell.end = start + scale;
-                ++cell.frames;
-                merge(cell.levels, levels);
-            }
-        }
-        findFrame.finish();
-        addFrame.finish();
-        addReception.addBindValue(id);
-        addReception.addBindValue(source);
-        addReception.addBindValue(r.line);
-        addReception.addBindValue(r.snrDb ? QVariant(*r.snrDb) : QVariant(QMetaType(QMetaType::Double)));
-        addReception.addBindValue(r.toneHz ? QVariant(*r.toneHz) : QVariant(QMetaType(QMetaType::Double)));
-        if (!addReception.exec())
-            return failed(addReception);
+        sourceOf[i] = source;
     }
-    // The summaries of the cells that gained frames.
-    QSqlQuery readCell(db), writeCell(db);
-    readCell.prepare(QStringLiteral("SELECT frames, levels FROM cells WHERE scale = ? AND start = ?"));
-    readCell.setForwardOnly(true);
-    writeCell.prepare(QStringLiteral("INSERT INTO cells (scale, start, frames, levels) VALUES (?, ?, ?, ?) "
-                                     "ON CONFLICT (scale, start) DO UPDATE SET frames = excluded.frames, "
-                                     "levels = excluded.levels"));
-    for (auto &[key, cell] : touched) {
-        readCell.addBindValue(key.first);
-        readCell.addBindValue(key.second);
-        if (!readCell.exec())
-            return failed(readCell);
-        if (readCell.next()) {
-            cell.frames += readCell.value(0).toLongLong();
-            merge(cell.levels, unpacked(readCell.value(1).toByteArray()));
+
+    QSqlQuery *failing = nullptr;
+    const auto none = [](QSqlQuery &) { return true; };
+    // The frames the archive holds at the batch's times, then those new to
+    // it, each once.
+    QHash<std::pair<qint64, QString>, qint64> ids; // (time, symbols): id
+    ids.reserve(qsizetype(frames.size()));
+    const auto readIds = [&](QSqlQuery &query) {
+        while (query.next())
+            ids.insert({query.value(1).toLongLong(), query.value(2).toString()}, query.value(0).toLongLong());
+        return !query.lastError().isValid();
+    };
+    std::vector<qint64> times;
+    times.reserve(frames.size());
+    for (const IncomingFrame &frame : frames)
+        if (times.empty() || times.back() != frame.time)
+            times.push_back(frame.time);
+    if (!d_->findFrames)
+        d_->findFrames = std::make_unique<RowStatement>(
+            QStringLiteral("SELECT id, time, symbols FROM frames WHERE time IN ("), 1, QStringLiteral(")"));
+    if (!d_->findFrames->run(
+            db, times.size(), [&](QSqlQuery &query, size_t i, int v) { query.bindValue(valueName(v), times[i]); },
+            readIds, &failing))
+        return failed(*failing);
+    Counts done;
+    std::vector<qint64> idOf(frames.size(), -1); // -1: new, known once added
+    std::vector<const IncomingFrame *> added;
+    std::map<std::pair<qint64, qint64>, TimeCell> touched; // (scale, start)
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const IncomingFrame &frame = frames[i];
+        const std::pair<qint64, QString> key{frame.time, text(frame.symbols)};
+        if (const auto at = ids.constFind(key); at != ids.cend()) {
+            idOf[i] = at.value();
+            ++done.known;
+            continue;
         }
-        readCell.finish();
-        writeCell.addBindValue(key.first);
-        writeCell.addBindValue(key.second);
-        writeCell.addBindValue(cell.frames);
-        writeCell.addBindValue(packed(cell.levels));
-        if (!writeCell.exec())
-            return failed(writeCell);
+        ids.insert(key, -1);
+        ++done.added;
+        added.push_back(&frame);
+        const LevelMasks levels = levelsOf(frame.symbols);
+        for (const qint64 scale : Scales) {
+            const qint64 start = floorTo(frame.time, scale);
+            TimeCell &cell = touched[{scale, start}];
+            cell.start = start;
+            cell.end = start + scale;
+            ++cell.frames;
+            merge(cell.levels, levels);
+        }
+    }
+    if (!d_->addFrames)
+        d_->addFrames = std::make_unique<RowStatement>(QStringLiteral("INSERT INTO frames (time, symbols) VALUES "),
+                                                       2, QStringLiteral(" RETURNING id, time, symbols"));
+    if (!d_->addFrames->run(
+            db, added.size(),
+            [&](QSqlQuery &query, size_t i, int v) {
+                query.bindValue(valueName(v), added[i]->time);
+                query.bindValue(valueName(v + 1), text(added[i]->symbols));
+            },
+            readIds, &failing))
+        return failed(*failing);
+    for (size_t i = 0; i < frames.size(); ++i)
+        if (idOf[i] < 0)
+            idOf[i] = ids.value({frames[i].time, text(frames[i].symbols)});
+    // Every frame's reception, once.
+    if (!d_->addReceptions)
+        d_->addReceptions = std::make_unique<RowStatement>(
+            QStringLiteral("INSERT INTO receptions (frame, source, line, snr, tone) VALUES "), 5,
+            QStringLiteral(" ON CONFLICT DO NOTHING"));
+    const QVariant noValue(QMetaType(QMetaType::Double));
+    if (!d_->addReceptions->run(
+            db, frames.size(),
+            [&](QSqlQuery &query, size_t i, int v) {
+                const IncomingFrame &frame = frames[i];
+                const Reception &r = frame.reception;
+                query.bindValue(valueName(v), idOf[i]);
+                query.bindValue(valueName(v + 1), sourceOf[i]);
+                query.bindValue(valueName(v + 2), r.line);
+                query.bindValue(valueName(v + 3), r.snrDb ? QVariant(*r.snrDb) : noValue);
+                query.bindValue(valueName(v + 4), r.toneHz ? QVariant(*r.toneHz) : noValue);
+            },
+            none, &failing))
+        return failed(*failing);
+    // The summaries of the cells that gained frames: what they held, then
+    // what they hold now.
+    if (!d_->readCells) {
+        d_->readCells = std::make_unique<RowStatement>(
+            QStringLiteral("SELECT start, frames, levels FROM cells WHERE scale = :scale AND start IN ("), 1,
+            QStringLiteral(")"));
+        d_->writeCells = std::make_unique<RowStatement>(
+            QStringLiteral("INSERT INTO cells (scale, start, frames, levels) VALUES "), 4,
+            QStringLiteral(" ON CONFLICT (scale, start) DO UPDATE SET frames = excluded.frames, "
+                           "levels = excluded.levels"));
+    }
+    for (const qint64 scale : Scales) {
+        std::vector<TimeCell *> cells;
+        for (auto it = touched.lower_bound({scale, std::numeric_limits<qint64>::min()});
+             it != touched.end() && it->first.first == scale; ++it)
+            cells.push_back(&it->second);
+        if (!d_->readCells->run(
+                db, cells.size(),
+                [&](QSqlQuery &query, size_t i, int v) {
+                    if (v == 0)
+                        query.bindValue(QStringLiteral(":scale"), scale);
+                    query.bindValue(valueName(v), cells[i]->start);
+                },
+                [&](QSqlQuery &query) {
+                    while (query.next()) {
+                        TimeCell &cell = touched[{scale, query.value(0).toLongLong()}];
+                        cell.frames += query.value(1).toLongLong();
+                        merge(cell.levels, unpacked(query.value(2).toByteArray()));
+                    }
+                    return !query.lastError().isValid();
+                },
+                &failing) ||
+            !d_->writeCells->run(
+                db, cells.size(),
+                [&](QSqlQuery &query, size_t i, int v) {
+                    query.bindValue(valueName(v), scale);
+                    query.bindValue(valueName(v + 1), cells[i]->start);
+                    query.bindValue(valueName(v + 2), cells[i]->frames);
+                    query.bindValue(valueName(v + 3), packed(cells[i]->levels));
+                },
+                none, &failing))
+            return failed(*failing);
+    }
+    if (!doneKey.isEmpty()) {
+        q.prepare(QStringLiteral("INSERT INTO done (key) VALUES (?) ON CONFLICT DO NOTHING"));
+        q.addBindValue(doneKey);
+        if (!q.exec())
+            return failed(q);
     }
     if (!q.exec(QStringLiteral("COMMIT")))
         return failed(q);
     if (counts)
         *counts = done;
     return true;
+}
+
+bool Archive::isDone(const QString &doneKey) {
+    if (!isOpen())
+        return false;
+    QSqlQuery q(d_->db());
+    q.prepare(QStringLiteral("SELECT 1 FROM done WHERE key = ?"));
+    q.addBindValue(doneKey);
+    return q.exec() && q.next();
 }
 
 bool Archive::forEachFrame(qint64 from, qint64 to,
@@ -484,7 +662,10 @@ std::optional<std::pair<qint64, qint64>> Archive::extent() {
     if (!isOpen())
         return std::nullopt;
     QSqlQuery q(d_->db());
-    if (!q.exec(QStringLiteral("SELECT min(time), max(time) FROM frames")) || !q.next() ||
+    // Each in a query of its own: SQLite finds a lone min() or max() at an
+    // end of the index, both in one query by reading every frame.
+    if (!q.exec(QStringLiteral("SELECT (SELECT min(time) FROM frames), (SELECT max(time) FROM frames)")) ||
+        !q.next() ||
         q.value(0).isNull())
         return std::nullopt;
     return std::pair{q.value(0).toLongLong(), q.value(1).toLongLong()};

@@ -13,25 +13,48 @@ QByteArray frames(qint64 n) { return QByteArray::number(n) + (n == 1 ? " frame" 
 // every FollowSeconds.
 constexpr size_t BatchFrames = 20000;
 constexpr qint64 FollowMilliseconds = 1000;
+
+// The twenty symbols, as text() has them after the name; made without it
+// where every one is a single UTF-16 unit (text() converts all 26).
+QString symbolsOf(const BeaconFrame &frame) {
+    QString symbols(BeaconFrame::Length - BeaconFrame::NameLength, Qt::Uninitialized);
+    for (int i = 0; i < symbols.size(); ++i) {
+        const char32_t c = frame.at(BeaconFrame::NameLength + 1 + i);
+        if (c > 0xffff || (c >= 0xd800 && c <= 0xdfff))
+            return frame.text().mid(BeaconFrame::NameLength);
+        symbols[i] = QChar(char16_t(c));
+    }
+    return symbols;
+}
 } // namespace
 
 StoreRun::StoreRun(Archive &archive, DecodeRun &run, bool audio)
     : archive_(archive), run_(run), audio_(audio) {
     sinceFlush_.start();
-    run.addFrameHook([this](const LineVerdict &verdict, qint64, const LineSignal *signal) {
+    // The file's absolute path, found once a file.
+    run.addFrameHook([this, named = QByteArray(), path = QString()](const LineVerdict &verdict, qint64,
+                                                                    const LineSignal *signal) mutable {
         if (!verdict.time) {
             ++withoutTime_;
             return;
         }
         IncomingFrame frame;
         frame.time = *verdict.time;
-        frame.symbols = verdict.frame->text().mid(BeaconFrame::NameLength);
+        frame.symbols = symbolsOf(*verdict.frame);
         Reception &r = frame.reception;
-        r.kind = audio_ ? Reception::Kind::Recording : Reception::Kind::File;
         const QByteArray &name = run_.currentName();
-        r.source = name == "-" ? QStringLiteral("standard input")
-                               : QFileInfo(QString::fromLocal8Bit(name)).absoluteFilePath();
-        r.line = run_.currentLine();
+        if (receptionOf_) {
+            r = receptionOf_(name, run_.currentLine());
+        } else {
+            r.kind = audio_ ? Reception::Kind::Recording : Reception::Kind::File;
+            if (path.isNull() || name != named) {
+                named = name;
+                path = name == "-" ? QStringLiteral("standard input")
+                                   : QFileInfo(QString::fromLocal8Bit(name)).absoluteFilePath();
+            }
+            r.source = path;
+            r.line = run_.currentLine();
+        }
         if (signal) {
             r.snrDb = signal->snrDb;
             r.toneHz = signal->toneHz;
@@ -44,12 +67,16 @@ StoreRun::StoreRun(Archive &archive, DecodeRun &run, bool audio)
     QObject::connect(&run, &DecodeRun::caughtUp, &run, [this] { flush(); });
 }
 
-void StoreRun::flush() {
+void StoreRun::sourceDone(const QString &doneKey) {
+    flush(doneKey);
+}
+
+void StoreRun::flush(const QString &doneKey) {
     sinceFlush_.restart();
-    if (waiting_.empty() || failed_)
+    if ((waiting_.empty() && doneKey.isEmpty()) || failed_)
         return;
     Archive::Counts counts;
-    if (!archive_.store(waiting_, &counts)) {
+    if (!archive_.store(waiting_, &counts, doneKey)) {
         // What could not be stored is said once; the decoding goes on.
         printError(archive_.error().toLocal8Bit() + "; these " + frames(qint64(waiting_.size())) +
                    " and the rest of this run are not stored");

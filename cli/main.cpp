@@ -3,6 +3,7 @@
 #include "cli/archiverun.h"
 #include "cli/audiorun.h"
 #include "cli/decoderun.h"
+#include "cli/networkrun.h"
 #include "cli/sidsrun.h"
 #include "cwaudio/recordingtime.h"
 #include "decoder/utctime.h"
@@ -24,6 +25,10 @@ constexpr char Usage[] =
     "       kadrin-decode --audio [--start TIME] [--csv | --json | --status | --copy]\n"
     "                     [--sids ...] [--store] FILE ...\n"
     "       kadrin-decode --stored [--from TIME] [--to TIME] [--csv | --json]\n"
+    "       kadrin-decode --network URL --norad ID [--from TIME] [--to TIME] [--store]\n"
+    "                     [--jobs N] [--cache-mb N] [--max-mb N] [--csv | --json | ...]\n"
+    "       kadrin-decode --shared URL --norad ID [--token TOKEN] [--from TIME] [--to TIME]\n"
+    "                     [--store] [--csv | --json | ...]\n"
     "Decodes KADRIN CW beacon text, one beacon per line, from each FILE in turn\n"
     "(standard input when no FILE is given or FILE is \"-\"). Frames are numbered\n"
     "from 1 in input order across all files.\n"
@@ -56,7 +61,16 @@ constexpr char Usage[] =
     "  --stored   print the archive's frames in time order, as --csv (default)\n"
     "             or --json, each with its receptions: how many, their sources\n"
     "             and callsigns\n"
-    "  --from TIME, --to TIME  with --stored: only frames from or up to TIME\n"
+    "  --from TIME, --to TIME  with --stored, --network, --shared: only frames\n"
+    "             (observations) from or up to TIME\n"
+    "  --network URL  the observations the network of stations recorded of the\n"
+    "             satellite --norad: each recording downloaded (into\n"
+    "             kadrin/recordings in the cache folder, at most --cache-mb MB,\n"
+    "             2000) and copied as --audio does, --jobs at a time (all cores);\n"
+    "             with --store, an observation copied before is skipped\n"
+    "  --max-mb N the largest recording fetched (500)\n"
+    "  --shared URL  the frames stations shared with the telemetry database;\n"
+    "             --token TOKEN or KADRIN_SIDS_TOKEN, sent over HTTPS only\n"
     "  --archive FILE  the archive (default: kadrin/archive.sqlite in the\n"
     "             user's data folder, shared with the window); a\n"
     "             postgresql://user@host/database URL keeps it in PostgreSQL\n"
@@ -79,7 +93,10 @@ const QStringList ValueOptions = {QStringLiteral("sids"),     QStringLiteral("ca
                                   QStringLiteral("latitude"), QStringLiteral("longitude"),
                                   QStringLiteral("norad"),    QStringLiteral("sids-journal"),
                                   QStringLiteral("start"),    QStringLiteral("archive"),
-                                  QStringLiteral("from"),     QStringLiteral("to")};
+                                  QStringLiteral("from"),     QStringLiteral("to"),
+                                  QStringLiteral("network"),  QStringLiteral("shared"),
+                                  QStringLiteral("token"),    QStringLiteral("jobs"),
+                                  QStringLiteral("cache-mb"), QStringLiteral("max-mb")};
 
 // The FILE arguments as the bytes given: names that are not UTF-8 must not
 // be decoded to text and back.
@@ -142,6 +159,7 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("TIME"));
     parser.addOptions({csv, json, status, follow, help, version, audio, start, copy, store, stored,
                        archiveOption, fromOption, toOption});
+    NetworkOptions networkOptions(parser);
     SidsOptions sidsOptions(parser);
     if (!parser.parse(app.arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -158,23 +176,29 @@ int main(int argc, char *argv[]) {
         return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
     }
 
-    if (parser.isSet(stored) || parser.isSet(fromOption) || parser.isSet(toOption)) {
-        if (!parser.isSet(stored))
-            return usageError("--from and --to go with --stored");
+    std::optional<qint64> from, to;
+    for (const auto &[option, value] : {std::pair{&fromOption, &from}, std::pair{&toOption, &to}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<double> t = parseUtcTime(parser.value(*option));
+        if (!t)
+            return usageError("--" + option->names().first().toLatin1() +
+                              " needs a UTC time such as 2026-12-05T21:07:53Z, not " +
+                              parser.value(*option).toLocal8Bit());
+        *value = qint64(std::floor(*t));
+    }
+    QByteArray networkError;
+    if (!networkOptions.read(parser, &networkError))
+        return usageError(networkError);
+    if ((from || to) && !parser.isSet(stored) && !networkOptions.enabled())
+        return usageError("--from and --to go with --stored, --network or --shared");
+    if (networkOptions.enabled() && (parser.isSet(audio) || parser.isSet(follow) || parser.isSet(stored) ||
+                                     !parser.positionalArguments().isEmpty()))
+        return usageError("--network and --shared read no FILE, and go without --audio, --follow and --stored");
+    if (parser.isSet(stored)) {
         if (parser.isSet(status) || parser.isSet(copy) || parser.isSet(audio) || parser.isSet(follow) ||
             parser.isSet(store) || !parser.positionalArguments().isEmpty())
             return usageError("--stored takes only --from, --to, --csv, --json and --archive");
-        std::optional<qint64> from, to;
-        for (const auto &[option, value] : {std::pair{&fromOption, &from}, std::pair{&toOption, &to}}) {
-            if (!parser.isSet(*option))
-                continue;
-            const std::optional<double> t = parseUtcTime(parser.value(*option));
-            if (!t)
-                return usageError("--" + option->names().first().toLatin1() +
-                                  " needs a UTC time such as 2026-12-05T21:07:53Z, not " +
-                                  parser.value(*option).toLocal8Bit());
-            *value = qint64(std::floor(*t));
-        }
         Archive archive;
         if (!archive.open(archiveLocation(parser.value(archiveOption)))) {
             printError(archive.error().toLocal8Bit());
@@ -229,7 +253,7 @@ int main(int argc, char *argv[]) {
                 return usageError("--start needs a UTC time such as 2026-12-05T21:07:53Z, not " +
                                   parser.value(start).toLocal8Bit());
         }
-    } else if (parser.isSet(start) || parser.isSet(copy)) {
+    } else if (parser.isSet(start) || (parser.isSet(copy) && !networkOptions.enabled())) {
         return usageError(QByteArray(parser.isSet(start) ? "--start" : "--copy") +
                           " goes with --audio");
     }
@@ -248,7 +272,7 @@ int main(int argc, char *argv[]) {
     }
 
     QByteArray sidsError;
-    if (!sidsOptions.read(parser, formats.size() > 0, &sidsError))
+    if (!sidsOptions.read(parser, formats.size() > 0, &sidsError, networkOptions.enabled()))
         return usageError(sidsError);
     if (sidsOptions.dryRun())
         options.format = OutputFormat::None;
@@ -270,6 +294,22 @@ int main(int argc, char *argv[]) {
         }
         storeRun.emplace(archive, run, parser.isSet(audio));
     }
+    std::optional<NetworkRun> network;
+    if (networkOptions.enabled()) {
+        network.emplace(networkOptions.options(from, to, parser.isSet(copy)), run,
+                        storeRun ? &archive : nullptr);
+        if (storeRun)
+            storeRun->setReceptionOf([&](const QByteArray &name, qint64 line) { return network->receptionOf(name, line); });
+        run.setFileReader([&](const QByteArray &name) {
+            const bool read = network->read(name);
+            if (storeRun)
+                storeRun->sourceDone(network->doneKey(name));
+            return read;
+        });
+        if (!network->prepare())
+            return 3;
+        run.setFiles(network->names());
+    }
     bool ok = run.run();
     sids.finish();
     if (storeRun && !storeRun->finish())
@@ -283,7 +323,7 @@ int main(int argc, char *argv[]) {
     }
     if (!ok)
         return 2;
-    if (sids.undelivered())
+    if (sids.undelivered() || (network && network->incomplete()))
         return 3;
     return run.frames() > 0 ? 0 : 1;
 }

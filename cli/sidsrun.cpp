@@ -18,13 +18,14 @@ SidsOptions::SidsOptions(QCommandLineParser &parser)
         {sids_, callsign_, latitude_, longitude_, norad_, journalOption_, dryRunOption_});
 }
 
-bool SidsOptions::read(const QCommandLineParser &parser, bool formatChosen, QByteArray *error) {
+bool SidsOptions::read(const QCommandLineParser &parser, bool formatChosen, QByteArray *error,
+                       bool noradTaken) {
     enabled_ = parser.isSet(sids_);
     dryRun_ = parser.isSet(dryRunOption_);
     if (!enabled_) {
         for (const QCommandLineOption *option :
              {&callsign_, &latitude_, &longitude_, &norad_, &journalOption_, &dryRunOption_}) {
-            if (parser.isSet(*option)) {
+            if (parser.isSet(*option) && !(noradTaken && option == &norad_)) {
                 *error = "--" + option->names().first().toLatin1() + " needs --sids URL";
                 return false;
             }

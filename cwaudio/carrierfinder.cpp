@@ -1,5 +1,7 @@
 #include "carrierfinder.h"
 
+#include "fftwlock.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -79,10 +81,12 @@ CarrierFinder::CarrierFinder(double rate) : rate_(rate) {
     }
     in_ = fftwf_alloc_real(size_t(fftSize_));
     out_ = fftwf_alloc_complex(size_t(fftSize_ / 2 + 1));
+    const std::lock_guard<std::mutex> planning(fftwPlannerLock());
     plan_ = fftwf_plan_dft_r2c_1d(fftSize_, in_, out_, FFTW_ESTIMATE);
 }
 
 CarrierFinder::~CarrierFinder() {
+    const std::lock_guard<std::mutex> planning(fftwPlannerLock());
     fftwf_destroy_plan(plan_);
     fftwf_free(in_);
     fftwf_free(out_);

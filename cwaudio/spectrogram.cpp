@@ -1,5 +1,7 @@
 #include "cwaudio/spectrogram.h"
 
+#include "fftwlock.h"
+
 #include <fftw3.h>
 
 #include <algorithm>
@@ -17,11 +19,13 @@ Spectrogram::Spectrogram(double sampleRate)
         window_[size_t(i)] = float(0.5 - 0.5 * std::cos(2 * M_PI * i / fftSize_));
     in_ = fftwf_alloc_real(size_t(fftSize_));
     out_ = fftwf_alloc_complex(size_t(fftSize_ / 2 + 1));
+    const std::lock_guard<std::mutex> planning(fftwPlannerLock());
     plan_ = fftwf_plan_dft_r2c_1d(fftSize_, in_, static_cast<fftwf_complex *>(out_),
                                   FFTW_ESTIMATE);
 }
 
 Spectrogram::~Spectrogram() {
+    const std::lock_guard<std::mutex> planning(fftwPlannerLock());
     fftwf_destroy_plan(plan_);
     fftwf_free(in_);
     fftwf_free(out_);

@@ -95,7 +95,12 @@ public:
         qint64 known = 0; // frames it held already (their reception is added)
     };
     // Stores the frames in one transaction: all of them, or none and false.
-    bool store(const std::vector<IncomingFrame> &frames, Counts *counts = nullptr);
+    // doneKey, when given, is remembered in the same transaction: a source
+    // (a network's observation) read to its end.
+    bool store(const std::vector<IncomingFrame> &frames, Counts *counts = nullptr,
+               const QString &doneKey = QString());
+    // Whether a source was stored to its end (see store()).
+    bool isDone(const QString &doneKey);
 
     // The frames from `from` to `to` (UTC seconds, both included) in time
     // order; visit returns false to stop. False on a failure.
@@ -112,7 +117,7 @@ public:
     // The frame nearest to `time`, no farther than `within` seconds.
     std::optional<StoredFrame> nearest(qint64 time, qint64 within);
     // The schema version this program writes.
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
 private:
     struct Impl;

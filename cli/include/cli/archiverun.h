@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -18,13 +19,20 @@ class DecodeRun;
 class StoreRun {
 public:
     StoreRun(Archive &archive, DecodeRun &run, bool audio);
+    // Who received the frame of a source's line, where not this station from
+    // a file or a recording by that name.
+    using ReceptionOf = std::function<Reception(const QByteArray &source, qint64 line)>;
+    void setReceptionOf(ReceptionOf receptionOf) { receptionOf_ = std::move(receptionOf); }
+    // A source was read to its end: what waits is stored, with the mark
+    // that it was (doneKey; none when empty), in one transaction.
+    void sourceDone(const QString &doneKey);
     // Stores what is still waiting and says what was stored. False when a
     // batch could not be stored (the message is written).
     bool finish();
     bool failed() const { return failed_; }
 
 private:
-    void flush();
+    void flush(const QString &doneKey = QString());
 
     Archive &archive_;
     DecodeRun &run_;
@@ -34,6 +42,7 @@ private:
     qint64 withoutTime_ = 0;
     bool failed_ = false;
     QElapsedTimer sinceFlush_;
+    ReceptionOf receptionOf_;
 };
 
 // kadrin-decode --stored: the archive's frames from `from` to `to` in time

@@ -40,6 +40,9 @@ public:
     // and is false when the file could not be read.
     using FileReader = std::function<bool(const QByteArray &name)>;
     void setFileReader(FileReader reader) { fileReader_ = std::move(reader); }
+    // The FILE arguments, when they are known only after the options (the
+    // observations of kadrin-decode --network).
+    void setFiles(const QList<QByteArray> &files) { options_.files = files; }
 
     // Decodes everything; with follow, returns when a signal ends the run.
     // False when a file could not be read or the output failed.

@@ -19,7 +19,9 @@ public:
     // Reads them after parsing, and the uploader's timing from the
     // environment (KADRIN_SIDS_ANSWER_MS, KADRIN_SIDS_RETRY_MS); false with a
     // message for a usage error.
-    bool read(const QCommandLineParser &parser, bool formatChosen, QByteArray *error);
+    // noradTaken: --norad names the satellite of --network or --shared.
+    bool read(const QCommandLineParser &parser, bool formatChosen, QByteArray *error,
+              bool noradTaken = false);
 
     bool enabled() const { return enabled_; }
     bool dryRun() const { return dryRun_; }

@@ -27,6 +27,7 @@
 
 namespace {
 
+constexpr qint64 QuickCheckBytes = 64 << 20;
 // Summaries: a cell per minute, hour and day.
 constexpr qint64 Scales[] = {60, 3600, 86400};
 // A chart reads the frames themselves while they are at most this many
@@ -315,8 +316,11 @@ bool Archive::open(const QString &where) {
         close();
         return fail(what);
     };
-    // A damaged file is never written to.
-    if (!postgres) {
+    // A damaged file is never written to. The whole file is checked while
+    // that is quick (up to about half a million frames); a larger archive
+    // is checked where it is read and written, and a write that meets a
+    // damaged page is refused (the transaction undone).
+    if (!postgres && QFileInfo(where).size() <= QuickCheckBytes) {
         if (!q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next())
             return refuse(sqlProblem(q.lastError()));
         if (q.value(0).toString() != QLatin1String("ok"))

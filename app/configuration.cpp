@@ -46,7 +46,9 @@ void applyLine(QStringView line, Configuration &configuration) {
         {"IMAGE_PATH", &Configuration::imageDirectory}, {"SIDS_URL", &Configuration::sidsUrl},
         {"CALLSIGN", &Configuration::callsign},         {"LATITUDE", &Configuration::latitude},
         {"LONGITUDE", &Configuration::longitude},       {"NORAD_ID", &Configuration::noradId},
-        {"SIDS_JOURNAL", &Configuration::sidsJournal},  {"ARCHIVE", &Configuration::archive}};
+        {"SIDS_JOURNAL", &Configuration::sidsJournal},  {"ARCHIVE", &Configuration::archive},
+        {"NETWORK_URL", &Configuration::networkUrl},    {"SHARED_URL", &Configuration::sharedUrl},
+        {"SIDS_TOKEN", &Configuration::sidsToken}};
     for (const auto &[name, member] : texts)
         if (key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
             configuration.*member = value.toString();
@@ -89,6 +91,12 @@ Configuration readConfiguration(const QString &path, Configuration defaults) {
     if (content.size() > MaxConfigurationSize || file.error() != QFileDevice::NoError)
         return defaults;
     Configuration configuration = parseConfiguration(content, std::move(defaults));
+    // A token in a file others can read is no secret: not used, and said.
+    if (!configuration.sidsToken.isEmpty() && (info.st_mode & (S_IRGRP | S_IROTH))) {
+        configuration.sidsToken.clear();
+        configuration.tokenRefused =
+            QStringLiteral("%1 can be read by others: its SIDS_TOKEN is not used (chmod 600 %1)").arg(path);
+    }
     if (QDir::isRelativePath(configuration.imageDirectory))
         configuration.imageDirectory =
             QFileInfo(path).absolutePath() + QLatin1Char('/') + configuration.imageDirectory;

@@ -7,6 +7,7 @@
 #include "app/followsession.h"
 #include "app/form2.h"
 #include "app/historywindow.h"
+#include "app/networkpasses.h"
 #include "archive/archivewriter.h"
 #include "app/sourceswitch.h"
 #include "app/legacylook.h"
@@ -98,6 +99,7 @@ void Form1::buildMenus(const Configuration &configuration) {
     connect(sources_, &SourceSwitch::listeningChanged, listen, [listen](bool active) {
         listen->setText(active ? QStringLiteral("Stop Listening") : QStringLiteral("Listen..."));
     });
+    item("MnuNetwork", "Network Passes...", "Ctrl+Shift+N", [this] { sources_->networkPasses().ask(sources_->archive().location()); });
     file->addSeparator();
     item("MnuExit", "Exit", "", &Form1::MnuExit_Click);
     file = menuBar()->addMenu(QStringLiteral("View"));
@@ -105,6 +107,7 @@ void Form1::buildMenus(const Configuration &configuration) {
         if (!historyWindow_) {
             historyWindow_ = new HistoryWindow(sources_->archive().location(), limits, this);
             connect(&sources_->archive(), &ArchiveWriter::stored, historyWindow_, &HistoryWindow::refresh);
+            connect(&sources_->networkPasses(), &NetworkPasses::stored, historyWindow_, &HistoryWindow::refresh);
         }
         historyWindow_->show();
         historyWindow_->raise();

@@ -3,6 +3,7 @@
 #include "app/audiosession.h"
 #include "app/beacondocument.h"
 #include "app/followsession.h"
+#include "app/networkpasses.h"
 #include "archive/archivewriter.h"
 #include "cwaudio/audiofile.h"
 
@@ -16,7 +17,13 @@ SourceSwitch::SourceSwitch(const Configuration &configuration, BeaconDocument *d
       audio_(new AudioSession(window)),
       archive_(new ArchiveWriter(configuration.archive.isEmpty() ? Archive::defaultLocation()
                                                                  : configuration.archive,
-                                 this)) {
+                                 this)),
+      network_(new NetworkPasses(configuration, window)) {
+    connect(network_, &NetworkPasses::status, this, &SourceSwitch::status);
+    connect(network_, &NetworkPasses::failed, document_, &BeaconDocument::warn, Qt::QueuedConnection);
+    connect(network_, &NetworkPasses::finished, this, [this](const QString &summary) {
+        emit status(QStringLiteral("Network passes: ") + summary);
+    });
     // The first failure is told in a message, later ones on the status line:
     // the frames go on arriving in the box all the same.
     connect(archive_, &ArchiveWriter::failed, this, [this](const QString &message) {

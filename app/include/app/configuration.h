@@ -21,6 +21,12 @@ struct Configuration {
     QString archive;
     // The History window's limits of a channel (1 to 14).
     QHash<int, ChannelLimits> limits;
+    // Network Passes: the network's observations and the telemetry
+    // database's shared frames (NORAD_ID names the satellite).
+    QString networkUrl, sharedUrl;
+    // The token of the telemetry database: only from a conf.ini nobody but
+    // its owner can read; tokenRefused says why one was not taken.
+    QString sidsToken, tokenRefused;
 
     bool sharesFrames() const {
         return !sidsUrl.isEmpty() && !callsign.isEmpty() && !latitude.isEmpty() &&
@@ -35,6 +41,10 @@ struct Configuration {
 //   SIDS_URL, CALLSIGN, LATITUDE, LONGITUDE, NORAD_ID, SIDS_JOURNAL
 //                           the telemetry database frames are shared with
 //   ARCHIVE = <file or URL> the archive received frames are kept in
+//   NETWORK_URL, SHARED_URL the network of stations and the telemetry
+//                           database Network Passes reads from
+//   SIDS_TOKEN              the telemetry database's token (refused when
+//                           others may read the file)
 //   LIMIT_<CHANNEL> = <low>, <high>   a charted channel's limits, the
 //                           channel named as the chart's captions are, in
 //                           capitals with _ for blanks: LIMIT_SOLAR_3_TEMP

@@ -8,6 +8,7 @@
 
 class ArchiveWriter;
 class AudioSession;
+class NetworkPasses;
 class BeaconDocument;
 class FollowSession;
 class QMainWindow;
@@ -28,6 +29,8 @@ public:
     AudioSession &audio() { return *audio_; }
     // Keeps every frame received with a UTC time (not typed text).
     ArchiveWriter &archive() { return *archive_; }
+    // File, Network Passes...: the network's recordings and shared frames.
+    NetworkPasses &networkPasses() { return *network_; }
 
     // As Open Log, Follow Log and Open Recording do, without asking first.
     void openLog(const QString &path);
@@ -63,6 +66,7 @@ private:
     FollowSession *following_;
     AudioSession *audio_;
     ArchiveWriter *archive_;
+    NetworkPasses *network_;
     QString followed_; // the log followed, for its receptions
     bool archiveWarned_ = false;
 };

@@ -115,7 +115,7 @@ void NetworkPasses::next() {
     env.insert(QStringLiteral("KADRIN_SIDS_TOKEN"), configuration_.sidsToken);
     process_.setProcessEnvironment(env);
     process_.setStandardOutputFile(QProcess::nullDevice());
-    process_.start(decoderPath(), arguments);
+    process_.start(decoder_, arguments);
 }
 
 void NetworkPasses::readErrors() {

@@ -8,6 +8,7 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -79,24 +80,30 @@ bool NetworkRun::prepareObservations() {
     }
     std::sort(observations.begin(), observations.end(),
               [](const Observation &a, const Observation &b) { return a.start < b.start || (a.start == b.start && a.id < b.id); });
+    printError("--network: " + QByteArray::number(observations.size()) + " observations listed");
     RecordingCache cache(options_.cacheFolder.isEmpty() ? RecordingCache::defaultFolder() : options_.cacheFolder,
                          options_.cacheBytes);
-    qint64 skipped = 0;
+    // Those copied to their end before are skipped (the archive remembers).
+    const qsizetype count = observations.size();
+    if (archive_)
+        observations.erase(std::remove_if(observations.begin(), observations.end(),
+                                          [&](const Observation &o) { return archive_->isDone(doneKeyOf(o)); }),
+                           observations.end());
+    if (const qsizetype skipped = count - observations.size())
+        printError("--network: " + QByteArray::number(skipped) +
+                   (skipped == 1 ? " observation was" : " observations were") + " copied before; skipped");
     for (const Observation &observation : std::as_const(observations)) {
         const QByteArray name = nameOf(observation.id);
         if (items_.contains(name))
             continue;
         Item item;
         item.observation = observation;
-        if (archive_ && archive_->isDone(doneKeyOf(observation))) {
-            ++skipped;
-            continue;
-        }
         // Downloads one at a time; each recording is copied while the next
         // downloads.
         item.path = cache.fetch(http, observation, options_.maxBytes, &item.error,
                                 [] { return DecodeRun::stopSignal() != 0; });
         if (!item.path.isEmpty()) {
+            printError(name + ": recording at hand, " + QByteArray::number(QFileInfo(item.path).size()) + " bytes");
             const QString path = item.path;
             const qint64 start = observation.start;
             auto error = std::make_shared<QString>();
@@ -108,9 +115,6 @@ bool NetworkRun::prepareObservations() {
         if (DecodeRun::stopSignal())
             break;
     }
-    if (skipped)
-        printError("--network: " + QByteArray::number(skipped) +
-                   (skipped == 1 ? " observation was" : " observations were") + " copied before; skipped");
     return true;
 }
 

@@ -21,6 +21,7 @@ private slots:
     void filesThatAreNoPlainFile();
     void relativeImagePath_data();
     void relativeImagePath();
+    void tokenAndLimits();
 };
 
 void TestConfiguration::lines_data() {
@@ -107,6 +108,28 @@ void TestConfiguration::relativeImagePath() {
     QCOMPARE(readConfiguration(file.fileName(), Defaults).imageDirectory,
              dir.path() + QLatin1Char('/') + under);
     QCOMPARE(file.size(), qint64(line.size() + 1)); // never written
+}
+
+// The telemetry database's token is taken only from a file nobody else can
+// read; limits are two numbers, low first, under a channel's chart caption.
+void TestConfiguration::tokenAndLimits() {
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("conf.ini")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("SIDS_TOKEN = abc123\nLIMIT_SOLAR_3_TEMP = -10, 45\nLIMIT_GYRO_X = 5, -5\n"
+               "limit_battery_volt_cell_1 = 3300,4200\n");
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    Configuration c = readConfiguration(file.fileName(), Defaults);
+    QCOMPARE(c.sidsToken, QStringLiteral("abc123"));
+    QCOMPARE(c.limits.size(), 2);
+    QCOMPARE(c.limits.value(7).low, -10.0);
+    QCOMPARE(c.limits.value(7).high, 45.0);
+    QCOMPARE(c.limits.value(1).high, 4200.0);
+    QVERIFY(file.setPermissions(file.permissions() | QFile::ReadOther));
+    c = readConfiguration(file.fileName(), Defaults);
+    QCOMPARE(c.sidsToken, QString());
+    QVERIFY2(c.tokenRefused.contains(QLatin1String("can be read by others")), qPrintable(c.tokenRefused));
 }
 
 QTEST_APPLESS_MAIN(TestConfiguration)

@@ -2,6 +2,11 @@
 // loopback, run by the test: pages of observations, recordings made by the
 // generator, shared frames, and the bad answers a shared service can give.
 
+#include "app/form1.h"
+#include "app/historywindow.h"
+#include "app/networkpasses.h"
+#include "app/sourceswitch.h"
+
 #include <QEventLoop>
 #include <QHash>
 #include <QProcess>
@@ -10,7 +15,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <qcustomplot.h>
 
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -154,6 +161,7 @@ private slots:
     void badAnswers_data();
     void badAnswers();
     void tokenStaysHome();
+    void windowCopiesPasses();
 };
 
 // Two pages of observations, each recording copied with its time from the
@@ -291,5 +299,41 @@ void TestNetwork::tokenStaysHome() {
     QVERIFY2(plain.err.contains(QLatin1String("the token is sent only over HTTPS")), qPrintable(plain.err));
 }
 
-QTEST_GUILESS_MAIN(TestNetwork)
+// File, Network Passes...: the pass lands in the archive, and the History
+// window open meanwhile shows it.
+void TestNetwork::windowCopiesPasses() {
+    QTemporaryDir dir;
+    QString first;
+    const QByteArray audio = recording(dir, 1, &first);
+    Server server;
+    server.route = [&](const QByteArray &path) -> Response {
+        if (path.startsWith("/api/observations/"))
+            return {200, "[" + observation(1, "2026-12-05T21:00:00Z", server.url() + "/r/1.ogg") + "]"};
+        return {200, audio};
+    };
+    Configuration configuration(dir.path() + QLatin1Char('/'));
+    configuration.archive = dir.filePath(QStringLiteral("a.sqlite"));
+    configuration.networkUrl = QString::fromLatin1(server.url());
+    configuration.noradId = QStringLiteral("99999");
+    qputenv("XDG_CACHE_HOME", dir.filePath(QStringLiteral("cache")).toUtf8());
+    Form1 window(configuration);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::keyClick(&window, Qt::Key_H, Qt::ControlModifier);
+    auto *history = window.findChild<HistoryWindow *>();
+    QVERIFY(history);
+    history->showSpan(1796504400 - 1, 1796504400 + 3600); // 2026-12-05 21:00:00 on
+    NetworkPasses &passes = window.sources().networkPasses();
+    passes.setDecoderPath(QStringLiteral(KADRIN_DECODE_PATH));
+    QVERIFY(passes.start(1796504400 - 3600, 1796504400 + 3600, configuration.archive));
+    QTRY_VERIFY_WITH_TIMEOUT(!passes.running(), 15000);
+    QCustomPlot *plot = history->plot();
+    bool drawn = false;
+    for (int i = 0; i < plot->graphCount(); ++i)
+        for (auto it = plot->graph(i)->data()->constBegin(); it != plot->graph(i)->data()->constEnd(); ++it)
+            drawn = drawn || !std::isnan(it->value);
+    QVERIFY(drawn);
+}
+
+QTEST_MAIN(TestNetwork)
 #include "tst_network.moc"

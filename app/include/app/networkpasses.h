@@ -30,6 +30,7 @@ public:
     // Where kadrin-decode is: beside the program, in the build's cli/, or
     // on the PATH.
     static QString decoderPath();
+    void setDecoderPath(const QString &path) { decoder_ = path; }
 
 signals:
     // Frames went into the archive.
@@ -49,5 +50,6 @@ private:
     QPointer<QProgressDialog> progress_;
     QStringList said_; // what the runs said, for the summary
     QByteArray pending_;
+    QString decoder_ = decoderPath();
     int steps_ = 1, done_ = 0;
 };

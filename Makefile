@@ -36,6 +36,8 @@ bench: build bench-deps
 	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/kadrin-bench-listen 2>/dev/null
 	@echo
 	@$(BUILD_DIR)/bench/kadrin-bench-audio
+	@echo
+	@$(BUILD_DIR)/bench/kadrin-bench-archive
 
 clean:
 	rm -rf $(BUILD_DIR)

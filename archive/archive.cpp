@@ -482,13 +482,44 @@ bool Archive::store(const std::vector<IncomingFrame> &frames, Counts *counts, co
     std::vector<qint64> times;
     times.reserve(frames.size());
     for (const IncomingFrame &frame : frames)
-        if (times.empty() || times.back() != frame.time)
-            times.push_back(frame.time);
+        times.push_back(frame.time);
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    // A stretch of the times is read as a range of the index, as long as
+    // the archive holds few other frames within it (a log stored again, or
+    // frames received elsewhere too): at most twice as many rows as times.
+    // Else the times are looked up one by one.
+    QSqlQuery range(db);
+    range.setForwardOnly(true);
+    if (!range.prepare(QStringLiteral("SELECT id, time, symbols FROM frames WHERE time BETWEEN ? AND ? LIMIT ?")))
+        return failed(range);
+    std::vector<qint64> apart;
+    std::vector<std::pair<std::pair<qint64, QString>, qint64>> rows;
+    for (size_t begin = 0; begin < times.size(); begin += StoreChunk) {
+        const size_t end = std::min(times.size(), begin + StoreChunk);
+        const qint64 most = 2 * qint64(end - begin);
+        range.addBindValue(times[begin]);
+        range.addBindValue(times[end - 1]);
+        range.addBindValue(most);
+        if (!range.exec())
+            return failed(range);
+        rows.clear();
+        while (range.next())
+            rows.push_back({{range.value(1).toLongLong(), range.value(2).toString()}, range.value(0).toLongLong()});
+        if (range.lastError().isValid())
+            return failed(range);
+        if (qint64(rows.size()) < most) {
+            for (auto &[key, id] : rows)
+                ids.insert(std::move(key), id);
+        } else {
+            apart.insert(apart.end(), times.begin() + qptrdiff(begin), times.begin() + qptrdiff(end));
+        }
+    }
     if (!d_->findFrames)
         d_->findFrames = std::make_unique<RowStatement>(
             QStringLiteral("SELECT id, time, symbols FROM frames WHERE time IN ("), 1, QStringLiteral(")"));
     if (!d_->findFrames->run(
-            db, times.size(), [&](QSqlQuery &query, size_t i, int v) { query.bindValue(valueName(v), times[i]); },
+            db, apart.size(), [&](QSqlQuery &query, size_t i, int v) { query.bindValue(valueName(v), apart[i]); },
             readIds, &failing))
         return failed(*failing);
     Counts done;

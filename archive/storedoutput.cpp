@@ -19,32 +19,48 @@ bool StoredWriter::write(OutputBuffer &out, const StoredFrame &frame, qint64 rec
                                                    QStringLiteral(" S KADRIN") + frame.symbols);
     if (!verdict.isFrame() || frame.receptions.empty())
         return false;
+    // The first source's field and the receptions' columns are made again
+    // only when they change: most frames in a row share them.
+    const StoredReception &first = frame.receptions.front();
+    if (source_.isNull() || first.source != source_) {
+        source_ = first.source.isNull() ? QStringLiteral("") : first.source;
+        writer_.setSource(source_.toUtf8());
+    }
+    writer_.write(out, verdict, record, first.line);
+    // The row's end ("\r\n" or "}\n") gives way to the receptions.
+    out.commit(out.reserve(0) - 2);
+    bool same = !tail_.isEmpty() && frame.receptions.size() == tailOf_.size();
+    for (size_t i = 0; same && i < tailOf_.size(); ++i) {
+        const StoredReception &r = frame.receptions[i];
+        same = r.kind == tailOf_[i].kind && r.source == tailOf_[i].source && r.callsign == tailOf_[i].callsign;
+    }
+    if (!same) {
+        tailOf_ = frame.receptions;
+        tail_ = receptionColumns(frame.receptions);
+    }
+    out += tail_;
+    return true;
+}
+
+QByteArray StoredWriter::receptionColumns(const std::vector<StoredReception> &receptions) const {
     QStringList sources, callsigns;
-    for (const StoredReception &r : frame.receptions) {
+    for (const StoredReception &r : receptions) {
         const QString source = receptionKindName(r.kind) + QLatin1Char(':') + r.source;
         if (!sources.contains(source))
             sources.append(source);
         if (!r.callsign.isEmpty() && !callsigns.contains(r.callsign))
             callsigns.append(r.callsign);
     }
-    const StoredReception &first = frame.receptions.front();
-    writer_.setSource(first.source.toUtf8());
-    writer_.write(out, verdict, record, first.line);
-    // The row's end ("\r\n" or "}\n") gives way to the receptions.
-    out.commit(out.reserve(0) - 2);
-    const QByteArray count = QByteArray::number(qint64(frame.receptions.size()));
-    if (format_ == OutputFormat::Csv) {
-        out += ',' + count + ',' + csvField(sources.join(QLatin1Char(';')).toUtf8()) + ',' +
+    const QByteArray count = QByteArray::number(qint64(receptions.size()));
+    if (format_ == OutputFormat::Csv)
+        return ',' + count + ',' + csvField(sources.join(QLatin1Char(';')).toUtf8()) + ',' +
                csvField(callsigns.join(QLatin1Char(';')).toUtf8()) + "\r\n";
-        return true;
-    }
     auto list = [](const QStringList &items) {
         QByteArray json = "[";
         for (const QString &item : items)
             json += (json.size() > 1 ? "," : "") + jsonString(item);
         return json + ']';
     };
-    out += ",\"receptions\":" + count + ",\"sources\":" + list(sources) +
-           ",\"callsigns\":" + list(callsigns) + "}\n";
-    return true;
+    return ",\"receptions\":" + count + ",\"sources\":" + list(sources) + ",\"callsigns\":" + list(callsigns) +
+           "}\n";
 }

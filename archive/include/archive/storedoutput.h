@@ -16,6 +16,12 @@ public:
     bool write(OutputBuffer &out, const StoredFrame &frame, qint64 record);
 
 private:
+    // The receptions' columns of a row, its line end included.
+    QByteArray receptionColumns(const std::vector<StoredReception> &receptions) const;
+
     OutputFormat format_;
     FrameWriter writer_;
+    QString source_;                      // the first reception's, as writer_ has it
+    std::vector<StoredReception> tailOf_; // the receptions tail_ was made of
+    QByteArray tail_;
 };

@@ -38,6 +38,7 @@ bench: build bench-deps
 	@$(BUILD_DIR)/bench/kadrin-bench-audio
 	@echo
 	@$(BUILD_DIR)/bench/kadrin-bench-archive
+	@$(BUILD_DIR)/bench/kadrin-bench-network
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -51,7 +51,7 @@ NameFit fitName(const std::vector<double> &cumulative, const std::vector<double>
 
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
                          int nameTick, int nameEnd, int symbolTick, double spread,
-                         double confidence, int slotCount) {
+                         double confidence, int slotCount, bool totalOnly) {
     const int n = int(cumulative.size()) - 1;
     const auto &templates = symbolTemplates();
     // Each slot holds one of the 16 symbols or, rarely, nothing heard for
@@ -249,6 +249,8 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     SlotResult result;
     result.ok = true;
     result.total = total;
+    if (totalOnly)
+        return result;
     result.symbols.fill(QChar('#'), slotCount);
     result.probability.assign(size_t(slotCount), 0);
     result.lost.assign(size_t(slotCount), 0);

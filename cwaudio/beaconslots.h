@@ -42,9 +42,9 @@ NameFit fitName(const std::vector<double> &cumulative, const std::vector<double>
 // written where its posterior is at least `confidence`, else '#'. Not ok
 // where no path through the slots fits. `slotCount` other than a frame's
 // reads a transmission of that many symbols (as if its slots 10 to 12 were
-// a frame's).
+// a frame's). totalOnly: only how well they explain it (SlotResult::total).
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
                          int nameTick, int nameEnd, int symbolTick, double spread,
-                         double confidence, int slotCount = SymbolSlots);
+                         double confidence, int slotCount = SymbolSlots, bool totalOnly = false);
 
 } // namespace linecopier

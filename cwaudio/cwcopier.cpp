@@ -150,8 +150,15 @@ void CwCopier::State::decimate(const float *in, qsizetype count) {
         const float *h = taps.data();
         while (next < history.size()) {
             const float *x = history.data() + next + 1 - length;
-            float sum = 0;
-            for (size_t k = 0; k < length; ++k)
+            // Eight sums side by side: the compiler may not reorder one
+            // float sum into vector lanes itself.
+            float part[8] = {};
+            size_t k = 0;
+            for (; k + 8 <= length; k += 8)
+                for (size_t j = 0; j < 8; ++j)
+                    part[j] += h[k + j] * x[k + j];
+            float sum = ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
+            for (; k < length; ++k)
                 sum += h[k] * x[k];
             decimated.push_back(sum);
             next += size_t(factor);

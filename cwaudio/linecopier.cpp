@@ -466,19 +466,20 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             const int before = limit;
             if (wordsAfter)
                 limit = std::min(limit, all[size_t(rest)].start - TicksPerDot);
-            const SlotResult twenty =
-                limit == before ? found
-                                : beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick,
-                                                nameEnd, symbolTick, spread, settings.symbolConfidence);
+            // How well each count explains the line first; the symbols only
+            // of a count that wins.
+            auto readAs = [&](int count, bool totalOnly) {
+                return beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick, nameEnd,
+                                     symbolTick, spread, settings.symbolConfidence, count, totalOnly);
+            };
+            const SlotResult twenty = limit == before ? found : readAs(SymbolSlots, true);
             for (const int slotCount : {SymbolSlots + 1, SymbolSlots - 1}) {
-                const SlotResult other =
-                    beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick, nameEnd,
-                                  symbolTick, spread, settings.symbolConfidence, slotCount);
+                const SlotResult other = readAs(slotCount, true);
                 const double nats = slotCount > SymbolSlots ? MoreSlotsNats : FewerSlotsNats;
                 if (twenty.ok && other.ok && other.total - twenty.total >
                                     (fading ? ExtraSymbolDots * dotEvidence
                                             : std::max(nats, OtherSlotsDots * dotEvidence)))
-                    return withSymbols(other.symbols);
+                    return withSymbols(readAs(slotCount, false).symbols);
             }
             limit = before;
         }

@@ -1,5 +1,6 @@
 #include "archive/storedoutput.h"
 
+#include "decoder/decodeframe.h"
 #include "decoder/linescanner.h"
 #include "decoder/utctime.h"
 
@@ -14,10 +15,35 @@ void StoredWriter::begin(OutputBuffer &out) const {
     out += ",receptions,sources,callsigns\r\n";
 }
 
+namespace {
+// The decoder's verdict on the frame's line, made from its parts: stored
+// symbols are the 20 the line scanner kept (blanks gone, upper case).
+std::optional<LineVerdict> verdictOf(const StoredFrame &stored) {
+    BeaconFrame frame;
+    for (int i = 0; i < BeaconFrame::NameLength; ++i)
+        frame.set(i + 1, LineScanner::Name[i]);
+    int position = BeaconFrame::NameLength;
+    for (qsizetype i = 0; i < stored.symbols.size(); ++i) {
+        char32_t c = stored.symbols.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < stored.symbols.size())
+            c = QChar::surrogateToUcs4(char16_t(c), stored.symbols.at(++i).unicode());
+        if (++position > BeaconFrame::Length || c == U' ')
+            return std::nullopt;
+        frame.set(position, c);
+    }
+    if (position != BeaconFrame::Length)
+        return std::nullopt;
+    LineVerdict verdict;
+    verdict.kind = allFieldsRead(frame) ? LineVerdict::Kind::Frame : LineVerdict::Kind::FrameWithUnreadable;
+    verdict.frame = frame;
+    verdict.time = stored.time;
+    return verdict;
+}
+} // namespace
+
 bool StoredWriter::write(OutputBuffer &out, const StoredFrame &frame, qint64 record) {
-    const LineVerdict verdict = LineScanner::judge(QString::fromLatin1(isoUtcTime(frame.time)) +
-                                                   QStringLiteral(" S KADRIN") + frame.symbols);
-    if (!verdict.isFrame() || frame.receptions.empty())
+    const std::optional<LineVerdict> verdict = verdictOf(frame);
+    if (!verdict || frame.receptions.empty())
         return false;
     // The first source's field and the receptions' columns are made again
     // only when they change: most frames in a row share them.
@@ -26,7 +52,7 @@ bool StoredWriter::write(OutputBuffer &out, const StoredFrame &frame, qint64 rec
         source_ = first.source.isNull() ? QStringLiteral("") : first.source;
         writer_.setSource(source_.toUtf8());
     }
-    writer_.write(out, verdict, record, first.line);
+    writer_.write(out, *verdict, record, first.line);
     // The row's end ("\r\n" or "}\n") gives way to the receptions.
     out.commit(out.reserve(0) - 2);
     bool same = !tail_.isEmpty() && frame.receptions.size() == tailOf_.size();

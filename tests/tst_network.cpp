@@ -269,15 +269,17 @@ void TestNetwork::badAnswers() {
 }
 
 // Shared frames are stored as received by their stations. The token goes
-// to the database's own host only: not to the host a page leads to.
+// to the database's own host only: not after a redirect to another.
 void TestNetwork::tokenStaysHome() {
     QTemporaryDir dir;
     Server home, elsewhere;
     const QByteArray item = "{\"frame\":\"" + QByteArray("SKADRIN28CAA22221238CC22FFF").toHex().toUpper() +
                             "\",\"timestamp\":\"2026-12-05T21:07:53Z\",\"observer\":\"QX9ZZ\",\"station_id\":5}";
-    home.route = [&](const QByteArray &) -> Response {
-        return {200, "[" + item + "]",
-                {"Link: <http://localhost:" + QByteArray::number(elsewhere.serverPort()) + "/api/telemetry/?page=2>; rel=next"}};
+    // The second page is moved to another host.
+    home.route = [&](const QByteArray &path) -> Response {
+        if (path.contains("page=2"))
+            return {302, {}, {"Location: http://localhost:" + QByteArray::number(elsewhere.serverPort()) + "/p2"}};
+        return {200, "[" + item + "]", {"Link: </api/telemetry/?page=2>; rel=next"}};
     };
     elsewhere.route = [](const QByteArray &) -> Response { return {200, "[]"}; };
     const QString archive = dir.filePath(QStringLiteral("a.sqlite"));
@@ -286,7 +288,7 @@ void TestNetwork::tokenStaysHome() {
                                QStringLiteral("--store"), QStringLiteral("--archive"), archive, QStringLiteral("--csv")},
                               dir);
     QCOMPARE(run.status, 0);
-    QCOMPARE(home.authorizations, QList<QByteArray>{"Token s3cret"});
+    QCOMPARE(home.authorizations, (QList<QByteArray>{"Token s3cret", "Token s3cret"}));
     QCOMPARE(elsewhere.authorizations, QList<QByteArray>{"-"});
     QVERIFY(!run.err.contains(QLatin1String("s3cret")) && !run.out.contains(QLatin1String("s3cret")));
     const Result stored = decode({QStringLiteral("--stored"), QStringLiteral("--archive"), archive}, dir);

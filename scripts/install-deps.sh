@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-libsndfile1-dev libfftw3-dev qt6-multimedia-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
+libsndfile1-dev libfftw3-dev qt6-multimedia-dev libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev postgresql
 libqcustomplot-dev libqcustomplot2.1-qt6 fonts-liberation xvfb xauth xdotool
 imagemagick desktop-file-utils $*"
 

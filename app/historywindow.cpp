@@ -56,7 +56,8 @@ QString receivedBy(const StoredFrame &frame) {
 HistoryWindow::HistoryWindow(const QString &archive, const QHash<int, ChannelLimits> &limits,
                              QWidget *parent)
     : QWidget(parent, Qt::Window), limits_(limits), plot_(new QCustomPlot(this)),
-      passes_(new QTreeWidget(this)), status_(new QLabel(this)), redrawTimer_(new QTimer(this)) {
+      passes_(new QTreeWidget(this)), status_(new QLabel(this)), redrawTimer_(new QTimer(this)),
+      passTimer_(new QTimer(this)) {
     setObjectName(QStringLiteral("History"));
     setWindowTitle(QStringLiteral("History"));
     resize(1000, 640);
@@ -132,6 +133,11 @@ HistoryWindow::HistoryWindow(const QString &archive, const QHash<int, ChannelLim
     redrawTimer_->setSingleShot(true);
     redrawTimer_->setInterval(20);
     connect(redrawTimer_, &QTimer::timeout, this, &HistoryWindow::redraw);
+    // The passes of a month take longer to gather than the chart to draw:
+    // listed when zooming and panning have paused.
+    passTimer_->setSingleShot(true);
+    passTimer_->setInterval(150);
+    connect(passTimer_, &QTimer::timeout, this, &HistoryWindow::listPasses);
     connect(plot_->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), redrawTimer_,
             qOverload<>(&QTimer::start));
     connect(plot_, &QCustomPlot::mouseMove, this, [this](QMouseEvent *event) {
@@ -300,7 +306,7 @@ void HistoryWindow::redraw() {
                              .arg(frames)
                              .arg(displayUtcTime(from), displayUtcTime(to)));
     plot_->replot();
-    listPasses();
+    passTimer_->start();
 }
 
 void HistoryWindow::listPasses() {

@@ -58,6 +58,7 @@ private:
     QTreeWidget *passes_ = nullptr;
     QLabel *status_ = nullptr;
     QTimer *redrawTimer_ = nullptr;
+    QTimer *passTimer_ = nullptr; // the passes listed once the view rests
     QPointer<QMessageBox> report_;
     QList<QCheckBox *> channelBoxes_;
     qint64 lastKnown_ = 0; // the newest frame's time when last drawn

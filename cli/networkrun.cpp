@@ -57,7 +57,8 @@ bool NetworkRun::prepare() {
 }
 
 bool NetworkRun::prepareObservations() {
-    HttpClient http(network_);
+    http_ = std::make_unique<HttpClient>(network_);
+    HttpClient &http = *http_;
     http.setNoticeHandler([](const QString &notice) { printError(notice.toLocal8Bit()); });
     QList<Observation> observations;
     QString error;
@@ -81,8 +82,9 @@ bool NetworkRun::prepareObservations() {
     std::sort(observations.begin(), observations.end(),
               [](const Observation &a, const Observation &b) { return a.start < b.start || (a.start == b.start && a.id < b.id); });
     printError("--network: " + QByteArray::number(observations.size()) + " observations listed");
-    RecordingCache cache(options_.cacheFolder.isEmpty() ? RecordingCache::defaultFolder() : options_.cacheFolder,
-                         options_.cacheBytes);
+    cache_ = std::make_unique<RecordingCache>(
+        options_.cacheFolder.isEmpty() ? RecordingCache::defaultFolder() : options_.cacheFolder,
+        options_.cacheBytes);
     // Those copied to their end before are skipped (the archive remembers).
     const qsizetype count = observations.size();
     if (archive_)
@@ -98,24 +100,29 @@ bool NetworkRun::prepareObservations() {
             continue;
         Item item;
         item.observation = observation;
-        // Downloads one at a time; each recording is copied while the next
-        // downloads.
-        item.path = cache.fetch(http, observation, options_.maxBytes, &item.error,
-                                [] { return DecodeRun::stopSignal() != 0; });
-        if (!item.path.isEmpty()) {
-            printError(name + ": recording at hand, " + QByteArray::number(QFileInfo(item.path).size()) + " bytes");
-            const QString path = item.path;
-            const qint64 start = observation.start;
-            auto error = std::make_shared<QString>();
-            item.copy = QtConcurrent::run(&pool_, [path, start, error] { return copyRecording(path, start, error.get()); });
-            item.copyError = error;
-        }
         items_.insert(name, item);
         names_.append(name);
-        if (DecodeRun::stopSignal())
-            break;
     }
     return true;
+}
+
+// Downloads the recordings up to the one `upTo` observations ahead, one
+// at a time, each handed to the pool to be copied while the next downloads.
+void NetworkRun::fetchAhead(qsizetype upTo) {
+    while (fetched_ < names_.size() && fetched_ <= upTo && !DecodeRun::stopSignal()) {
+        const QByteArray &name = names_[fetched_++];
+        Item &item = items_[name];
+        item.path = cache_->fetch(*http_, item.observation, options_.maxBytes, &item.error,
+                                  [] { return DecodeRun::stopSignal() != 0; });
+        if (item.path.isEmpty())
+            continue;
+        printError(name + ": recording at hand, " + QByteArray::number(QFileInfo(item.path).size()) + " bytes");
+        const QString path = item.path;
+        const qint64 start = item.observation.start;
+        auto error = std::make_shared<QString>();
+        item.copy = QtConcurrent::run(&pool_, [path, start, error] { return copyRecording(path, start, error.get()); });
+        item.copyError = error;
+    }
 }
 
 bool NetworkRun::prepareShared() {
@@ -162,7 +169,11 @@ bool NetworkRun::read(const QByteArray &name) {
         }
         return true;
     }
+    // The pool kept busy: as many recordings downloaded ahead as it copies at once.
+    fetchAhead(reading_++ + options_.jobs); // the decode run reads the names in order
     Item &item = items_[name];
+    if (!item.copy.isValid() && item.error.isEmpty())
+        item.error = QStringLiteral("not downloaded (interrupted)");
     QList<CopiedLogLine> lines;
     if (item.copy.isValid()) {
         lines = item.copy.result();

@@ -41,13 +41,15 @@ public:
 
     NetworkRun(const Options &options, DecodeRun &run, Archive *archive);
     ~NetworkRun();
-    // Lists what is to be read and starts the downloads and copies; the
-    // decode run's FILE arguments are then what names() gives. False when
-    // nothing could be listed (the reason is written).
+    // Lists what is to be read; the decode run's FILE arguments are then
+    // what names() gives. False when nothing could be listed (the reason is
+    // written).
     bool prepare();
     QList<QByteArray> names() const { return names_; }
     // The decode run's reader of one name: the observation's copied lines,
-    // or the shared frames, handed on in order.
+    // or the shared frames, handed on in order. Recordings are downloaded
+    // as they are needed, a few ahead, and copied while the next download:
+    // each observation is done (and stored) before the next is waited for.
     bool read(const QByteArray &name);
     // Who received the frame of a line (for the archive), and the key that
     // marks the source done in the archive.
@@ -67,6 +69,7 @@ private:
     bool prepareObservations();
     bool prepareShared();
     QString doneKeyOf(const Observation &observation) const;
+    void fetchAhead(qsizetype upTo);
 
     Options options_;
     DecodeRun &run_;
@@ -76,6 +79,10 @@ private:
     QList<QByteArray> names_;
     QHash<QByteArray, Item> items_;
     QList<SharedFrame> shared_;
+    std::unique_ptr<HttpClient> http_;
+    std::unique_ptr<RecordingCache> cache_;
+    qsizetype fetched_ = 0; // the observations whose recording was asked for
+    qsizetype reading_ = 0; // the observation the decode run reads
     bool incomplete_ = false;
 };
 

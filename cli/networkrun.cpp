@@ -19,6 +19,8 @@ struct CopiedLogLine {
 };
 
 namespace {
+bool stopped() { return DecodeRun::stopSignal() != 0; }
+
 QByteArray nameOf(qint64 id) { return "observation " + QByteArray::number(id); }
 
 // Copies one recording (in a thread of the pool): its lines with their
@@ -52,27 +54,24 @@ NetworkRun::NetworkRun(const Options &options, DecodeRun &run, Archive *archive)
 
 NetworkRun::~NetworkRun() { pool_.waitForDone(); }
 
+HttpClient &NetworkRun::client() {
+    if (!http_) {
+        http_ = std::make_unique<HttpClient>(network_);
+        http_->setNoticeHandler([](const QString &notice) { printError(notice.toLocal8Bit()); });
+    }
+    return *http_;
+}
+
 bool NetworkRun::prepare() {
     return options_.shared.isEmpty() ? prepareObservations() : prepareShared();
 }
 
 bool NetworkRun::prepareObservations() {
-    http_ = std::make_unique<HttpClient>(network_);
-    HttpClient &http = *http_;
-    http.setNoticeHandler([](const QString &notice) { printError(notice.toLocal8Bit()); });
     QList<Observation> observations;
     QString error;
-    const bool listed = readPages(
-        http, observationsUrl(options_.network, options_.norad, options_.from, options_.to),
-        [&](const QByteArray &page) {
-            QString problem;
-            if (!parseObservations(page, &observations, &problem)) {
-                error = problem;
-                return false;
-            }
-            return true;
-        },
-        &error, [] { return DecodeRun::stopSignal() != 0; });
+    const bool listed =
+        readAllPages(client(), observationsUrl(options_.network, options_.norad, options_.from, options_.to),
+                     parseObservations, &observations, &error, stopped);
     if (!listed) {
         printError("--network: the observations cannot be listed: " + error.toLocal8Bit());
         incomplete_ = true;
@@ -112,8 +111,7 @@ void NetworkRun::fetchAhead(qsizetype upTo) {
     while (fetched_ < names_.size() && fetched_ <= upTo && !DecodeRun::stopSignal()) {
         const QByteArray &name = names_[fetched_++];
         Item &item = items_[name];
-        item.path = cache_->fetch(*http_, item.observation, options_.maxBytes, &item.error,
-                                  [] { return DecodeRun::stopSignal() != 0; });
+        item.path = cache_->fetch(client(), item.observation, options_.maxBytes, &item.error, stopped);
         if (item.path.isEmpty())
             continue;
         printError(name + ": recording at hand, " + QByteArray::number(QFileInfo(item.path).size()) + " bytes");
@@ -126,26 +124,16 @@ void NetworkRun::fetchAhead(qsizetype upTo) {
 }
 
 bool NetworkRun::prepareShared() {
-    HttpClient http(network_);
-    http.setNoticeHandler([](const QString &notice) { printError(notice.toLocal8Bit()); });
     if (!HttpClient::safeForToken(options_.shared)) {
         printError("--shared: the token is sent only over HTTPS; " +
                    options_.shared.toString().toLocal8Bit() + " is not");
         return false;
     }
-    http.setToken(options_.token, options_.shared.host());
+    client().setToken(options_.token, options_.shared.host());
     QString error;
-    const bool read = readPages(
-        http, sharedFramesUrl(options_.shared, options_.norad, options_.from, options_.to),
-        [&](const QByteArray &page) {
-            QString problem;
-            if (!parseSharedFrames(page, &shared_, &problem)) {
-                error = problem;
-                return false;
-            }
-            return true;
-        },
-        &error, [] { return DecodeRun::stopSignal() != 0; });
+    const bool read =
+        readAllPages(client(), sharedFramesUrl(options_.shared, options_.norad, options_.from, options_.to),
+                     parseSharedFrames, &shared_, &error, stopped);
     if (!read) {
         printError("--shared: the shared frames cannot be read: " + error.toLocal8Bit());
         incomplete_ = true;

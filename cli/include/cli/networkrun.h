@@ -70,6 +70,7 @@ private:
     bool prepareShared();
     QString doneKeyOf(const Observation &observation) const;
     void fetchAhead(qsizetype upTo);
+    HttpClient &client(); // made on first use, its notices on standard error
 
     Options options_;
     DecodeRun &run_;

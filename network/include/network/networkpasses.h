@@ -42,6 +42,14 @@ QUrl sharedFramesUrl(const QUrl &base, qint64 norad, std::optional<qint64> from,
 // `page`; false (with the reason) when one could not be had or read.
 bool readPages(HttpClient &http, const QUrl &first, const std::function<bool(const QByteArray &)> &page,
                QString *error, const std::function<bool()> &cancelled = {});
+// Every page read with `parse` into items (parseObservations, parseSharedFrames).
+template <typename Item>
+bool readAllPages(HttpClient &http, const QUrl &first,
+                  bool (*parse)(const QByteArray &, QList<Item> *, QString *), QList<Item> *items,
+                  QString *error, const std::function<bool()> &cancelled = {}) {
+    return readPages(
+        http, first, [&](const QByteArray &page) { return parse(page, items, error); }, error, cancelled);
+}
 
 // Downloaded recordings, kept in a folder of bounded size (the oldest go
 // first). A download is written beside its name and renamed only when

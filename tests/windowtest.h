@@ -96,8 +96,13 @@ inline void answerBox(QMessageBox::StandardButton button, BoxSeen *seen = nullpt
 inline void answerDialog(const QString &path) {
     rejectForgottenDialogs();
     whenShown<QFileDialog>([path](QFileDialog *dialog) {
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
-        QMetaObject::invokeMethod(dialog, "accept");
+        // Once the dialog has settled: one caught while it is still being
+        // shown puts its own offer back in the name field.
+        QTimer::singleShot(0, dialog, [dialog, path] {
+            dialog->selectFile(path);
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
     });
 }
 

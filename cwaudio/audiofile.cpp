@@ -198,6 +198,16 @@ qsizetype AudioFile::read(float *mono, qsizetype count) {
         error_ = QStringLiteral("truncated after %1 s").arg(std::llround(double(framesRead_) / sampleRate_));
         return -1;
     }
+    if (channels_ == 1) {
+        for (sf_count_t i = 0; i < got; ++i) {
+            const float v = interleaved_[size_t(i)];
+            mono[i] = std::isfinite(v) ? v : 0.0f;
+        }
+        for (sf_count_t i = 0; i < got; ++i)
+            unreadable_ += !std::isfinite(interleaved_[size_t(i)]);
+        framesRead_ += got;
+        return qsizetype(got);
+    }
     for (sf_count_t i = 0; i < got; ++i) {
         float sum = 0;
         for (int c = 0; c < channels_; ++c) {
@@ -225,8 +235,16 @@ FileCopy copyAudioFile(AudioFile &audio, CwCopier &copier,
             copy.readError = true;
         if (got <= 0)
             break;
-        for (qsizetype i = 0; i < got; ++i)
-            peak = std::max(peak, std::abs(block[size_t(i)]));
+        // In lanes: one running maximum is a chain the processor waits on.
+        float lanes[8] = {};
+        qsizetype i = 0;
+        for (; i + 8 <= got; i += 8)
+            for (int j = 0; j < 8; ++j)
+                lanes[j] = std::max(lanes[j], std::abs(block[size_t(i + j)]));
+        for (; i < got; ++i)
+            lanes[0] = std::max(lanes[0], std::abs(block[size_t(i)]));
+        for (float lane : lanes)
+            peak = std::max(peak, lane);
         copier.feed(block.data(), got);
         if (!afterBlock(block.data(), got)) {
             copy.stopped = true;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <optional>
 
 namespace linecopier {
@@ -90,8 +89,20 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // where the line ends, and only the chance that the slot was lost is
     // asked for, not which symbol was, so the ends of all the symbols lost
     // are summed once from tick 0 (with their priors) and shifted.
-    // Made for a start when first asked.
-    std::vector<std::unique_ptr<Ends[]>> heardEnds(size_t(n) + 1);
+    // Made for a start when first asked, in a store this thread keeps from
+    // line to line (the lists keep their room: nothing is allocated once
+    // a few lines were read).
+    thread_local std::vector<Ends> endStore;
+    size_t endsUsed = 0;
+    // A store grown past this by a long line is given back after it.
+    constexpr size_t KeptEnds = 1 << 16;
+    struct Trim {
+        ~Trim() {
+            if (endStore.size() > KeptEnds)
+                std::vector<Ends>().swap(endStore);
+        }
+    } trim;
+    std::vector<int> heardEnds(size_t(n) + 1, -1);
     // Hand keying: the symbols timed from each start.
     std::vector<quint64> timed(size_t(n + 1) * 2, 0);
     // [last][free]: ticks from the start, log-sum.
@@ -126,10 +137,18 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     }
     const quint64 slotMask[2] = {(quint64(1) << restricted) - 1, (quint64(1) << real) - 1};
     auto forEachHeardEnd = [&](int symbol, bool last, bool free, int t0, const auto &visit) {
-        auto &fromT0 = heardEnds[size_t(t0)];
-        if (!fromT0)
-            fromT0 = std::make_unique<Ends[]>(2 * size_t(real));
-        Ends *const list = fromT0.get() + (last ? real : 0);
+        int &fromT0 = heardEnds[size_t(t0)];
+        if (fromT0 < 0) {
+            fromT0 = int(endsUsed);
+            endsUsed += 2 * size_t(real);
+            if (endStore.size() < endsUsed)
+                endStore.resize(endsUsed);
+            for (size_t i = size_t(fromT0); i < endsUsed; ++i) {
+                endStore[i].first = -1;
+                endStore[i].value.clear();
+            }
+        }
+        Ends *const list = endStore.data() + fromT0 + (last ? real : 0);
         if (hand) {
             quint64 &done = timed[size_t(t0) * 2 + last];
             if (!(done & (quint64(1) << symbol))) {
@@ -140,6 +159,7 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
         } else if (list[symbol].first < 0) {
             const auto &lengths = stretches[last][size_t(symbol)];
             list[symbol].first = t0 + lengths.front().length; // the lengths follow one another
+            list[symbol].value.reserve(lengths.size());
             for (const Stretch &st : lengths)
                 if (t0 + st.length <= n)
                     list[symbol].value.push_back(st.prior + evidence(st, t0));
@@ -206,23 +226,26 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     std::vector<std::vector<int>> active(static_cast<size_t>(slotCount));
     // The beam grows with the evidence of a dot: where the key seems up for
     // a whole symbol, the right path falls behind by many dots' worth until
-    // the symbols after it pull it back.
+    // the symbols after it pull it back. The lowest a start in `from` may
+    // stand, measured against the free segmentation (Impossible: none can).
     const double Beam = 40 + 6 * dotEvidence;
-    std::vector<LogSum> into(size_t(n) + 1);
-    for (int k = 0; k < slotCount; ++k) {
-        const auto &from = forward[size_t(k)];
+    auto beamFloor = [&](const std::vector<double> &from) {
         double best = Impossible;
         for (int t0 = 0; t0 <= n; ++t0)
             if (from[size_t(t0)] > Impossible)
                 best = std::max(best, from[size_t(t0)] - bound[size_t(t0)]);
-        if (best <= Impossible)
-            return {};
-        const bool last = k == slotCount - 1;
+        return best <= Impossible ? Impossible : best - Beam;
+    };
+    // Slot k (the last one or not) from the starts in `from` to its ends in
+    // `to`; the starts taken are put in `starts`.
+    std::vector<LogSum> into(size_t(n) + 1);
+    auto step = [&](int k, bool last, const std::vector<double> &from, double lowest,
+                    std::vector<double> &to, std::vector<int> *starts) {
         for (int t0 = 0; t0 <= n; ++t0) {
-            if (from[size_t(t0)] <= Impossible ||
-                from[size_t(t0)] - bound[size_t(t0)] < best - Beam)
+            if (from[size_t(t0)] <= Impossible || from[size_t(t0)] - bound[size_t(t0)] < lowest)
                 continue;
-            active[size_t(k)].push_back(t0);
+            if (starts)
+                starts->push_back(t0);
             const int free = isFree(k);
             for (int symbol = 0; symbol < choices[free]; ++symbol) {
                 forEachHeardEnd(symbol, last, free, t0, [&](int t1, double v) {
@@ -236,19 +259,48 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
             }
         }
         for (int t = 0; t <= n; ++t) {
-            forward[size_t(k) + 1][size_t(t)] = into[size_t(t)].value();
+            to[size_t(t)] = into[size_t(t)].value();
             into[size_t(t)] = LogSum();
         }
+    };
+    auto totalOf = [](const std::vector<double> &ends) {
+        double sum = Impossible;
+        for (double v : ends)
+            sum = logAdd(sum, v);
+        return sum;
+    };
+    // One slot fewer and one more share every slot but their last with
+    // these: how well they explain the line costs three slots more.
+    double fewerTotal = Impossible, moreTotal = Impossible;
+    std::vector<double> spare(size_t(n) + 1), spareEnds(size_t(n) + 1);
+    for (int k = 0; k < slotCount; ++k) {
+        const double lowest = beamFloor(forward[size_t(k)]);
+        if (lowest <= Impossible)
+            return {};
+        const bool last = k == slotCount - 1;
+        if (k == slotCount - 2) {
+            step(k, true, forward[size_t(k)], lowest, spare, nullptr);
+            fewerTotal = totalOf(spare);
+        }
+        step(k, last, forward[size_t(k)], lowest, forward[size_t(k) + 1], &active[size_t(k)]);
+        if (last) {
+            step(k, false, forward[size_t(k)], lowest, spare, nullptr);
+            const double further = beamFloor(spare);
+            if (further > Impossible) {
+                step(k + 1, true, spare, further, spareEnds, nullptr);
+                moreTotal = totalOf(spareEnds);
+            }
+        }
     }
-    double total = Impossible;
-    for (double v : forward[size_t(slotCount)])
-        total = logAdd(total, v);
+    const double total = totalOf(forward[size_t(slotCount)]);
     if (total <= Impossible)
         return {};
 
     SlotResult result;
     result.ok = true;
     result.total = total;
+    result.fewerTotal = fewerTotal;
+    result.moreTotal = moreTotal;
     if (totalOnly)
         return result;
     result.symbols.fill(QChar('#'), slotCount);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lattice.h"
+
 #include <QString>
 
 #include <vector>
@@ -19,6 +21,8 @@ struct SlotResult {
     std::vector<double> probability; // of each slot's written symbol
     std::vector<double> lost;        // that nothing was heard in the slot
     double total = 0; // log-likelihood of the slots, summed over their placements
+    // The same for one slot fewer and one more (Impossible: they fit nowhere).
+    double fewerTotal = Impossible, moreTotal = Impossible;
 };
 
 // Where the name fits the key-down evidence best: the tick its first
@@ -42,7 +46,7 @@ NameFit fitName(const std::vector<double> &cumulative, const std::vector<double>
 // written where its posterior is at least `confidence`, else '#'. Not ok
 // where no path through the slots fits. `slotCount` other than a frame's
 // reads a transmission of that many symbols (as if its slots 10 to 12 were
-// a frame's). totalOnly: only how well they explain it (SlotResult::total).
+// a frame's). totalOnly: only how well they explain it (the totals).
 SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vector<bool> &keyDown,
                          int nameTick, int nameEnd, int symbolTick, double spread,
                          double confidence, int slotCount = SymbolSlots, bool totalOnly = false);

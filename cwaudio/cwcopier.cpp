@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <map>
@@ -58,6 +59,27 @@ struct Canceller {
 // A line weaker than this is the noise's, unless it reads nearly the
 // beacon's name (a frame too damaged to read).
 constexpr double WeakestTextSnrDb = -10;
+
+// The sum of h[k] x[k]: eight sums side by side in two vectors of four
+// (one float sum is a chain the compiler may not reorder into lanes).
+float dot(const float *h, const float *x, size_t length) {
+    typedef float Four __attribute__((vector_size(16)));
+    Four a = {}, b = {};
+    size_t k = 0;
+    for (; k + 8 <= length; k += 8) {
+        Four h0, h1, x0, x1;
+        std::memcpy(&h0, h + k, sizeof h0);
+        std::memcpy(&h1, h + k + 4, sizeof h1);
+        std::memcpy(&x0, x + k, sizeof x0);
+        std::memcpy(&x1, x + k + 4, sizeof x1);
+        a += h0 * x0;
+        b += h1 * x1;
+    }
+    float sum = ((a[0] + a[1]) + (a[2] + a[3])) + ((b[0] + b[1]) + (b[2] + b[3]));
+    for (; k < length; ++k)
+        sum += h[k] * x[k];
+    return sum;
+}
 
 bool nearName(const QString &text) {
     QString letters = text;
@@ -150,17 +172,7 @@ void CwCopier::State::decimate(const float *in, qsizetype count) {
         const float *h = taps.data();
         while (next < history.size()) {
             const float *x = history.data() + next + 1 - length;
-            // Eight sums side by side: the compiler may not reorder one
-            // float sum into vector lanes itself.
-            float part[8] = {};
-            size_t k = 0;
-            for (; k + 8 <= length; k += 8)
-                for (size_t j = 0; j < 8; ++j)
-                    part[j] += h[k + j] * x[k + j];
-            float sum = ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
-            for (; k < length; ++k)
-                sum += h[k] * x[k];
-            decimated.push_back(sum);
+            decimated.push_back(dot(h, x, length));
             next += size_t(factor);
         }
         const size_t drop = next + 1 - length;
@@ -290,7 +302,9 @@ void CwCopier::State::analyse() {
     qint64 keepFrom = std::min(fftAt, finder->centre() - qint64(PreRollSeconds * rate));
     for (const auto &[id, channel] : channels)
         keepFrom = std::min(keepFrom, channel->mixAt());
-    if (keepFrom > work.base) {
+    // Dropped once as much is done with as is still kept, so that each
+    // sample is moved about once rather than at every block.
+    if (keepFrom > work.base && keepFrom - work.base >= work.end() - keepFrom) {
         work.samples.erase(work.samples.begin(), work.samples.begin() + (keepFrom - work.base));
         work.clean.erase(work.clean.begin(), work.clean.begin() + (keepFrom - work.base));
         work.base = keepFrom;

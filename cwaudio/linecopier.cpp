@@ -474,9 +474,9 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             };
             const SlotResult twenty = limit == before ? found : readAs(SymbolSlots, true);
             for (const int slotCount : {SymbolSlots + 1, SymbolSlots - 1}) {
-                const SlotResult other = readAs(slotCount, true);
+                const double other = slotCount > SymbolSlots ? twenty.moreTotal : twenty.fewerTotal;
                 const double nats = slotCount > SymbolSlots ? MoreSlotsNats : FewerSlotsNats;
-                if (twenty.ok && other.ok && other.total - twenty.total >
+                if (twenty.ok && other > Impossible && other - twenty.total >
                                     (fading ? ExtraSymbolDots * dotEvidence
                                             : std::max(nats, OtherSlotsDots * dotEvidence)))
                     return withSymbols(readAs(slotCount, false).symbols);

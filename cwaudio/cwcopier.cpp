@@ -42,6 +42,11 @@ constexpr double MixerPassHz = 150, MixerStopHz = 250;
 // are one transmission found twice (a carrier's keying sideband taken for
 // a carrier): the stronger is kept.
 constexpr double SameLineSeconds = 1.0;
+// Frames' lines starting that near with at most this many symbols
+// different, and at least this many alike besides the name's 9
+// characters, are one transmission (two frames' symbols are alike about
+// one in sixteen).
+constexpr int TwinSymbolsApart = 6, TwinSymbolsAlike = 9 + 10;
 // A steady carrier is taken out of the audio the carriers are mixed from:
 // its amplitude and phase followed over this time (a notch of about 1.6 Hz).
 constexpr double CancelSeconds = 0.1;
@@ -79,6 +84,22 @@ float dot(const float *h, const float *x, size_t length) {
     for (; k < length; ++k)
         sum += h[k] * x[k];
     return sum;
+}
+
+// Two frames' lines are one transmission's where they hold at most
+// TwinSymbolsApart symbols differently and at least TwinSymbolsAlike alike
+// ('#' is neither).
+bool twinFrames(const QString &a, const QString &b) {
+    if (a.size() != b.size())
+        return false;
+    int apart = 0, alike = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a[i] == QLatin1Char('#') || b[i] == QLatin1Char('#'))
+            continue;
+        apart += a[i] != b[i];
+        alike += a[i] == b[i];
+    }
+    return apart <= TwinSymbolsApart && alike >= TwinSymbolsAlike;
 }
 
 bool nearName(const QString &text) {
@@ -314,10 +335,16 @@ void CwCopier::State::analyse() {
 void CwCopier::State::channelLine(const ChannelLine &line) {
     if (!line.line.beacon && line.line.snrDb < WeakestTextSnrDb && !nearName(line.line.text))
         return;
-    // The same transmission found on a keying sideband: the stronger stays.
+    // The same transmission found on a keying sideband or a harmonic (the
+    // audio clipped): the stronger stays. A weak copy of a frame may
+    // differ from the strong one in a few symbols; two beacons that start
+    // within a second of each other with nearly the same symbols are none.
     auto same = [&line](const ChannelLine &other) {
-        return other.channel != line.channel && other.line.text == line.line.text &&
-               std::abs(other.line.start - line.line.start) < SameLineSeconds;
+        return other.channel != line.channel &&
+               std::abs(other.line.start - line.line.start) < SameLineSeconds &&
+               (other.line.text == line.line.text ||
+                (other.line.beacon && line.line.beacon &&
+                 twinFrames(other.line.text, line.line.text)));
     };
     if (std::any_of(released.begin(), released.end(), same))
         return;

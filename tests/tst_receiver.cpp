@@ -74,6 +74,7 @@ private slots:
     void crashes_data();
     void crashes();
     void silenceAtBothEnds();
+    void clipped();
     void notTwentySymbols_data();
     void notTwentySymbols();
     void carriersFound();
@@ -216,6 +217,18 @@ void TestReceiver::silenceAtBothEnds() {
     QVERIFY2(std::abs(copy.figures.toneHz - 800) < 1, qPrintable(QString::number(copy.figures.toneHz)));
     QVERIFY2(std::abs(copy.figures.wpm - 20) < 1, qPrintable(QString::number(copy.figures.wpm)));
     QVERIFY(std::abs(copy.figures.driftHzPerSecond) < 0.5);
+}
+
+// Audio clipped hard: the beacon's harmonics key with it, weaker, and are
+// copied on channels of their own. Each frame is handed on once, at the
+// beacon's tone (seed 20: the third harmonic's copy differs in a symbol).
+void TestReceiver::clipped() {
+    cwgen::Settings s = at(10, 20);
+    s.amplitude = 0.3;
+    s.clipLevel = 0.15;
+    const Copy copy = copied(s, 1);
+    QCOMPARE(copy.frames(), QStringList(copy.sent));
+    QVERIFY(std::abs(copy.lines.front().toneHz - 800) < 3);
 }
 
 // Transmissions of 21 or 19 symbols after the name are copied as what they

@@ -75,13 +75,25 @@ void Blanker::handOn(std::vector<float> &out) {
     for (size_t k = 1; k < crash_.size() && k <= size_t(Before); ++k)
         blank = blank || crash_[k];
     std::vector<float> &b = held_.front();
+    const long long end = handedOn_ + (long long)b.size();
     if (blank) {
         std::fill(b.begin(), b.end(), 0.0f);
         blanked_ += (long long)b.size();
+        if (!stretches_.empty() && stretches_.back().second == handedOn_)
+            stretches_.back().second = end;
+        else
+            stretches_.push_back({handedOn_, end});
     }
+    handedOn_ = end;
     out.insert(out.end(), b.begin(), b.end());
     held_.pop_front();
     crash_.pop_front();
+}
+
+std::vector<std::pair<long long, long long>> Blanker::takeStretches() {
+    std::vector<std::pair<long long, long long>> taken;
+    taken.swap(stretches_);
+    return taken;
 }
 
 void Blanker::flush(std::vector<float> &out) {
@@ -90,6 +102,7 @@ void Blanker::flush(std::vector<float> &out) {
     while (!held_.empty())
         handOn(out);
     out.insert(out.end(), filling_.begin(), filling_.end());
+    handedOn_ += (long long)filling_.size();
     filling_.clear();
 }
 

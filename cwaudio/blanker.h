@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <utility>
 #include <vector>
 
 // Static crashes blanked: the audio in blocks of about 2 ms; a block far
@@ -20,6 +21,9 @@ public:
     // Appends what is held back.
     void flush(std::vector<float> &out);
     long long blanked() const { return blanked_; } // samples made silent
+    // The stretches made silent since the last call, [first, end) counted
+    // from the first sample handed in.
+    std::vector<std::pair<long long, long long>> takeStretches();
 
 private:
     void block(std::vector<float> &out);
@@ -35,6 +39,8 @@ private:
     int sinceLevel_ = 1 << 30;
     int tail_ = 0; // blocks still to blank after a crash
     long long blanked_ = 0;
+    long long handedOn_ = 0; // samples
+    std::vector<std::pair<long long, long long>> stretches_;
 };
 
 } // namespace cwcopier

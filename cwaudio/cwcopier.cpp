@@ -201,6 +201,7 @@ void CwCopier::State::decimate(const float *in, qsizetype count) {
         next -= drop;
     }
     blanker->process(decimated.data(), decimated.size(), work.samples);
+    work.addBlanked(blanker->takeStretches());
 }
 
 // The audio up to `end` with the steady carriers taken out, as the finder
@@ -329,6 +330,8 @@ void CwCopier::State::analyse() {
         work.samples.erase(work.samples.begin(), work.samples.begin() + (keepFrom - work.base));
         work.clean.erase(work.clean.begin(), work.clean.begin() + (keepFrom - work.base));
         work.base = keepFrom;
+        while (!work.blanked.empty() && work.blanked.front().second <= work.base)
+            work.blanked.pop_front();
     }
 }
 
@@ -407,6 +410,7 @@ void CwCopier::feed(const float *samples, qsizetype count) {
 void CwCopier::finish() {
     State &s = *state_;
     s.blanker->flush(s.work.samples);
+    s.work.addBlanked(s.blanker->takeStretches());
     s.analyse();
     s.cancel(s.work.end());
     s.normalise(s.work.end(), 0);

@@ -81,19 +81,20 @@ struct Pass {
 
 // The ticks of a baseband, with how many ticks its noise stays alike over
 // where it was narrowed: about the inverse of twice the band times a tick.
-Ticks ticksOf(const std::vector<std::complex<float>> &z, double rate, double tick,
-              const LineCopierSettings &settings) {
-    Ticks ticks = makeTicks(z, tick);
+Ticks ticksOf(const std::vector<std::complex<float>> &z, const std::vector<bool> &unheard,
+              double rate, double tick, const LineCopierSettings &settings) {
+    Ticks ticks = makeTicks(z, tick, unheard);
     if (settings.bandHz > 0)
         ticks.correlation = std::max(1.0, rate / (2 * settings.bandHz * tick));
     return ticks;
 }
 
-Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick,
+Pass runPass(const std::vector<std::complex<float>> &z, const std::vector<bool> &unheard,
+             double rate, double tick,
              const LineCopierSettings &settings) {
     Pass pass;
     pass.tick = tick;
-    pass.ticks = ticksOf(z, rate, tick, settings);
+    pass.ticks = ticksOf(z, unheard, rate, tick, settings);
     const int reach = std::max(2, int(std::lround(FirstPhaseReachSeconds * rate / tick)));
     project(pass.ticks, reach, nullptr);
     estimateLevels(pass.ticks);
@@ -103,10 +104,10 @@ Pass runPass(const std::vector<std::complex<float>> &z, double rate, double tick
 }
 
 // Key down and key up on a fine lattice (5 ms), a switch costing a few nats.
-double speedFromDurations(const std::vector<std::complex<float>> &z, double rate,
-                          const LineCopierSettings &settings) {
+double speedFromDurations(const std::vector<std::complex<float>> &z, const std::vector<bool> &unheard,
+                          double rate, const LineCopierSettings &settings) {
     const double tick = std::max(1.0, 0.005 * rate);
-    Ticks ticks = ticksOf(z, rate, tick, settings);
+    Ticks ticks = ticksOf(z, unheard, rate, tick, settings);
     const int reach = std::max(2, int(std::lround(0.08 * rate / tick)));
     project(ticks, reach, nullptr);
     estimateLevels(ticks);
@@ -168,7 +169,8 @@ double speedFromDurations(const std::vector<std::complex<float>> &z, double rate
 } // namespace
 
 LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
-                  const LineCopierSettings &settings, bool audioEnds) {
+                  const LineCopierSettings &settings, bool audioEnds,
+                  const std::vector<bool> &unheard) {
     LineCopy copy;
     if (z.size() < size_t(rate))
         return copy;
@@ -176,14 +178,15 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // The speed: from the durations of the marks and gaps a fine two-state
     // pass finds, the dot length that puts them nearest 1, 3 and 7 dots;
     // then fitted to the elements the dot lattice finds.
-    Pass best = runPass(z, rate, speedFromDurations(z, rate, settings) * rate / TicksPerDot, settings);
+    Pass best = runPass(z, unheard, rate, speedFromDurations(z, unheard, rate, settings) * rate / TicksPerDot,
+                        settings);
     double spread = 0;
     for (int round = 0; round < 2; ++round) {
         double ratio = 1;
         timingFit(best.segmentation, &ratio, &spread);
         if (std::abs(ratio - 1) < 0.002)
             break;
-        best = runPass(z, rate, best.tick * ratio, settings);
+        best = runPass(z, unheard, rate, best.tick * ratio, settings);
     }
     if (best.segmentation.marks.empty())
         return copy;
@@ -206,7 +209,8 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     {
         std::vector<double> up;
         for (int t = 1; t + 1 < n; ++t)
-            if (down[size_t(t - 1)] != 1.0 && down[size_t(t)] != 1.0 && down[size_t(t + 1)] != 1.0)
+            if (down[size_t(t - 1)] != 1.0 && down[size_t(t)] != 1.0 && down[size_t(t + 1)] != 1.0 &&
+                (ticks.unheard.empty() || !ticks.unheard[size_t(t)]))
                 up.push_back(std::norm(ticks.sum[size_t(t)]) / ticks.samples[size_t(t)]);
         if (up.size() > 20) {
             std::nth_element(up.begin(), up.begin() + qsizetype(up.size() / 2), up.end());

@@ -10,8 +10,12 @@ namespace {
 constexpr int AmplitudeRounds = 6;
 } // namespace
 
-Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick) {
+Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick,
+                const std::vector<bool> &unheard) {
     Ticks ticks;
+    const bool anyUnheard = std::find(unheard.begin(), unheard.end(), true) != unheard.end();
+    if (anyUnheard)
+        ticks.unheard.assign(size_t(double(z.size()) / tick), false);
     const int count = int(double(z.size()) / tick);
     ticks.sum.resize(size_t(count));
     ticks.samples.resize(size_t(count));
@@ -23,6 +27,9 @@ Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick) {
         for (int i = begin; i < end; ++i)
             s += Complex(z[size_t(i)]);
         ticks.sum[size_t(t)] = s;
+        for (int i = begin; anyUnheard && i < end && i < int(unheard.size()); ++i)
+            if (unheard[size_t(i)])
+                ticks.unheard[size_t(t)] = true;
         ticks.samples[size_t(t)] = std::max(1, end - begin);
         ticks.first[size_t(t)] = begin;
     }
@@ -117,6 +124,11 @@ void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int sp
         return (2 * a * ticks.inPhase[size_t(t)] - a * a * m) / (2 * noise * ticks.correlation);
     };
     for (int t = 0; t < n; ++t) {
+        if (!ticks.unheard.empty() && ticks.unheard[size_t(t)]) {
+            ticks.cumulative[size_t(t) + 1] = ticks.cumulative[size_t(t)];
+            ticks.cumulativeWeak[size_t(t) + 1] = ticks.cumulativeWeak[size_t(t)];
+            continue;
+        }
         const double a = localAmplitude ? (*localAmplitude)[size_t(t)] : ticks.amplitude;
         const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
         const double w = weight[size_t(hi)] - weight[size_t(lo)];

@@ -17,6 +17,9 @@ struct Ticks {
     std::vector<Complex> sum; // baseband summed over each tick
     std::vector<int> samples; // samples in each tick
     std::vector<int> first;   // first sample of each tick
+    // Ticks holding samples that carry nothing (a static crash blanked
+    // there): neither key down nor key up; empty where none do.
+    std::vector<bool> unheard;
     std::vector<double> inPhase, quadrature;
     std::vector<double> cumulative; // running sum of the log-likelihood ratios, size + 1
     // The running sum of the ratios were the signal WeakerSignal times the
@@ -32,8 +35,10 @@ struct Ticks {
 };
 
 // The baseband summed over ticks of `tick` samples (each tick's edges
-// rounded to a sample).
-Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick);
+// rounded to a sample); `unheard`: the samples that carry nothing (empty:
+// none).
+Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick,
+                const std::vector<bool> &unheard = {});
 
 // Projects each tick on the carrier phase of the ticks around it (itself
 // left out, so its noise does not bias the reference), weighted by how

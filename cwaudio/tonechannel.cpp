@@ -34,6 +34,9 @@ constexpr double FastHzPerSecond = 12;
 // this either side: the fit misses the curve by a hertz or so.
 constexpr double FastPhaseReachSeconds = 0.1;
 constexpr double SteadyOutlierHz = 4;
+// A baseband sample whose low-pass weighed blanked samples this much (a
+// static crash) carries too little of the signal to tell key down.
+constexpr double UnheardShare = 0.25;
 // Another keyed carrier nearer than this narrows the baseband.
 constexpr double NarrowBelowHz = 200;
 
@@ -86,6 +89,31 @@ ToneChannel::ToneChannel(const ChannelSetup &setup, const WorkBuffer &work, int 
     beforeHz_ = afterHz_ = toneHz_ = hz;
     basebandAt_ = mixAt_ / setup.basebandFactor;
     mixed_.assign(setup_.taps.size() - 1, 0.0f);
+    tapSums_.assign(setup_.taps.size() + 1, 0.0);
+    for (size_t j = 0; j < setup_.taps.size(); ++j)
+        tapSums_[j + 1] = tapSums_[j] + setup_.taps[j];
+}
+
+void WorkBuffer::addBlanked(const std::vector<std::pair<long long, long long>> &stretches) {
+    for (const auto &[first, end] : stretches) {
+        if (!blanked.empty() && blanked.back().second == first)
+            blanked.back().second = end;
+        else
+            blanked.push_back({first, end});
+    }
+}
+
+double ToneChannel::blankedShare(qint64 end) const {
+    const qint64 length = qint64(setup_.taps.size()), from = end - length;
+    double missing = 0;
+    for (const auto &[first, last] : work_.blanked) {
+        if (first >= end)
+            break;
+        const qint64 lo = std::max(first, from) - from, hi = std::min(last, end) - from;
+        if (hi > lo) // working sample from + k is weighted by taps[length - 1 - k]
+            missing += tapSums_[size_t(length - lo)] - tapSums_[size_t(length - hi)];
+    }
+    return missing / tapSums_.back();
 }
 
 double ToneChannel::basebandSeconds(double index) const {
@@ -162,13 +190,13 @@ void ToneChannel::mixTo(qint64 end, bool all) {
             sum += h[length - 1 - k] * m[k];
         if (mixed_.size() > 4 * length)
             mixed_.erase(mixed_.begin(), mixed_.end() - qsizetype(length - 1));
-        basebandSample(sum, hz);
+        basebandSample(sum, hz, !work_.blanked.empty() && blankedShare(mixAt_) > UnheardShare);
         if (count < factor)
             break;
     }
 }
 
-void ToneChannel::basebandSample(std::complex<float> z, double hz) {
+void ToneChannel::basebandSample(std::complex<float> z, double hz, bool unheard) {
     const qint64 index = basebandAt_++;
     const double rate = setup_.basebandRate();
     const int windowSamples = std::max(4, int(std::lround(ActivityWindowSeconds * rate)));
@@ -203,7 +231,7 @@ void ToneChannel::basebandSample(std::complex<float> z, double hz) {
         int(activity_.size()) == windowSamples && noise > 0 ? std::norm(activitySum_) / noise : 0;
     const bool begins = power > ActivityThreshold && !steady_;
     if (inLine_) {
-        line_.push_back({z, float(hz)});
+        line_.push_back({z, float(hz), unheard});
         // Within a transmission, also a dash's worth of signal summed:
         // twice the evidence of the short window at 20 WPM.
         const int dash = std::clamp(int(std::lround(3 * dotSeconds_ * rate)), windowSamples,
@@ -227,7 +255,7 @@ void ToneChannel::basebandSample(std::complex<float> z, double hz) {
             endLine(index);
         return;
     }
-    preRoll_.push_back({z, float(hz)});
+    preRoll_.push_back({z, float(hz), unheard});
     if (int(preRoll_.size()) > int(LinePreRollSeconds * rate))
         preRoll_.pop_front();
     if (begins) {
@@ -367,6 +395,12 @@ void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
         --tail;
     offset += double(head) / setup_.basebandRate();
     z = std::vector<std::complex<float>>(z.begin() + qsizetype(head), z.begin() + qsizetype(tail));
+    std::vector<bool> unheard;
+    if (std::any_of(line_.begin(), line_.end(), [](const Sample &s) { return s.unheard; })) {
+        unheard.resize(z.size());
+        for (size_t i = 0; i < z.size(); ++i)
+            unheard[i] = line_[head + i].unheard;
+    }
     const double rate = setup_.basebandRate();
     // Another keyed carrier near: the baseband narrowed to what this one's
     // keying needs, so that the other's elements make none here.
@@ -379,7 +413,7 @@ void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
         z = zeroPhase(z, lowPass(2, rate, pass, stop));
         settings.bandHz = (pass + stop) / 2;
     }
-    LineCopy copy = copyLine(z, rate, settings, audioEnds);
+    LineCopy copy = copyLine(z, rate, settings, audioEnds, unheard);
     line_.clear();
     line_.shrink_to_fit();
     preRoll_.assign(rest.begin(), rest.end());
@@ -413,7 +447,9 @@ void ToneChannel::endLine(qint64 lastSample, bool audioEnds) {
         LineCopy next;
         if (from < z.size()) {
             z.erase(z.begin(), z.begin() + qint64(from));
-            next = copyLine(z, rate, settings, audioEnds);
+            if (!unheard.empty())
+                unheard.erase(unheard.begin(), unheard.begin() + qint64(from));
+            next = copyLine(z, rate, settings, audioEnds, unheard);
         }
         if (next.text.isEmpty()) {
             CopiedLine back;

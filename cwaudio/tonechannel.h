@@ -23,7 +23,10 @@ struct WorkBuffer {
     std::vector<float> samples; // as received (the carriers are found in them)
     std::vector<float> clean;   // steady carriers taken out (the carriers are mixed from them)
     qint64 base = 0;
+    // Stretches a static crash was blanked in, [first, end), in order.
+    std::deque<std::pair<qint64, qint64>> blanked;
     qint64 end() const { return base + qint64(samples.size()); }
+    void addBlanked(const std::vector<std::pair<long long, long long>> &stretches);
 };
 
 struct ChannelSetup {
@@ -67,10 +70,14 @@ public:
 private:
     struct Sample {
         std::complex<float> z;
-        float hz; // the mixer's frequency for it
+        float hz;             // the mixer's frequency for it
+        bool unheard = false; // much of it blanked
     };
     void mixTo(qint64 end, bool all);
-    void basebandSample(std::complex<float> z, double hz);
+    // The share of the low-pass's weight that fell on blanked samples, for
+    // the baseband sample ending at working sample `end`.
+    double blankedShare(qint64 end) const;
+    void basebandSample(std::complex<float> z, double hz, bool unheard);
     // The line mixed again with a steady fit of its tone; *fastest: the
     // fastest the fit moves, Hz/s.
     std::vector<std::complex<float>> steadied(double *fastest) const;
@@ -96,6 +103,7 @@ private:
     qint64 mixAt_ = 0;
     std::complex<double> rotor_ = 1;
     std::vector<std::complex<float>> mixed_; // the last taps' worth of mixed samples
+    std::vector<double> tapSums_;            // running sum of the low-pass's taps, size + 1
     qint64 basebandAt_ = 0;                  // baseband index of the next sample
 
     // Transmissions.

@@ -37,6 +37,9 @@ struct LineCopierSettings {
 // the key's timing and the signal amplitude from the samples themselves.
 // audioEnds: the audio ends with the baseband, so a character it ends in
 // (the key down, or not up long enough to show the character complete) is
-// '#', never the letter its first elements spell.
+// '#', never the letter its first elements spell. `unheard`: the baseband
+// samples that carry nothing (a static crash was blanked there), which are
+// taken for neither key down nor key up; empty: none.
 LineCopy copyLine(const std::vector<std::complex<float>> &baseband, double rate,
-                  const LineCopierSettings &settings = {}, bool audioEnds = false);
+                  const LineCopierSettings &settings = {}, bool audioEnds = false,
+                  const std::vector<bool> &unheard = {});

@@ -42,7 +42,9 @@ void Blanker::block(std::vector<float> &out) {
     for (float v : filling_)
         power += double(v) * v;
     powers_.push_back(power / double(filling_.size()));
-    held_.push_back(filling_);
+    // Kept in order as they come and go: the level is read off it.
+    sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), powers_.back()), powers_.back());
+    held_.insert(held_.end(), filling_.begin(), filling_.end());
     // The middle block of the last Reach * 2 + 1 against the level the
     // blocks around it keep to: most of a key-down element's blocks are
     // as strong as it, a crash's few are far stronger than the others.
@@ -50,14 +52,12 @@ void Blanker::block(std::vector<float> &out) {
     if (powers_.size() == span) {
         // The level, taken again every few blocks (it changes slowly).
         if (++sinceLevel_ >= LevelEvery) {
-            sorted_.assign(powers_.begin(), powers_.end());
-            const auto at = sorted_.begin() + std::ptrdiff_t(double(span - 1) * LevelShare);
-            std::nth_element(sorted_.begin(), at, sorted_.end());
-            level_ = *at;
+            level_ = sorted_[size_t(double(span - 1) * LevelShare)];
             sinceLevel_ = 0;
         }
         const double middle = powers_[Reach];
         crash_.push_back(level_ > SilencePower && middle > CrashRatio * level_);
+        sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), powers_.front()));
         powers_.pop_front();
     } else if (powers_.size() > Reach) {
         crash_.push_back(false); // the first blocks of the audio
@@ -74,19 +74,25 @@ void Blanker::handOn(std::vector<float> &out) {
         --tail_, blank = true;
     for (size_t k = 1; k < crash_.size() && k <= size_t(Before); ++k)
         blank = blank || crash_[k];
-    std::vector<float> &b = held_.front();
-    const long long end = handedOn_ + (long long)b.size();
+    float *const b = held_.data() + heldFrom_;
+    const std::size_t size = blockSize_;
+    const long long end = handedOn_ + (long long)size;
     if (blank) {
-        std::fill(b.begin(), b.end(), 0.0f);
-        blanked_ += (long long)b.size();
+        std::fill(b, b + size, 0.0f);
+        blanked_ += (long long)size;
         if (!stretches_.empty() && stretches_.back().second == handedOn_)
             stretches_.back().second = end;
         else
             stretches_.push_back({handedOn_, end});
     }
     handedOn_ = end;
-    out.insert(out.end(), b.begin(), b.end());
-    held_.pop_front();
+    out.insert(out.end(), b, b + size);
+    heldFrom_ += size;
+    // The blocks handed on are dropped once they are as many as those held.
+    if (heldFrom_ >= held_.size() - heldFrom_) {
+        held_.erase(held_.begin(), held_.begin() + std::ptrdiff_t(heldFrom_));
+        heldFrom_ = 0;
+    }
     crash_.pop_front();
 }
 
@@ -97,9 +103,9 @@ std::vector<std::pair<long long, long long>> Blanker::takeStretches() {
 }
 
 void Blanker::flush(std::vector<float> &out) {
-    while (crash_.size() < held_.size())
+    while (crash_.size() < (held_.size() - heldFrom_) / blockSize_)
         crash_.push_back(false);
-    while (!held_.empty())
+    while (heldFrom_ < held_.size())
         handOn(out);
     out.insert(out.end(), filling_.begin(), filling_.end());
     handedOn_ += (long long)filling_.size();

@@ -31,7 +31,8 @@ private:
 
     std::size_t blockSize_ = 16;
     std::vector<float> filling_;
-    std::deque<std::vector<float>> held_; // blocks not yet handed on
+    std::vector<float> held_;             // blocks not yet handed on, from heldFrom_
+    std::size_t heldFrom_ = 0;
     std::deque<bool> crash_;
     std::deque<double> powers_;           // of the blocks around the one decided
     std::vector<double> sorted_;

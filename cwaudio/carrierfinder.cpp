@@ -113,12 +113,19 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         in_[i] = samples[i] * window_[size_t(i)];
     fftwf_execute(plan_);
     const int bins = highBin_ - lowBin_ + 1;
-    std::vector<float> power(static_cast<size_t>(bins));
+    // The oldest spectrum's room is taken for this one.
+    std::vector<float> power;
+    if (int(spectra_.size()) >= SpectraSummed) {
+        power = std::move(spectra_.front());
+        spectra_.pop_front();
+    }
+    power.resize(static_cast<size_t>(bins));
     for (int b = lowBin_; b <= highBin_; ++b)
         power[size_t(b - lowBin_)] = out_[b][0] * out_[b][0] + out_[b][1] * out_[b][1];
     // The noise floor: the median bin of this spectrum (a bin of white noise
     // is exponential, its median ln 2 of its mean).
-    std::vector<float> sorted = power;
+    std::vector<float> &sorted = sorted_;
+    sorted.assign(power.begin(), power.end());
     std::nth_element(sorted.begin(), sorted.begin() + qsizetype(sorted.size() / 2), sorted.end());
     const double variance = sorted[sorted.size() / 2] / (std::log(2.0) * windowPower_);
     silent_ = variance < SilenceVariance;
@@ -131,8 +138,6 @@ void CarrierFinder::add(const float *samples, qint64 at) {
     for (float &p : power)
         p = silent_ || level <= 0 ? 0.0f : p / level;
     spectra_.push_back(std::move(power));
-    if (int(spectra_.size()) > SpectraSummed)
-        spectra_.pop_front();
     const int n = int(spectra_.size());
     centre_ = at - qint64(n - 1) * hop_ / 2 + fftSize_ / 2;
     const double now = double(centre_) / rate_;
@@ -149,17 +154,21 @@ void CarrierFinder::add(const float *samples, qint64 at) {
         const double drift = (d - drifts / 2) * DriftStep;
         std::vector<double> &sum = sums[size_t(d)];
         sum.assign(size_t(bins), 0);
+        double *const to = sum.data();
         for (int k = 0; k < n; ++k) {
             const int shift = int(std::lround(drift * (k - (n - 1) / 2.0) * hopSeconds / binHz));
-            const std::vector<float> &s = spectra_[size_t(k)];
-            for (int b = std::max(0, -shift); b < std::min(bins, bins - shift); ++b)
-                sum[size_t(b)] += s[size_t(b + shift)];
+            const float *const from = spectra_[size_t(k)].data() + shift;
+            const int lo = std::max(0, -shift), hi = std::min(bins, bins - shift);
+            for (int b = lo; b < hi; ++b)
+                to[b] += double(from[b]);
         }
         std::vector<double> &out = smooth[size_t(d)];
         out.resize(size_t(bins));
-        for (int b = 0; b < bins; ++b)
-            out[size_t(b)] = (sum[size_t(std::max(0, b - 1))] + sum[size_t(b)] +
-                              sum[size_t(std::min(bins - 1, b + 1))]) / 3;
+        double *const smoothed = out.data();
+        for (int b = 1; b + 1 < bins; ++b)
+            smoothed[b] = (to[b - 1] + to[b] + to[b + 1]) / 3;
+        smoothed[0] = (to[0] + to[0] + to[std::min(bins - 1, 1)]) / 3;
+        smoothed[bins - 1] = (to[std::max(0, bins - 2)] + to[bins - 1] + to[bins - 1]) / 3;
         return out;
     };
     // The floor around each bin: the median within LocalFloorHz, so that

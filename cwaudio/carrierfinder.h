@@ -68,6 +68,7 @@ private:
     fftwf_complex *out_ = nullptr;
     fftwf_plan plan_ = nullptr;
     std::deque<std::vector<float>> spectra_;
+    std::vector<float> sorted_;
     bool heard_ = false;
     bool silent_ = true;
     double spectrumVariance_ = 0;

@@ -333,9 +333,11 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         nameTick = all[size_t(nameAt)].start;
         nameEnd = all[size_t(nameAt + nameLength - 1)].end;
         symbolTick = all[size_t(nameAt + nameLength)].start;
-    } else if (dotEvidence >= ClearDotEvidence) {
+    } else if (dotEvidence >= ClearDotEvidence && !fading) {
         // Clear letters that do not spell the name: other text (another
         // station's, read where the name's template could still be laid).
+        // Through fading a null may take a letter or two of the name: its
+        // template is laid as in a weak signal.
         return copy;
     } else {
         // Too weak for the letters to spell it: where the name's template

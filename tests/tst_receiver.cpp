@@ -71,6 +71,7 @@ private slots:
     void drifting_data();
     void drifting();
     void nullIsUnsure();
+    void nameInNull();
     void crashes_data();
     void crashes();
     void silenceAtBothEnds();
@@ -173,6 +174,20 @@ void TestReceiver::nullIsUnsure() {
     }
     QVERIFY(!copy.frames().isEmpty());
     QVERIFY(unsure > 0);
+}
+
+// A frame whose name falls partly in a null is still found where its
+// symbols hold (seed 2: a null takes a letter of the first frame's name).
+void TestReceiver::nameInNull() {
+    cwgen::Settings s = at(6, 2);
+    s.spinNullsPerSecond = 1;
+    s.spinDepthDb = 20;
+    const Copy copy = copied(s, 2);
+    const QStringList frames = copy.frames();
+    QCOMPARE(frames.size(), 2);
+    for (int i = 0; i < 2; ++i)
+        for (int k = 9; k < 29; ++k)
+            QVERIFY2(frames[i].at(k) == '#' || frames[i].at(k) == copy.sent[i].at(k), qPrintable(frames[i]));
 }
 
 // Static crashes are blanked: alone they make no line, with the beacon the

@@ -264,6 +264,11 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
                 ticks, std::max(3, int(std::lround(NullSpanSeconds * rate / best.tick))));
             if (variationOf(quick) > QuickFading * slow)
                 local = std::move(quick);
+            // Nulls at a steady rate (a tumbling satellite's) are followed
+            // by their sinusoid, which neither lags nor follows the noise.
+            std::vector<double> periodic = periodicAmplitude(ticks, local, best.tick / rate, from, to);
+            if (!periodic.empty())
+                local = std::move(periodic);
         }
     }
     likelihoods(ticks, fading ? &local : nullptr,

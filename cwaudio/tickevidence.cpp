@@ -2,12 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 
 namespace linecopier {
 
 namespace {
 // The amplitude through fading: the rounds of its soft key-down weights.
 constexpr int AmplitudeRounds = 6;
+// Spin fading: the rates of its nulls looked for, Hz; how much further from
+// the power the sinusoid may stay than the amplitude followed tick by tick;
+// the least power it gives a null, a share of the mean.
+constexpr double MinNullsPerSecond = 0.15, MaxNullsPerSecond = 4, PeriodogramStep = 0.01;
+constexpr double PeriodicMargin = 1.2;
+constexpr double NullFloor = 0.005;
 } // namespace
 
 Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick,
@@ -138,6 +145,104 @@ void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int sp
         ticks.cumulativeWeak[size_t(t) + 1] =
             ticks.cumulativeWeak[size_t(t)] + ratio(WeakerSignal * a, t, noise);
     }
+}
+
+std::vector<double> periodicAmplitude(const Ticks &ticks, const std::vector<double> &local,
+                                      double tickSeconds, int from, int to) {
+    const int n = ticks.size();
+    from = std::clamp(from, 0, n);
+    to = std::clamp(to, from, n);
+    // The key-down ticks, each with its power less the noise's share and
+    // the weight of its samples.
+    std::vector<double> time, power, weight, fit;
+    const double prior = std::log(0.45 / 0.55);
+    for (int t = from; t < to; ++t) {
+        if (!ticks.unheard.empty() && ticks.unheard[size_t(t)])
+            continue;
+        const double a = local[size_t(t)], c = ticks.inPhase[size_t(t)];
+        const double m = ticks.samples[size_t(t)];
+        const double llr = (2 * a * c - a * a * m) / (2 * ticks.noise) + prior;
+        if (llr < 0)
+            continue;
+        time.push_back(t * tickSeconds);
+        power.push_back((c / m) * (c / m) - ticks.noise / m);
+        weight.push_back(m);
+        fit.push_back(a * a);
+    }
+    const size_t k = time.size();
+    if (k < 50 || (to - from) * tickSeconds < 2 / MinNullsPerSecond)
+        return {};
+    double total = 0, mean = 0;
+    for (size_t i = 0; i < k; ++i)
+        total += weight[i], mean += weight[i] * power[i];
+    mean /= total;
+    // The steady part and the sinusoid at `hz`, weighted least squares:
+    // power = p0 + p1 cos + p2 sin. Returns the residual.
+    auto solve = [&](double hz, double *p) {
+        double m[3][4] = {};
+        for (size_t i = 0; i < k; ++i) {
+            const double phase = 2 * M_PI * hz * time[i];
+            const double x[3] = {1, std::cos(phase), std::sin(phase)};
+            for (int r = 0; r < 3; ++r) {
+                for (int c = 0; c < 3; ++c)
+                    m[r][c] += weight[i] * x[r] * x[c];
+                m[r][3] += weight[i] * x[r] * power[i];
+            }
+        }
+        for (int c = 0; c < 3; ++c) {
+            if (std::abs(m[c][c]) < 1e-12)
+                return 1e300;
+            for (int r = c + 1; r < 3; ++r) {
+                const double q = m[r][c] / m[c][c];
+                for (int j = c; j < 4; ++j)
+                    m[r][j] -= q * m[c][j];
+            }
+        }
+        for (int r = 2; r >= 0; --r) {
+            double s = m[r][3];
+            for (int c = r + 1; c < 3; ++c)
+                s -= m[r][c] * p[c];
+            p[r] = s / m[r][r];
+        }
+        double residual = 0;
+        for (size_t i = 0; i < k; ++i) {
+            const double phase = 2 * M_PI * hz * time[i];
+            const double e = power[i] - p[0] - p[1] * std::cos(phase) - p[2] * std::sin(phase);
+            residual += weight[i] * e * e;
+        }
+        return residual;
+    };
+    // The rate of the nulls: the strongest line of the power's periodogram,
+    // then refined where the fit is closest.
+    double bestHz = 0, bestLine = -1;
+    for (double hz = MinNullsPerSecond; hz <= MaxNullsPerSecond; hz += PeriodogramStep) {
+        std::complex<double> sum;
+        for (size_t i = 0; i < k; ++i)
+            sum += weight[i] * (power[i] - mean) * std::polar(1.0, -2 * M_PI * hz * time[i]);
+        if (std::abs(sum) > bestLine)
+            bestLine = std::abs(sum), bestHz = hz;
+    }
+    double p[3] = {}, residual = 1e300;
+    for (double hz = bestHz - PeriodogramStep; hz <= bestHz + PeriodogramStep; hz += PeriodogramStep / 10) {
+        double q[3] = {};
+        const double r = solve(hz, q);
+        if (r < residual)
+            residual = r, bestHz = hz, std::copy(q, q + 3, p);
+    }
+    // Against the amplitude followed tick by tick: the sinusoid must follow
+    // the power at least about as closely.
+    double followed = 0;
+    for (size_t i = 0; i < k; ++i)
+        followed += weight[i] * (power[i] - fit[i]) * (power[i] - fit[i]);
+    if (!(residual <= PeriodicMargin * followed) || p[0] <= 0)
+        return {};
+    std::vector<double> amplitude(static_cast<size_t>(n));
+    for (int t = 0; t < n; ++t) {
+        const double phase = 2 * M_PI * bestHz * t * tickSeconds;
+        const double v = p[0] + p[1] * std::cos(phase) + p[2] * std::sin(phase);
+        amplitude[size_t(t)] = std::sqrt(std::max(v, NullFloor * p[0]));
+    }
+    return amplitude;
 }
 
 std::vector<double> trackAmplitude(const Ticks &ticks, int span) {

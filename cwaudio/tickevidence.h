@@ -62,4 +62,13 @@ void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int sp
 // soft key-down weights found again with each round's estimate.
 std::vector<double> trackAmplitude(const Ticks &ticks, int span);
 
+// A tumbling satellite's spin fading: the key-down power through ticks
+// [from, to) as a steady part and one sinusoid (the nulls come at a steady
+// rate), fitted to the ticks that `local` makes likely key down. The
+// amplitude it gives each tick of the line, or nothing where the sinusoid
+// follows the power less closely than `local` does (fading that is not
+// periodic). tickSeconds: the length of a tick.
+std::vector<double> periodicAmplitude(const Ticks &ticks, const std::vector<double> &local,
+                                      double tickSeconds, int from, int to);
+
 } // namespace linecopier

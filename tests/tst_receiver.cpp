@@ -70,6 +70,7 @@ private slots:
     void besideAnother();
     void drifting_data();
     void drifting();
+    void spinFollowed();
     void nullIsUnsure();
     void nameInNull();
     void crashes_data();
@@ -153,13 +154,23 @@ void TestReceiver::drifting() {
     QCOMPARE(int(copy.lines.size()), 1); // its trail through the spectra makes no line
 }
 
-// Where a tumbling satellite's null takes a symbol it is written '#',
-// never another symbol (one null a second, 20 dB deep, +6 dB on average;
-// seed 3 puts nulls on symbols).
-void TestReceiver::nullIsUnsure() {
+// A tumbling satellite's nulls come at a steady rate and are followed:
+// one a second, 20 dB deep, +6 dB on average, every symbol holds (seed 3
+// puts nulls on symbols).
+void TestReceiver::spinFollowed() {
     cwgen::Settings s = at(6, 3);
     s.spinNullsPerSecond = 1;
     s.spinDepthDb = 20;
+    const Copy copy = copied(s, 3);
+    QCOMPARE(copy.frames(), QStringList(copy.sent));
+}
+
+// Where a null takes a symbol it is written '#', never another symbol
+// (40 dB deep: the signal is gone there).
+void TestReceiver::nullIsUnsure() {
+    cwgen::Settings s = at(6, 3);
+    s.spinNullsPerSecond = 1;
+    s.spinDepthDb = 40;
     const Copy copy = copied(s, 3);
     int unsure = 0;
     for (const QString &frame : copy.frames()) {

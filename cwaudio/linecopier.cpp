@@ -29,6 +29,9 @@ constexpr double AmplitudeSpanSeconds = 0.25;
 // more it must vary over that span than over the long one to be used.
 constexpr double NullSpanSeconds = 0.1;
 constexpr double QuickFading = 1.3;
+// Spin fading told in a weaker signal: the least SNR, and the least depth
+// of the power's sinusoid (a steady signal's noise gives a tenth or so).
+constexpr double WeakestSpinSnrDb = -12, WeakSpinDepth = 0.6;
 // The amplitude's spread through a transmission, over its mean, above
 // which the amplitude is followed.
 constexpr double FadingVariation = 0.15;
@@ -269,6 +272,20 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             std::vector<double> periodic = periodicAmplitude(ticks, local, best.tick / rate, from, to);
             if (!periodic.empty())
                 local = std::move(periodic);
+        }
+    }
+    // In a weaker signal the amplitude followed tick by tick is too noisy
+    // to tell fading, but nulls at a steady rate still show in the power
+    // of the key-down ticks as a deep sinusoid: there what falls in a null
+    // is read as through fading (written '#' rather than guessed).
+    if (snrDb <= 0 && snrDb > WeakestSpinSnrDb && !best.segmentation.marks.empty()) {
+        double depth = 0;
+        std::vector<double> periodic =
+            periodicAmplitude(ticks, local, best.tick / rate, best.segmentation.marks.front().start,
+                              best.segmentation.marks.back().end, &depth, false);
+        if (!periodic.empty() && depth > WeakSpinDepth) {
+            local = std::move(periodic);
+            fading = true;
         }
     }
     likelihoods(ticks, fading ? &local : nullptr,

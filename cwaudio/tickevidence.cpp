@@ -148,7 +148,8 @@ void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int sp
 }
 
 std::vector<double> periodicAmplitude(const Ticks &ticks, const std::vector<double> &local,
-                                      double tickSeconds, int from, int to) {
+                                      double tickSeconds, int from, int to, double *depth,
+                                      bool closer) {
     const int n = ticks.size();
     from = std::clamp(from, 0, n);
     to = std::clamp(to, from, n);
@@ -214,14 +215,22 @@ std::vector<double> periodicAmplitude(const Ticks &ticks, const std::vector<doub
     };
     // The rate of the nulls: the strongest line of the power's periodogram,
     // then refined where the fit is closest.
-    double bestHz = 0, bestLine = -1;
-    for (double hz = MinNullsPerSecond; hz <= MaxNullsPerSecond; hz += PeriodogramStep) {
-        std::complex<double> sum;
-        for (size_t i = 0; i < k; ++i)
-            sum += weight[i] * (power[i] - mean) * std::polar(1.0, -2 * M_PI * hz * time[i]);
-        if (std::abs(sum) > bestLine)
-            bestLine = std::abs(sum), bestHz = hz;
+    // Each tick's term turned from one rate to the next by a rotor.
+    const int rates = int((MaxNullsPerSecond - MinNullsPerSecond) / PeriodogramStep) + 1;
+    std::vector<std::complex<double>> line(static_cast<size_t>(rates));
+    for (size_t i = 0; i < k; ++i) {
+        std::complex<double> term = weight[i] * (power[i] - mean) *
+                                    std::polar(1.0, -2 * M_PI * MinNullsPerSecond * time[i]);
+        const std::complex<double> turn = std::polar(1.0, -2 * M_PI * PeriodogramStep * time[i]);
+        for (int j = 0; j < rates; ++j) {
+            line[size_t(j)] += term;
+            term *= turn;
+        }
     }
+    double bestHz = 0, bestLine = -1;
+    for (int j = 0; j < rates; ++j)
+        if (std::abs(line[size_t(j)]) > bestLine)
+            bestLine = std::abs(line[size_t(j)]), bestHz = MinNullsPerSecond + j * PeriodogramStep;
     double p[3] = {}, residual = 1e300;
     for (double hz = bestHz - PeriodogramStep; hz <= bestHz + PeriodogramStep; hz += PeriodogramStep / 10) {
         double q[3] = {};
@@ -234,8 +243,10 @@ std::vector<double> periodicAmplitude(const Ticks &ticks, const std::vector<doub
     double followed = 0;
     for (size_t i = 0; i < k; ++i)
         followed += weight[i] * (power[i] - fit[i]) * (power[i] - fit[i]);
-    if (!(residual <= PeriodicMargin * followed) || p[0] <= 0)
+    if ((closer && !(residual <= PeriodicMargin * followed)) || p[0] <= 0)
         return {};
+    if (depth)
+        *depth = std::hypot(p[1], p[2]) / p[0];
     std::vector<double> amplitude(static_cast<size_t>(n));
     for (int t = 0; t < n; ++t) {
         const double phase = 2 * M_PI * bestHz * t * tickSeconds;

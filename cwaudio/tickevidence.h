@@ -67,8 +67,12 @@ std::vector<double> trackAmplitude(const Ticks &ticks, int span);
 // rate), fitted to the ticks that `local` makes likely key down. The
 // amplitude it gives each tick of the line, or nothing where the sinusoid
 // follows the power less closely than `local` does (fading that is not
-// periodic). tickSeconds: the length of a tick.
+// periodic). tickSeconds: the length of a tick. *depth: the sinusoid's
+// amplitude over the steady part's (1: nulls to nothing). closer: false
+// where `local` is too noisy to measure the sinusoid against (a weak
+// signal): the depth is to tell then.
 std::vector<double> periodicAmplitude(const Ticks &ticks, const std::vector<double> &local,
-                                      double tickSeconds, int from, int to);
+                                      double tickSeconds, int from, int to,
+                                      double *depth = nullptr, bool closer = true);
 
 } // namespace linecopier

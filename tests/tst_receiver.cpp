@@ -72,6 +72,7 @@ private slots:
     void drifting();
     void spinFollowed();
     void nullIsUnsure();
+    void weakSpin();
     void nameInNull();
     void crashes_data();
     void crashes();
@@ -185,6 +186,25 @@ void TestReceiver::nullIsUnsure() {
     }
     QVERIFY(!copy.frames().isEmpty());
     QVERIFY(unsure > 0);
+}
+
+// In a weaker signal (0 dB on average) the nulls still come at a steady
+// rate: what falls in one is '#', never another symbol (seed 6: 11 wrong
+// symbols in two frames read as a steady signal).
+void TestReceiver::weakSpin() {
+    cwgen::Settings s = at(0, 6);
+    s.spinNullsPerSecond = 0.3;
+    s.spinDepthDb = 20;
+    const Copy copy = copied(s, 2);
+    QVERIFY(!copy.frames().isEmpty());
+    for (const QString &frame : copy.frames())
+        QVERIFY2(std::any_of(copy.sent.begin(), copy.sent.end(), [&](const QString &sent) {
+                     for (int k = 9; k < 29; ++k)
+                         if (frame.at(k) != '#' && frame.at(k) != sent.at(k))
+                             return false;
+                     return true;
+                 }),
+                 qPrintable(frame));
 }
 
 // A frame whose name falls partly in a null is still found where its

@@ -279,7 +279,11 @@ std::vector<double> trackAmplitude(const Ticks &ticks, int span) {
             const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
             const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
             const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
-            local[size_t(t)] = std::max((c + ticks.amplitude * weight) / (m + weight), floor);
+            const int wlo = std::max(0, t - 3 * span), whi = std::min(n, t + 3 * span + 1);
+            const double wc = sumC[size_t(whi)] - sumC[size_t(wlo)];
+            const double wm = sumM[size_t(whi)] - sumM[size_t(wlo)];
+            const double wide = std::max((wc + ticks.amplitude * weight) / (wm + weight), floor);
+            local[size_t(t)] = std::max((c + wide * weight) / (m + weight), floor);
         }
     }
     return local;

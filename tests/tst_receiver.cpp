@@ -72,6 +72,7 @@ private slots:
     void drifting();
     void spinFollowed();
     void nullIsUnsure();
+    void rayleighFade();
     void weakSpin();
     void nameInNull();
     void crashes_data();
@@ -186,6 +187,16 @@ void TestReceiver::nullIsUnsure() {
     }
     QVERIFY(!copy.frames().isEmpty());
     QVERIFY(unsure > 0);
+}
+
+// Through slow Rayleigh fading (about 3 s, +6 dB on average) the amplitude
+// in a fade is followed down: its key down stays key down (seed 1: the
+// first frame lost a symbol to a fade).
+void TestReceiver::rayleighFade() {
+    cwgen::Settings s = at(6, 1);
+    s.fadingSeconds = 3;
+    const Copy copy = copied(s, 2);
+    QCOMPARE(copy.frames(), QStringList(copy.sent));
 }
 
 // In a weaker signal (0 dB on average) the nulls still come at a steady

@@ -33,28 +33,40 @@ struct BoxSeen {
 
 // Answers not given yet are forgotten when this changes.
 inline int answersGeneration = 0;
+// Message boxes are answered in the order the answers were asked for: two
+// queued for two boxes in turn must not swap when the test runs slowly.
+inline int boxesQueued = 0, boxesServed = 0;
 inline void forgetAnswers() {
     ++answersGeneration;
+    boxesServed = boxesQueued;
 }
 
 // Calls answer(widget) with the next modal dialog of type T once it is
 // shown. If none comes within DialogWaitMs, whatever modal dialog is open
 // then is rejected, so that the test goes on and fails on what it checks
 // instead of waiting for ever.
+// ticket >= 0: a message box's answer, given only in its turn (its wait
+// counted from then).
 template <typename T, typename Answer>
-void whenShown(Answer answer, int waitedMs = 0, int generation = answersGeneration) {
-    QTimer::singleShot(20, [answer, waitedMs, generation] {
+void whenShown(Answer answer, int waitedMs = 0, int generation = answersGeneration, int ticket = -1) {
+    QTimer::singleShot(20, [answer, waitedMs, generation, ticket] {
         if (generation != answersGeneration)
             return;
+        if (ticket >= 0 && ticket != boxesServed)
+            return whenShown<T>(answer, 0, generation, ticket);
         // A dialog is answered once: two answers queued for two dialogs in
         // turn must not both take the first while it closes.
         auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
         if (dialog && !dialog->property("answered").toBool()) {
             dialog->setProperty("answered", true);
+            if (ticket >= 0)
+                ++boxesServed;
             return answer(dialog);
         }
         if (waitedMs < DialogWaitMs)
-            return whenShown<T>(answer, waitedMs + 20, generation);
+            return whenShown<T>(answer, waitedMs + 20, generation, ticket);
+        if (ticket >= 0)
+            ++boxesServed;
         if (auto *other = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
             other->reject();
     });
@@ -85,11 +97,13 @@ inline void rejectForgottenDialogs() {
 // noting what it said.
 inline void answerBox(QMessageBox::StandardButton button, BoxSeen *seen = nullptr) {
     rejectForgottenDialogs();
-    whenShown<QMessageBox>([button, seen](QMessageBox *box) {
-        if (seen)
-            *seen = {true, box->windowTitle(), box->text(), box->icon()};
-        box->button(button) ? box->button(button)->click() : box->accept();
-    });
+    whenShown<QMessageBox>(
+        [button, seen](QMessageBox *box) {
+            if (seen)
+                *seen = {true, box->windowTitle(), box->text(), box->icon()};
+            box->button(button) ? box->button(button)->click() : box->accept();
+        },
+        0, answersGeneration, boxesQueued++);
 }
 
 // Answers the next file dialog with path.

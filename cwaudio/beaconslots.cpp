@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
 
 namespace linecopier {
@@ -89,20 +90,8 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     // where the line ends, and only the chance that the slot was lost is
     // asked for, not which symbol was, so the ends of all the symbols lost
     // are summed once from tick 0 (with their priors) and shifted.
-    // Made for a start when first asked, in a store this thread keeps from
-    // line to line (the lists keep their room: nothing is allocated once
-    // a few lines were read).
-    thread_local std::vector<Ends> endStore;
-    size_t endsUsed = 0;
-    // A store grown past this by a long line is given back after it.
-    constexpr size_t KeptEnds = 1 << 16;
-    struct Trim {
-        ~Trim() {
-            if (endStore.size() > KeptEnds)
-                std::vector<Ends>().swap(endStore);
-        }
-    } trim;
-    std::vector<int> heardEnds(size_t(n) + 1, -1);
+    // Made for a start when first asked.
+    std::vector<std::unique_ptr<Ends[]>> heardEnds(size_t(n) + 1);
     // Hand keying: the symbols timed from each start.
     std::vector<quint64> timed(size_t(n + 1) * 2, 0);
     // [last][free]: ticks from the start, log-sum.
@@ -137,18 +126,10 @@ SlotResult beaconSymbols(const std::vector<double> &cumulative, const std::vecto
     }
     const quint64 slotMask[2] = {(quint64(1) << restricted) - 1, (quint64(1) << real) - 1};
     auto forEachHeardEnd = [&](int symbol, bool last, bool free, int t0, const auto &visit) {
-        int &fromT0 = heardEnds[size_t(t0)];
-        if (fromT0 < 0) {
-            fromT0 = int(endsUsed);
-            endsUsed += 2 * size_t(real);
-            if (endStore.size() < endsUsed)
-                endStore.resize(endsUsed);
-            for (size_t i = size_t(fromT0); i < endsUsed; ++i) {
-                endStore[i].first = -1;
-                endStore[i].value.clear();
-            }
-        }
-        Ends *const list = endStore.data() + fromT0 + (last ? real : 0);
+        auto &fromT0 = heardEnds[size_t(t0)];
+        if (!fromT0)
+            fromT0 = std::make_unique<Ends[]>(2 * size_t(real));
+        Ends *const list = fromT0.get() + (last ? real : 0);
         if (hand) {
             quint64 &done = timed[size_t(t0) * 2 + last];
             if (!(done & (quint64(1) << symbol))) {

@@ -1,5 +1,7 @@
 #include "tickevidence.h"
 
+#include "lattice.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -9,6 +11,9 @@ namespace linecopier {
 namespace {
 // The amplitude through fading: the rounds of its soft key-down weights.
 constexpr int AmplitudeRounds = 6;
+// The key down the amplitude at a tick is taken from, in dots: the nearest
+// that much (within the span).
+constexpr double AmplitudeDots = 2.0 / 3;
 // Spin fading: the rates of its nulls looked for, Hz; how much further from
 // the power the sinusoid may stay than the amplitude followed tick by tick;
 // the least power it gives a null, a share of the mean.
@@ -275,8 +280,24 @@ std::vector<double> trackAmplitude(const Ticks &ticks, int span) {
         // A little of the line's amplitude keeps a stretch without key down
         // from dividing by nothing.
         const double weight = 0.5 * ticks.samples[0];
+        const double enough = AmplitudeDots * TicksPerDot * ticks.samples[0];
         for (int t = 0; t < n; ++t) {
-            const int lo = std::max(0, t - span), hi = std::min(n, t + span + 1);
+            // The narrowest reach, from a quarter of the span on, that holds
+            // enough key down: a fade's bottom is measured from its own
+            // elements, not from the stronger ones either side.
+            auto keyedWithin = [&](int r) {
+                return sumM[size_t(std::min(n, t + r + 1))] - sumM[size_t(std::max(0, t - r))];
+            };
+            int least = std::max(1, span / 4), reach = span;
+            if (keyedWithin(least) >= enough) {
+                reach = least;
+            } else {
+                while (reach - least > 1) {
+                    const int mid = (least + reach) / 2;
+                    (keyedWithin(mid) >= enough ? reach : least) = mid;
+                }
+            }
+            const int lo = std::max(0, t - reach), hi = std::min(n, t + reach + 1);
             const double c = sumC[size_t(hi)] - sumC[size_t(lo)];
             const double m = sumM[size_t(hi)] - sumM[size_t(lo)];
             const int wlo = std::max(0, t - 3 * span), whi = std::min(n, t + 3 * span + 1);

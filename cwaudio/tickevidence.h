@@ -10,8 +10,9 @@
 namespace linecopier {
 
 using Complex = std::complex<double>;
-// The share of the assumed amplitude a slot's reading must also hold at.
-constexpr double WeakerSignal = 0.4;
+// The share of the assumed amplitude a slot's reading must also hold at
+// (through Rayleigh fading, 0.4 wrote '#' for symbols that held).
+constexpr double WeakerSignal = 0.5;
 
 struct Ticks {
     std::vector<Complex> sum; // baseband summed over each tick
@@ -58,8 +59,9 @@ void estimateLevels(Ticks &ticks, double knownNoise = 0);
 // the quadrature part says a burst of noise came (span ticks either side).
 void likelihoods(Ticks &ticks, const std::vector<double> *localAmplitude, int span);
 
-// The key-down amplitude near each tick (span ticks either side), from
-// soft key-down weights found again with each round's estimate.
+// The key-down amplitude near each tick (from the nearest two thirds of a
+// dot of key down, within span ticks either side), from soft key-down
+// weights found again with each round's estimate.
 std::vector<double> trackAmplitude(const Ticks &ticks, int span);
 
 // A tumbling satellite's spin fading: the key-down power through ticks

@@ -34,6 +34,7 @@ constexpr double FastHzPerSecond = 12;
 // this either side: the fit misses the curve by a hertz or so.
 constexpr double FastPhaseReachSeconds = 0.1;
 constexpr double SteadyOutlierHz = 4;
+constexpr int OutlierRounds = 3;
 // A baseband sample whose low-pass weighed blanked samples this much (a
 // static crash) carries too little of the signal to tell key down.
 constexpr double UnheardShare = 0.25;
@@ -330,22 +331,34 @@ std::vector<std::complex<float>> ToneChannel::steadied(double *fastest) const {
     double slope = 0;
     // Each estimate against the fit of the others around it; off by more
     // than the estimates scatter (a robust four sigma) is a noise peak.
+    // Again against the fits of those kept, until none changes: a few
+    // estimates pulled together at a line's end (another station's skirt
+    // after the last element) bend the fits of their neighbours towards
+    // them, and pass the first round.
     std::vector<double> residual(count, 0), slopes(count, 0);
-    for (size_t k = 0; k < count; ++k) {
-        use[k] = false;
-        double local = fit(lineTones_[k].first, SteadySeconds, use, false, &slope);
-        if (std::abs(slope) > FastHzPerSecond)
-            local = fit(lineTones_[k].first, FastSeconds, use, true, &slope);
-        use[k] = true;
-        residual[k] = local < 0 ? 0 : std::abs(lineTones_[k].second - local);
-        slopes[k] = std::abs(slope);
-    }
-    std::vector<double> sorted = residual;
-    std::nth_element(sorted.begin(), sorted.begin() + qsizetype(count / 2), sorted.end());
-    const double scatter = 1.4826 * sorted[count / 2];
     std::vector<bool> keep(count, true);
-    for (size_t k = 0; k < count; ++k)
-        keep[k] = residual[k] < std::max(SteadyOutlierHz, 4 * scatter) + 0.2 * slopes[k];
+    for (int round = 0; round < OutlierRounds; ++round) {
+        for (size_t k = 0; k < count; ++k) {
+            use = keep;
+            use[k] = false;
+            double local = fit(lineTones_[k].first, SteadySeconds, use, false, &slope);
+            if (std::abs(slope) > FastHzPerSecond)
+                local = fit(lineTones_[k].first, FastSeconds, use, true, &slope);
+            residual[k] = local < 0 ? 0 : std::abs(lineTones_[k].second - local);
+            slopes[k] = std::abs(slope);
+        }
+        std::vector<double> sorted = residual;
+        std::nth_element(sorted.begin(), sorted.begin() + qsizetype(count / 2), sorted.end());
+        const double scatter = 1.4826 * sorted[count / 2];
+        bool changed = false;
+        for (size_t k = 0; k < count; ++k) {
+            const bool kept = residual[k] < std::max(SteadyOutlierHz, 4 * scatter) + 0.2 * slopes[k];
+            changed = changed || kept != keep[k];
+            keep[k] = kept;
+        }
+        if (!changed)
+            break;
+    }
     // The fits at knots a fifth of a second apart, interpolated between.
     std::vector<std::pair<double, double>> knots; // seconds, Hz
     const double first = basebandSeconds(double(lineFirst_));

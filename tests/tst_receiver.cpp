@@ -80,6 +80,7 @@ class TestReceiver : public QObject {
 private slots:
     void besideAnother_data();
     void besideAnother();
+    void besideAnotherToTheEnd();
     void drifting_data();
     void drifting();
     void spinFollowed();
@@ -146,6 +147,19 @@ void TestReceiver::besideAnother() {
 
 // A tone drifting fast from the start of each frame, or sweeping as a pass
 // makes it, is followed: the frames as sent, and nothing else.
+// After the beacon's last element its channel hears the skirt of a station
+// as strong 50 Hz away: those tone estimates, pulled together, are left out
+// of the line's tone, and the last symbols keep their phase (seed 178: the
+// last symbol of the third frame was '#').
+void TestReceiver::besideAnotherToTheEnd() {
+    cwgen::Settings s = at(10, 178);
+    s.otherText = QStringLiteral("CQ CQ DE QX0ZZ QX0ZZ K");
+    s.otherWpm = 16;
+    s.otherOffsetHz = -50;
+    const Copy copy = copied(s, 3);
+    QCOMPARE(copy.frames(), QStringList(copy.sent));
+}
+
 void TestReceiver::drifting_data() {
     QTest::addColumn<double>("snrDb");
     QTest::addColumn<double>("driftHzPerSecond");

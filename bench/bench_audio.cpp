@@ -19,6 +19,7 @@
 #include "idealdecoder.h"
 
 #include "cwaudio/cwcopier.h"
+#include "cwaudio/linecopier.h"
 #include "cwgen/generator.h"
 #include "cwgen/morse.h"
 
@@ -56,6 +57,7 @@ struct Score {
     int frames = 0;
     int ours = 0;
     int ideal = 0;
+    int idealSure = 0; // the ideal's frames whose every symbol is at least as sure as ours must be
     int multimon = -1; // -1: multimon-ng or sox could not be run
     std::int64_t symbols = 0;      // symbols in the frames sent
     std::int64_t wrongSymbols = 0; // a frame symbol copied where another was sent
@@ -177,7 +179,13 @@ Score runCase(const Case &c, int frames, std::uint64_t seed) {
         const std::int64_t end = std::min<std::int64_t>(
             generator.frameCount(), std::int64_t(std::ceil((sent[i].end + 0.05) * c.rate)));
         const std::int64_t got = pass(end);
-        score.ideal += ideal.frameSymbols(sent[i], buffer.data(), start, got) == symbols.at(int(i));
+        std::vector<double> posterior;
+        const bool right =
+            ideal.frameSymbols(sent[i], buffer.data(), start, got, &posterior) == symbols.at(int(i));
+        score.ideal += right;
+        score.idealSure += right && std::all_of(posterior.begin(), posterior.end(), [](double p) {
+                               return p >= LineCopierSettings().symbolConfidence;
+                           });
     }
     pass(generator.frameCount());
     const double before = threadSeconds();
@@ -597,9 +605,9 @@ int main(int argc, char *argv[]) {
     });
     if (plain) {
         std::printf("Copying %d frames per case; 20 WPM, 800 Hz, 8 kHz unless said\n\n", frames);
-        std::printf("| %-33s | %7s | %7s | %11s | %6s |\n", "case", "ours", "ideal", "multimon-ng",
-                    "target");
-        std::printf("|---|---:|---:|---:|---:|\n");
+        std::printf("| %-33s | %7s | %7s | %10s | %11s | %6s |\n", "case", "ours", "ideal",
+                    "ideal sure", "multimon-ng", "target");
+        std::printf("|---|---:|---:|---:|---:|---:|\n");
         std::fflush(stdout);
     }
     Score all;
@@ -610,9 +618,9 @@ int main(int argc, char *argv[]) {
         if (!selected(only, QString::fromLatin1(c.name)))
             continue;
         const Score s = runCase(c, frames, seed);
-        std::printf("| %-33s | %7s | %7s | %11s | %6s | wrong %lld, '#' %lld |\n", c.name,
+        std::printf("| %-33s | %7s | %7s | %10s | %11s | %6s | wrong %lld, '#' %lld |\n", c.name,
                     qPrintable(share(s.ours, s.frames)), qPrintable(share(s.ideal, s.frames)),
-                    qPrintable(share(s.multimon, s.frames)),
+                    qPrintable(share(s.idealSure, s.frames)), qPrintable(share(s.multimon, s.frames)),
                     c.target < 0 ? "" : qPrintable(QStringLiteral(">= %1 %").arg(c.target * 100)),
                     (long long)s.wrongSymbols, (long long)s.unsureSymbols);
         std::fflush(stdout);

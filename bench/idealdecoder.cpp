@@ -19,7 +19,8 @@ double logBesselI0(double x) {
 IdealDecoder::IdealDecoder(const cwgen::Generator &generator) : generator_(generator) {}
 
 QString IdealDecoder::frameSymbols(const cwgen::Transmission &frame, const float *samples,
-                                   std::int64_t firstSample, std::int64_t count) {
+                                   std::int64_t firstSample, std::int64_t count,
+                                   std::vector<double> *posterior) {
     const cwgen::Settings &settings = generator_.settings();
     const double fs = settings.sampleRate;
     const double amplitude = generator_.amplitude();
@@ -67,11 +68,15 @@ QString IdealDecoder::frameSymbols(const cwgen::Transmission &frame, const float
     std::vector<double> next(best.size());
 
     QString symbols;
+    if (posterior)
+        posterior->clear();
+    std::vector<double> scores;
     const std::size_t first = frame.characters.size() - 20;
     for (std::size_t k = first; k < frame.characters.size(); ++k) {
         const cwgen::Keyed &keyed = frame.characters[k];
         double bestScore = -std::numeric_limits<double>::infinity();
         char chosen = '?';
+        scores.clear();
         for (const char *symbol = cwgen::FrameSymbols; *symbol; ++symbol) {
             // The stretches of the symbol's keying: on, off, on, ... in dots.
             std::vector<double> lengths;
@@ -123,12 +128,19 @@ QString IdealDecoder::frameSymbols(const cwgen::Transmission &frame, const float
                 }
                 std::swap(best, next);
             }
+            scores.push_back(best[std::size_t(reach)]);
             if (best[std::size_t(reach)] > bestScore) {
                 bestScore = best[std::size_t(reach)];
                 chosen = *symbol;
             }
         }
         symbols += QLatin1Char(chosen);
+        if (posterior) {
+            double sum = 0;
+            for (double v : scores)
+                sum += std::exp(v - bestScore);
+            posterior->push_back(1 / sum);
+        }
     }
     return symbols;
 }

@@ -31,9 +31,11 @@ public:
 
     // The 20 symbols of a frame transmission, from the samples
     // samples[0..count) that begin at the recording's sample firstSample and
-    // hold the whole transmission.
+    // hold the whole transmission. *posterior (when given): each chosen
+    // symbol's posterior among the 16, equally likely before.
     QString frameSymbols(const cwgen::Transmission &frame, const float *samples,
-                         std::int64_t firstSample, std::int64_t count);
+                         std::int64_t firstSample, std::int64_t count,
+                         std::vector<double> *posterior = nullptr);
 
 private:
     const cwgen::Generator &generator_;

@@ -32,6 +32,10 @@ constexpr double QuickFading = 1.3;
 // Spin fading told in a weaker signal: the least SNR, and the least depth
 // of the power's sinusoid (a steady signal's noise gives a tenth or so).
 constexpr double WeakestSpinSnrDb = -12, WeakSpinDepth = 0.6;
+// A symbol read there is written only when this sure: the sinusoid's
+// amplitude on a null's slope is off by more than its posterior knows (at
+// -6 dB, 21 wrong symbols in 3,840 written from 0.9, none from 0.99).
+constexpr double WeakSpinConfidence = 0.99;
 // The amplitude's spread through a transmission, over its mean, above
 // which the amplitude is followed.
 constexpr double FadingVariation = 0.15;
@@ -241,6 +245,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     const double wideNoise = noise * ticks.correlation;
     const double snrDb = 10 * std::log10(ticks.amplitude * ticks.amplitude * rate / (5000 * wideNoise));
     bool fading = false;
+    double confidence = settings.symbolConfidence;
     if (snrDb > 0 && !best.segmentation.marks.empty()) {
         const int from = best.segmentation.marks.front().start,
                   to = best.segmentation.marks.back().end;
@@ -286,6 +291,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         if (!periodic.empty() && depth > WeakSpinDepth) {
             local = std::move(periodic);
             fading = true;
+            confidence = std::max(confidence, WeakSpinConfidence);
         }
     }
     likelihoods(ticks, fading ? &local : nullptr,
@@ -429,7 +435,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         return std::decay_t<decltype(v)>(v.begin(), v.begin() + limit + extra);
     };
     SlotResult found = beaconSymbols(ticks.cumulative, keyDown, nameTick, nameEnd, symbolTick,
-                                     spread, settings.symbolConfidence);
+                                     spread, confidence);
     // The line as text, the transmission being no frame: where the letters
     // read freely look like one (two merged into one '#', one split in
     // two), its symbols are written as read in 19 or 21 slots, whichever
@@ -446,7 +452,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         SlotResult best;
         for (const int slotCount : {SymbolSlots - 1, SymbolSlots + 1}) {
             SlotResult r = beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick,
-                                         nameEnd, symbolTick, spread, settings.symbolConfidence, slotCount);
+                                         nameEnd, symbolTick, spread, confidence, slotCount);
             if (r.ok && (!best.ok || r.total > best.total))
                 best = std::move(r);
         }
@@ -460,7 +466,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         limit = all[size_t(rest)].start - TicksPerDot;
         const SlotResult cut =
             beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick, nameEnd,
-                          symbolTick, spread, settings.symbolConfidence);
+                          symbolTick, spread, confidence);
         if (agrees(cut))
             found = cut;
         else
@@ -502,7 +508,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             // of a count that wins.
             auto readAs = [&](int count, bool totalOnly) {
                 return beaconSymbols(upTo(ticks.cumulative, 1), upTo(keyDown, 0), nameTick, nameEnd,
-                                     symbolTick, spread, settings.symbolConfidence, count, totalOnly);
+                                     symbolTick, spread, confidence, count, totalOnly);
             };
             const SlotResult twenty = limit == before ? found : readAs(SymbolSlots, true);
             for (const int slotCount : {SymbolSlots + 1, SymbolSlots - 1}) {

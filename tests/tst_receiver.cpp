@@ -65,6 +65,14 @@ Copy copied(cwgen::Settings settings, int frames, const QStringList &texts = {},
     return copy;
 }
 
+// Another station keying a call over and over beside the beacon.
+void otherStation(cwgen::Settings &s, double offsetHz, double levelDb) {
+    s.otherText = QStringLiteral("CQ CQ DE QX0ZZ QX0ZZ K");
+    s.otherWpm = 16;
+    s.otherOffsetHz = offsetHz;
+    s.otherDb = levelDb;
+}
+
 cwgen::Settings at(double snrDb, std::uint64_t seed) {
     cwgen::Settings s;
     s.snrDb = snrDb;
@@ -118,10 +126,7 @@ void TestReceiver::besideAnother() {
     QFETCH(bool, keyed);
     cwgen::Settings s = at(-6, 3);
     if (keyed) {
-        s.otherText = QStringLiteral("CQ CQ DE QX0ZZ QX0ZZ K");
-        s.otherWpm = 16;
-        s.otherOffsetHz = offsetHz;
-        s.otherDb = levelDb;
+        otherStation(s, offsetHz, levelDb);
     } else {
         s.carrier = true;
         s.carrierOffsetHz = offsetHz;
@@ -146,21 +151,19 @@ void TestReceiver::besideAnother() {
         QCOMPARE(copied(s, 1, {}, 441).frames(), copy.frames());
 }
 
-// A tone drifting fast from the start of each frame, or sweeping as a pass
-// makes it, is followed: the frames as sent, and nothing else.
 // After the beacon's last element its channel hears the skirt of a station
 // as strong 50 Hz away: those tone estimates, pulled together, are left out
 // of the line's tone, and the last symbols keep their phase (seed 178: the
 // last symbol of the third frame was '#').
 void TestReceiver::besideAnotherToTheEnd() {
     cwgen::Settings s = at(10, 178);
-    s.otherText = QStringLiteral("CQ CQ DE QX0ZZ QX0ZZ K");
-    s.otherWpm = 16;
-    s.otherOffsetHz = -50;
+    otherStation(s, -50, 0);
     const Copy copy = copied(s, 3);
     QCOMPARE(copy.frames(), QStringList(copy.sent));
 }
 
+// A tone drifting fast from the start of each frame, or sweeping as a pass
+// makes it, is followed: the frames as sent, and nothing else.
 void TestReceiver::drifting_data() {
     QTest::addColumn<double>("snrDb");
     QTest::addColumn<double>("driftHzPerSecond");

@@ -288,14 +288,10 @@ std::vector<double> trackAmplitude(const Ticks &ticks, int span) {
             auto keyedWithin = [&](int r) {
                 return sumM[size_t(std::min(n, t + r + 1))] - sumM[size_t(std::max(0, t - r))];
             };
-            int least = std::max(1, span / 4), reach = span;
-            if (keyedWithin(least) >= enough) {
-                reach = least;
-            } else {
-                while (reach - least > 1) {
-                    const int mid = (least + reach) / 2;
-                    (keyedWithin(mid) >= enough ? reach : least) = mid;
-                }
+            int tooShort = std::max(1, span / 4) - 1, reach = span;
+            while (reach - tooShort > 1) {
+                const int mid = (tooShort + reach) / 2;
+                (keyedWithin(mid) >= enough ? reach : tooShort) = mid;
             }
             const int lo = std::max(0, t - reach), hi = std::min(n, t + reach + 1);
             const double c = sumC[size_t(hi)] - sumC[size_t(lo)];

@@ -338,12 +338,13 @@ std::vector<std::complex<float>> ToneChannel::steadied(double *fastest) const {
     std::vector<double> residual(count, 0), slopes(count, 0);
     std::vector<bool> keep(count, true);
     for (int round = 0; round < OutlierRounds; ++round) {
+        use = keep;
         for (size_t k = 0; k < count; ++k) {
-            use = keep;
             use[k] = false;
             double local = fit(lineTones_[k].first, SteadySeconds, use, false, &slope);
             if (std::abs(slope) > FastHzPerSecond)
                 local = fit(lineTones_[k].first, FastSeconds, use, true, &slope);
+            use[k] = keep[k];
             residual[k] = local < 0 ? 0 : std::abs(lineTones_[k].second - local);
             slopes[k] = std::abs(slope);
         }

@@ -4,16 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 namespace {
 constexpr double Pi = 3.14159265358979323846;
-
-double logBesselI0(double x) {
-    // Past 30 the asymptotic form is exact to 1e-4 and I0 itself overflows at 700.
-    return x < 30 ? std::log(std::cyl_bessel_i(0.0, x)) : x - 0.5 * std::log(2 * Pi * x);
-}
+constexpr char AnyCharacter[] = "24678ACDFGJLPQYZBEHIKMNORSTUVWX01359";
 } // namespace
 
 IdealDecoder::IdealDecoder(const cwgen::Generator &generator) : generator_(generator) {}
@@ -26,21 +21,25 @@ QString IdealDecoder::frameSymbols(const cwgen::Transmission &frame, const float
     const double amplitude = generator_.amplitude();
     const double sigma2 = std::max(generator_.noiseSigma() * generator_.noiseSigma(), 1e-30);
 
-    // Move the tone to 0 Hz with the known frequency track; the phase left
-    // over is what each element does not know.
+    // Move the tone to 0 Hz with the known frequency track.
     sums_.assign(std::size_t(count) + 1, {});
     double phase = 0;
     for (std::int64_t i = 0; i < count; ++i) {
-        const double t = double(firstSample + i) / fs;
-        const double f =
-            settings.toneHz + settings.driftHzPerSecond * std::max(0.0, t - frame.start);
         sums_[std::size_t(i) + 1] =
             sums_[std::size_t(i)] + double(samples[i]) * std::polar(1.0, -phase);
-        phase = std::fmod(phase + 2 * Pi * f / fs, 2 * Pi);
+        phase = std::fmod(phase + 2 * Pi * generator_.frequencyAt(double(firstSample + i) / fs) / fs,
+                          2 * Pi);
     }
     auto sampleAt = [&](double t) {
         return std::clamp<std::int64_t>(std::int64_t(std::lround(t * fs)) - firstSample, 0, count);
     };
+    // The carrier's phase, from every key down of the transmission.
+    std::complex<double> reference;
+    for (const cwgen::Element &e : frame.elements)
+        if (e.on)
+            reference += generator_.gainAt((e.start + e.end) / 2)
+                         * (sums_[std::size_t(sampleAt(e.end))] - sums_[std::size_t(sampleAt(e.start))]);
+    const std::complex<double> turn = std::polar(1.0, -std::arg(reference));
 
     // The likelihood of a key-down stretch from t0 to t1.
     auto keyDown = [&](double t0, double t1) {
@@ -49,10 +48,10 @@ QString IdealDecoder::frameSymbols(const cwgen::Transmission &frame, const float
         const double n = double(n1 - n0);
         if (n <= 0)
             return 0.0;
-        const double z = std::abs(sums_[std::size_t(n1)] - sums_[std::size_t(n0)]);
+        const double z = ((sums_[std::size_t(n1)] - sums_[std::size_t(n0)]) * turn).real();
         const double mu = generator_.gainAt((t0 + t1) / 2) * amplitude * n / 2;
         const double s2 = sigma2 * n;
-        return logBesselI0(2 * mu * z / s2) - mu * mu / s2;
+        return (2 * mu * z - mu * mu) / s2;
     };
 
     // Without jitter every edge sits where the stretched keying puts it.
@@ -77,7 +76,9 @@ QString IdealDecoder::frameSymbols(const cwgen::Transmission &frame, const float
         double bestScore = -std::numeric_limits<double>::infinity();
         char chosen = '?';
         scores.clear();
-        for (const char *symbol = cwgen::FrameSymbols; *symbol; ++symbol) {
+        // Slots 10 to 12 may carry any letter or digit, the others a symbol.
+        const bool free = k - first >= 9 && k - first <= 11;
+        for (const char *symbol = free ? AnyCharacter : cwgen::FrameSymbols; *symbol; ++symbol) {
             // The stretches of the symbol's keying: on, off, on, ... in dots.
             std::vector<double> lengths;
             for (QChar c : cwgen::morseCode(QLatin1Char(*symbol))) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <deque>
 
 namespace linecopier {
 
@@ -20,6 +21,13 @@ constexpr double AmplitudeDots = 2.0 / 3;
 constexpr double MinNullsPerSecond = 0.15, MaxNullsPerSecond = 4, PeriodogramStep = 0.01;
 constexpr double PeriodicMargin = 1.2;
 constexpr double NullFloor = 0.005;
+// The pitch left over: measured over this many seconds either side of knots
+// this far apart, on a grid of this step up to this far either way.
+constexpr double PitchSpanSeconds = 1.5, PitchKnotSeconds = 0.5;
+constexpr double PitchStepHz = 0.04, MaxPitchHz = 2;
+// A key-down stretch shows its phase when its sum stands this many noise sd
+// out (at 3, noise showed turns in -12 dB lines that kept their phase).
+constexpr double PhaseShownSd = 4.5;
 } // namespace
 
 Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick,
@@ -48,6 +56,30 @@ Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick,
     return ticks;
 }
 
+bool phaseTurns(const Ticks &ticks, const std::vector<std::pair<int, int>> &marks, double noise,
+                int reach) {
+    std::deque<std::pair<int, Complex>> before; // the strong marks before: end, sum
+    for (const auto &[start, end] : marks) {
+        Complex sum = 0;
+        int samples = 0;
+        for (int t = start; t < end; ++t) {
+            sum += ticks.sum[size_t(t)];
+            samples += ticks.samples[size_t(t)];
+        }
+        if (std::norm(sum) <= PhaseShownSd * PhaseShownSd * noise * samples)
+            continue;
+        while (before.size() > 1 && before.front().first < start - reach)
+            before.pop_front();
+        Complex reference = 0;
+        for (const auto &[e, z] : before)
+            reference += z;
+        if (!before.empty() && (sum * std::conj(reference)).real() < 0)
+            return true;
+        before.push_back({end, sum});
+    }
+    return false;
+}
+
 void project(Ticks &ticks, int reach, const std::vector<double> *weight) {
     const int n = ticks.size();
     std::vector<Complex> running(static_cast<size_t>(n) + 1);
@@ -66,6 +98,66 @@ void project(Ticks &ticks, int reach, const std::vector<double> *weight) {
         const Complex projected = ticks.sum[size_t(t)] * std::conj(reference) / magnitude;
         ticks.inPhase[size_t(t)] = projected.real();
         ticks.quadrature[size_t(t)] = projected.imag();
+    }
+}
+
+void followPitch(Ticks &ticks, const std::vector<double> &weight, double tickSeconds) {
+    const int n = ticks.size();
+    const int half = std::max(2, int(std::lround(PitchSpanSeconds / tickSeconds)));
+    const int step = std::max(1, int(std::lround(PitchKnotSeconds / tickSeconds)));
+    const int steps = int(std::lround(MaxPitchHz / PitchStepHz));
+    // The pitch at each knot: the one summing the ticks within reach most
+    // coherently, between the grid's points from the parabola through the
+    // best three.
+    std::vector<std::pair<int, double>> knots;
+    std::vector<double> power(size_t(2 * steps + 1));
+    for (int c = 0;; c += step) {
+        c = std::min(c, n - 1);
+        const int lo = std::max(0, c - half), hi = std::min(n, c + half + 1);
+        for (int g = -steps; g <= steps; ++g) {
+            const Complex turn = std::polar(1.0, -2 * M_PI * g * PitchStepHz * tickSeconds);
+            Complex rotor = 1, sum = 0;
+            for (int t = lo; t < hi; ++t, rotor *= turn)
+                sum += weight[size_t(t)] * ticks.sum[size_t(t)] * rotor;
+            power[size_t(g + steps)] = std::norm(sum);
+        }
+        const int top = int(std::max_element(power.begin(), power.end()) - power.begin());
+        double hz = (top - steps) * PitchStepHz;
+        if (top > 0 && top < 2 * steps) {
+            const double a = power[size_t(top - 1)], b = power[size_t(top)], d = power[size_t(top + 1)];
+            const double curve = a - 2 * b + d;
+            if (curve < 0)
+                hz += PitchStepHz * 0.5 * (a - d) / curve;
+        }
+        // Measured over [lo, hi): the pitch at its middle.
+        if (knots.empty() || (lo + hi - 1) / 2 > knots.back().first)
+            knots.push_back({(lo + hi - 1) / 2, hz});
+        if (c == n - 1)
+            break;
+    }
+    // A knot whose ticks held little key down can find a noise peak: each
+    // knot takes the median of itself and its neighbours.
+    std::vector<double> pitch(knots.size());
+    for (size_t k = 0; k < knots.size(); ++k) {
+        double three[3] = {knots[k > 0 ? k - 1 : k].second, knots[k].second,
+                           knots[k + 1 < knots.size() ? k + 1 : k].second};
+        std::sort(three, three + 3);
+        pitch[k] = three[1];
+    }
+    double phase = 0;
+    size_t k = 0;
+    for (int t = 0; t < n; ++t) {
+        while (k + 1 < knots.size() && knots[k + 1].first <= t)
+            ++k;
+        // Straight between the knots, and on from the first two and the
+        // last two.
+        double hz = pitch[k];
+        const size_t j = std::min(k, knots.size() - std::min<size_t>(2, knots.size()));
+        if (j + 1 < knots.size())
+            hz = pitch[j] + (pitch[j + 1] - pitch[j]) * (t - knots[j].first)
+                                / (knots[j + 1].first - knots[j].first);
+        ticks.sum[size_t(t)] *= std::polar(1.0, -phase);
+        phase = std::fmod(phase + 2 * M_PI * hz * tickSeconds, 2 * M_PI);
     }
 }
 

@@ -46,6 +46,20 @@ Ticks makeTicks(const std::vector<std::complex<float>> &z, double tick,
 // likely each neighbour is key down.
 void project(Ticks &ticks, int reach, const std::vector<double> *weight);
 
+// Whether the carrier's phase turns through the line (a spinning antenna's
+// null turns it by up to half a cycle): each key-down stretch [start, end)
+// strong enough to show its phase is compared with the strong ones before
+// it (within reach ticks, or the last one); a quarter cycle off is a turn.
+bool phaseTurns(const Ticks &ticks, const std::vector<std::pair<int, int>> &marks, double noise,
+                int reach);
+
+// The pitch left over after mixing (the tone the mixer followed was fitted
+// to estimates that scatter by tenths of a hertz, enough to turn the phase
+// by a radian in half a second), measured from the key-down ticks
+// themselves (`weight`: how likely each is key down), and the ticks turned
+// back by it. tickSeconds: the length of a tick.
+void followPitch(Ticks &ticks, const std::vector<double> &weight, double tickSeconds);
+
 // At least 60 dB under the line's mean power: audio with no noise at all
 // (made, not received) must not make every tick infinitely sure.
 double noiseFloor(const Ticks &ticks);

@@ -1,8 +1,9 @@
 // The copier through what a receiver delivers, each condition a short
 // recording from the generator: another station beside the beacon, a
 // drifting tone, a tumbling satellite's nulls, static crashes, digital
-// silence, transmissions of more or fewer symbols than a frame. Then two of
-// its stages on their own: finding the carriers, blanking the crashes.
+// silence, transmissions of more or fewer symbols than a frame. Then some of
+// its stages on their own: finding the carriers, blanking the crashes,
+// following a weak tone's phase.
 
 #include "cwaudio/cwcopier.h"
 #include "cwgen/generator.h"
@@ -11,10 +12,12 @@
 
 #include "blanker.h"
 #include "carrierfinder.h"
+#include "tickevidence.h"
 
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
 namespace {
@@ -106,6 +109,9 @@ private slots:
     void notTwentySymbols();
     void carriersFound();
     void crashBlanked();
+    void pitchFollowed();
+    void phaseTurn_data();
+    void phaseTurn();
 };
 
 // The beacon beside another station or a receiver's birdie is copied on a
@@ -411,6 +417,62 @@ void TestReceiver::crashBlanked() {
         QCOMPARE(out[i], 0.0f);
     for (size_t i = 4900; i < x.size(); ++i)
         QCOMPARE(out[i], x[i]);
+}
+
+// Ticks of 15 ms keyed two on, two off, each on tick a carrier of 20
+// samples at amplitude 1 whose pitch is off by `hz(seconds)` and whose
+// phase turns by `turn` radians at `turnAt` seconds, in a null of half a
+// second (nothing heard).
+linecopier::Ticks keyedTicks(int count, const std::function<double(double)> &hz, double turn = 0,
+                             double turnAt = 1e9) {
+    linecopier::Ticks ticks;
+    double phase = 0;
+    for (int t = 0; t < count; ++t) {
+        const double seconds = t * 0.015;
+        const bool on = t % 4 < 2 && std::abs(seconds - turnAt) > 0.25;
+        ticks.sum.push_back(on ? std::polar(20.0, phase + (seconds >= turnAt ? turn : 0)) : 0);
+        ticks.samples.push_back(20);
+        ticks.first.push_back(20 * t);
+        phase += 2 * M_PI * hz(seconds) * 0.015;
+    }
+    return ticks;
+}
+
+// A weak tone's pitch left over after mixing (0.6 Hz, moving to -0.4 Hz
+// over 9 s) is followed from its key down: over the second a weak tone's
+// phase is taken from, its ticks keep their phase.
+void TestReceiver::pitchFollowed() {
+    linecopier::Ticks ticks = keyedTicks(600, [](double s) { return 0.6 - s / 9; });
+    std::vector<double> weight;
+    for (int t = 0; t < ticks.size(); ++t)
+        weight.push_back(t % 4 < 2 ? 1 : 0);
+    linecopier::followPitch(ticks, weight, 0.015);
+    for (int t = 68; t < ticks.size(); t += 4) {
+        const double turned = std::arg(ticks.sum[size_t(t)] * std::conj(ticks.sum[size_t(t - 68)]));
+        QVERIFY2(std::abs(turned) < 0.1, qPrintable(QStringLiteral("%1 rad at tick %2").arg(turned).arg(t)));
+    }
+}
+
+// A spinning antenna's null turns the carrier's phase by half a cycle; a
+// pitch left over (0.3 Hz) turns it slowly and is no turn.
+void TestReceiver::phaseTurn_data() {
+    QTest::addColumn<double>("pitchHz");
+    QTest::addColumn<double>("turn");
+    QTest::addColumn<bool>("turns");
+    QTest::newRow("half a cycle at a null") << 0.0 << M_PI << true;
+    QTest::newRow("a third of a cycle at a null") << 0.0 << 2 * M_PI / 3 << true;
+    QTest::newRow("0.3 Hz left over") << 0.3 << 0.0 << false;
+}
+
+void TestReceiver::phaseTurn() {
+    QFETCH(double, pitchHz);
+    QFETCH(double, turn);
+    QFETCH(bool, turns);
+    const linecopier::Ticks ticks = keyedTicks(400, [pitchHz](double) { return pitchHz; }, turn, 3);
+    std::vector<std::pair<int, int>> marks;
+    for (int t = 0; t < ticks.size(); t += 4)
+        marks.push_back({t, t + 2});
+    QCOMPARE(linecopier::phaseTurns(ticks, marks, 1.0, 20), turns);
 }
 
 QTEST_GUILESS_MAIN(TestReceiver)

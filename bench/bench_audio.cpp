@@ -381,6 +381,21 @@ const Condition conditions[] = {
      Layout::LongTransmission},
     {"3 s of digital silence at both ends", [](cwgen::Settings &) {}, 0.95, false,
      Layout::Silence},
+    // Last, so that the rows above keep their seeds.
+    {"spin fading 0.3 null/s, 20 dB, phase turns",
+     [](cwgen::Settings &s) {
+         s.spinNullsPerSecond = 0.3;
+         s.spinDepthDb = 20;
+         s.spinTurnsPhase = true;
+     },
+     0.70, true},
+    {"spin fading 1 null/s, 20 dB, phase turns",
+     [](cwgen::Settings &s) {
+         s.spinNullsPerSecond = 1;
+         s.spinDepthDb = 20;
+         s.spinTurnsPhase = true;
+     },
+     0.70, true},
 };
 
 bool isClipping(const Condition &c) { return std::strncmp(c.name, "clipped", 7) == 0; }

@@ -21,12 +21,14 @@ QString IdealDecoder::frameSymbols(const cwgen::Transmission &frame, const float
     const double amplitude = generator_.amplitude();
     const double sigma2 = std::max(generator_.noiseSigma() * generator_.noiseSigma(), 1e-30);
 
-    // Move the tone to 0 Hz with the known frequency track.
+    // Move the tone to 0 Hz with the known frequency track (and the spin's
+    // turns of the phase).
     sums_.assign(std::size_t(count) + 1, {});
     double phase = 0;
     for (std::int64_t i = 0; i < count; ++i) {
         sums_[std::size_t(i) + 1] =
-            sums_[std::size_t(i)] + double(samples[i]) * std::polar(1.0, -phase);
+            sums_[std::size_t(i)]
+            + double(samples[i]) * std::polar(1.0, -phase - generator_.spinPhaseAt(double(firstSample + i) / fs));
         phase = std::fmod(phase + 2 * Pi * generator_.frequencyAt(double(firstSample + i) / fs) / fs,
                           2 * Pi);
     }

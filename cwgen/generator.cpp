@@ -434,6 +434,13 @@ double Generator::gainAt(double seconds) const {
     return gain;
 }
 
+double Generator::spinPhaseAt(double seconds) const {
+    if (!settings_.spinTurnsPhase || settings_.spinNullsPerSecond <= 0)
+        return 0;
+    const double x = Pi * settings_.spinNullsPerSecond * seconds + spinPhase_;
+    return std::atan2(std::sqrt(spinFloor_) * std::sin(x), std::cos(x));
+}
+
 void Generator::rewind() {
     position_ = 0;
     nextOn_ = 0;
@@ -544,7 +551,7 @@ std::int64_t Generator::render(float *samples, std::int64_t count) {
         const double f = toneAt(t, tx);
         double value = 0;
         if (envelope > 0)
-            value = amplitude_ * gainAt(t) * envelope * std::sin(phase_);
+            value = amplitude_ * gainAt(t) * envelope * std::sin(phase_ + spinPhaseAt(t));
         phase_ += 2 * Pi * f / fs;
         if (phase_ > 2 * Pi)
             phase_ -= 2 * Pi;

@@ -105,6 +105,7 @@ int main(int argc, char *argv[]) {
         {QStringLiteral("pass-drift"), QStringLiteral("Tone drift from the recording's start, Hz/s (0); both turn back at 200 and 3000 Hz or at the passband's edges."), QStringLiteral("HZS")},
         {QStringLiteral("spin"), QStringLiteral("Spin fading, nulls a second (0: none); the SNR stays the average."), QStringLiteral("N")},
         {QStringLiteral("spin-depth"), QStringLiteral("Depth of the spin fading's nulls, dB (20)."), QStringLiteral("DB")},
+        {QStringLiteral("spin-turns-phase"), QStringLiteral("The carrier's phase turns by half a cycle through each spin null.")},
         {QStringLiteral("crashes"), QStringLiteral("Static crashes a second, at random (0); needs --snr."), QStringLiteral("N")},
         {QStringLiteral("crash-level"), QStringLiteral("A crash's peak power over the noise, dB (20)."), QStringLiteral("DB")},
         {QStringLiteral("other"), QStringLiteral("Another station keying TEXT over and over, the whole recording."), QStringLiteral("TEXT")},
@@ -168,6 +169,7 @@ int main(int argc, char *argv[]) {
     settings.dopplerPerTransmission = parser.isSet(QStringLiteral("doppler-per-transmission"));
     settings.otherText = parser.value(QStringLiteral("other"));
     settings.carrier = parser.isSet(QStringLiteral("carrier"));
+    settings.spinTurnsPhase = parser.isSet(QStringLiteral("spin-turns-phase"));
     if ((parser.isSet(QStringLiteral("agc")) || parser.isSet(QStringLiteral("agc-decay")))
         && !parser.isSet(QStringLiteral("agc-attack")))
         settings.agcAttackSeconds = 0.01;

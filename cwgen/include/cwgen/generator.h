@@ -58,6 +58,11 @@ struct Settings {
     // average.
     double spinNullsPerSecond = 0;
     double spinDepthDb = 20;
+    // The carrier's phase turns through each null as a spinning linear
+    // antenna's does, received on one of another polarisation: the field is
+    // cos(pi n t + phase) + j sqrt(floor) sin(pi n t + phase), whose phase
+    // turns by half a cycle, fastest in the null.
+    bool spinTurnsPhase = false;
     // Static crashes: bursts of white noise at random times (Poisson), each
     // decaying exponentially with a time constant of 1 to 4 ms, starting at
     // crashDb over the noise's power. They need noise (a finite SNR).
@@ -153,6 +158,9 @@ public:
     // The fading's amplitude factor at a time, Rayleigh and spin fading
     // together (1 without fading); its square averages 1.
     double gainAt(double seconds) const;
+    // The carrier's phase the spin fading turns it by at a time, radians
+    // (0 unless spinTurnsPhase).
+    double spinPhaseAt(double seconds) const;
 
     // The next samples (mono), at most count; 0 at the end.
     std::int64_t render(float *samples, std::int64_t count);

@@ -53,6 +53,10 @@ constexpr double PhaseReachSeconds = 0.3;
 // whole 40.7 % to 47.3 %; 1.5 s and 2.5 s, no better). Below this SNR only.
 constexpr double FollowedPhaseReachSeconds = 1.0;
 constexpr double FollowPitchBelowDb = 0;
+// Through a tumbling satellite's nulls (1 a second, the phase turning by half
+// a cycle in each: 0.3 s 65.0 % of frames copied whole, 1 wrong symbol;
+// 0.1 s 92.5 %, none; 0.15 s 87.5 %).
+constexpr double SpinPhaseReachSeconds = 0.1;
 // From this many unsure symbols on, the others are written only when at
 // least this sure.
 constexpr int ManyUnsure = 3;
@@ -300,6 +304,14 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             // Nulls at a steady rate (a tumbling satellite's) are followed
             // by their sinusoid, which neither lags nor follows the noise.
             std::vector<double> periodic = periodicAmplitude(ticks, local, best.tick / rate, from, to);
+            // Through a null the carrier's phase may turn by half a cycle
+            // within a dot or two (a spinning linear antenna, received on
+            // one of another polarisation): the phase is taken from nearer.
+            if (!periodic.empty()) {
+                project(ticks, std::max(2, int(std::lround(SpinPhaseReachSeconds * rate / best.tick))),
+                        &down);
+                periodic = periodicAmplitude(ticks, local, best.tick / rate, from, to);
+            }
             if (!periodic.empty())
                 local = std::move(periodic);
         }

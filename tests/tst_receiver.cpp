@@ -100,6 +100,7 @@ private slots:
     void rayleighFade();
     void weakSpin_data();
     void weakSpin();
+    void spinTurnsPhase();
     void nameInNull();
     void crashes_data();
     void crashes();
@@ -261,6 +262,19 @@ void TestReceiver::weakSpin() {
     QVERIFY(!copy.frames().isEmpty());
     for (const QString &frame : copy.frames())
         QVERIFY2(copy.sentAsIs(frame), qPrintable(frame));
+}
+
+// Nulls that turn the carrier's phase by half a cycle (a spinning linear
+// antenna, received on one of another polarisation), 1 a second at +6 dB
+// average: both frames copied whole (seed 5; with the phase taken from
+// 0.3 s, neither, and a symbol written wrong).
+void TestReceiver::spinTurnsPhase() {
+    cwgen::Settings s = at(6, 5);
+    s.spinNullsPerSecond = 1;
+    s.spinDepthDb = 20;
+    s.spinTurnsPhase = true;
+    const Copy copy = copied(s, 2);
+    QCOMPARE(copy.frames(), copy.sent);
 }
 
 // A frame whose name falls partly in a null is still found where its

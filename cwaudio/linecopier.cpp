@@ -50,7 +50,7 @@ constexpr double FirstPhaseReachSeconds = 0.1;
 constexpr double PhaseReachSeconds = 0.3;
 // A steady tone whose pitch was followed from its own key down holds its
 // phase longer (0.3 s to 1 s with the pitch followed: -12 dB frames copied
-// whole 40.7 % to 47.3 %; 1.5 s and 2.5 s, no better). Below this SNR only.
+// whole 40.7 % to 46.7 %; 1.5 s and 2.5 s, no better). Below this SNR only.
 constexpr double FollowedPhaseReachSeconds = 1.0;
 constexpr double FollowPitchBelowDb = 0;
 // Through a tumbling satellite's nulls (1 a second, the phase turning by half
@@ -250,9 +250,13 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             marks.push_back({m.start, m.end});
             std::fill(marked.begin() + m.start, marked.begin() + m.end, 1.0);
         }
+        // Turns are looked for once the pitch is followed: a pitch left
+        // over turns the phase between marks too.
+        Ticks followed = ticks;
+        followPitch(followed, marked, best.tick / rate);
         const int reach = std::max(2, int(std::lround(PhaseReachSeconds * rate / best.tick)));
-        if (!phaseTurns(ticks, marks, noise, reach)) {
-            followPitch(ticks, marked, best.tick / rate);
+        if (!phaseTurns(followed, marks, noise, reach)) {
+            ticks = std::move(followed);
             projectAt(ticks, FollowedPhaseReachSeconds);
         }
     }

@@ -129,12 +129,15 @@ void followPitch(Ticks &ticks, const std::vector<double> &weight, double tickSec
             if (curve < 0)
                 hz += PitchStepHz * 0.5 * (a - d) / curve;
         }
-        // Measured over [lo, hi): the pitch at its middle.
-        if (knots.empty() || (lo + hi - 1) / 2 > knots.back().first)
+        // Measured over [lo, hi): the pitch at its middle. No key down
+        // within reach: no knot.
+        if (power[size_t(top)] > 0 && (knots.empty() || (lo + hi - 1) / 2 > knots.back().first))
             knots.push_back({(lo + hi - 1) / 2, hz});
         if (c == n - 1)
             break;
     }
+    if (knots.empty())
+        return;
     // A knot whose ticks held little key down can find a noise peak: each
     // knot takes the median of itself and its neighbours.
     std::vector<double> pitch(knots.size());

@@ -26,11 +26,10 @@ QString IdealDecoder::frameSymbols(const cwgen::Transmission &frame, const float
     sums_.assign(std::size_t(count) + 1, {});
     double phase = 0;
     for (std::int64_t i = 0; i < count; ++i) {
+        const double t = double(firstSample + i) / fs;
         sums_[std::size_t(i) + 1] =
-            sums_[std::size_t(i)]
-            + double(samples[i]) * std::polar(1.0, -phase - generator_.spinPhaseAt(double(firstSample + i) / fs));
-        phase = std::fmod(phase + 2 * Pi * generator_.frequencyAt(double(firstSample + i) / fs) / fs,
-                          2 * Pi);
+            sums_[std::size_t(i)] + double(samples[i]) * std::polar(1.0, -phase - generator_.spinPhaseAt(t));
+        phase = std::fmod(phase + 2 * Pi * generator_.frequencyAt(t) / fs, 2 * Pi);
     }
     auto sampleAt = [&](double t) {
         return std::clamp<std::int64_t>(std::int64_t(std::lround(t * fs)) - firstSample, 0, count);

@@ -232,8 +232,12 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             noise = std::max(up[up.size() / 2] / (2 * std::log(2.0)), noiseFloor(ticks));
         }
     }
+    // Seconds as ticks, at least `least`.
+    auto ticksOf = [&](double seconds, int least = 2) {
+        return std::max(least, int(std::lround(seconds * rate / best.tick)));
+    };
     auto projectAt = [&](Ticks &into, double seconds) {
-        project(into, std::max(2, int(std::lround(seconds * rate / best.tick))), &down);
+        project(into, ticksOf(seconds), &down);
         estimateLevels(into, noise);
     };
     projectAt(ticks, settings.phaseReachSeconds > 0 ? settings.phaseReachSeconds : PhaseReachSeconds);
@@ -245,17 +249,15 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
                                             / (5000 * noise * ticks.correlation));
     if (settings.phaseReachSeconds <= 0 && shortSnr < FollowPitchBelowDb) {
         std::vector<std::pair<int, int>> marks;
-        std::vector<double> marked(static_cast<size_t>(n), 0.0);
-        for (const Mark &m : best.segmentation.marks) {
+        for (const Mark &m : best.segmentation.marks)
             marks.push_back({m.start, m.end});
-            std::fill(marked.begin() + m.start, marked.begin() + m.end, 1.0);
-        }
+        std::vector<double> marked(down.size()); // the key-down weights without the rest
+        std::transform(down.begin(), down.end(), marked.begin(), [](double w) { return w == 1.0 ? 1.0 : 0.0; });
         // Turns are looked for once the pitch is followed: a pitch left
         // over turns the phase between marks too.
         Ticks followed = ticks;
         followPitch(followed, marked, best.tick / rate);
-        const int reach = std::max(2, int(std::lround(PhaseReachSeconds * rate / best.tick)));
-        if (!phaseTurns(followed, marks, noise, reach)) {
+        if (!phaseTurns(followed, marks, noise, ticksOf(PhaseReachSeconds))) {
             ticks = std::move(followed);
             projectAt(ticks, FollowedPhaseReachSeconds);
         }
@@ -268,7 +270,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
     // still counts half as key down), where one from the decided key-down
     // stretches keeps the amplitude before the fade and loses its marks.
     std::vector<double> local = trackAmplitude(
-        ticks, std::max(3, int(std::lround(AmplitudeSpanSeconds * rate / best.tick))));
+        ticks, ticksOf(AmplitudeSpanSeconds, 3));
     // Below 0 dB the local estimate is too noisy to help (and fading is not
     // what limits copy there); above, it is used where it varies through
     // the transmission clearly more than the noise alone makes it (a steady
@@ -302,7 +304,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         // followed over a short span, the amplitude varies clearly more.
         if (fading) {
             std::vector<double> quick = trackAmplitude(
-                ticks, std::max(3, int(std::lround(NullSpanSeconds * rate / best.tick))));
+                ticks, ticksOf(NullSpanSeconds, 3));
             if (variationOf(quick) > QuickFading * slow)
                 local = std::move(quick);
             // Nulls at a steady rate (a tumbling satellite's) are followed
@@ -312,8 +314,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
             // within a dot or two (a spinning linear antenna, received on
             // one of another polarisation): the phase is taken from nearer.
             if (!periodic.empty()) {
-                project(ticks, std::max(2, int(std::lround(SpinPhaseReachSeconds * rate / best.tick))),
-                        &down);
+                project(ticks, ticksOf(SpinPhaseReachSeconds), &down);
                 periodic = periodicAmplitude(ticks, local, best.tick / rate, from, to);
             }
             if (!periodic.empty())
@@ -336,7 +337,7 @@ LineCopy copyLine(const std::vector<std::complex<float>> &z, double rate,
         }
     }
     likelihoods(ticks, fading ? &local : nullptr,
-                std::max(2, int(std::lround(0.08 * rate / best.tick))));
+                ticksOf(0.08));
     best.segmentation = segment(ticks.cumulative);
     if (best.segmentation.marks.empty())
         return copy;
